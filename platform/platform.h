@@ -1,0 +1,33 @@
+/*
+ * The one way device code reaches the platform. On Windows (CE or desktop) that is the
+ * system's own headers; everywhere else it is the simulated Windows CE device in sim/,
+ * whose functions a program gets by linking the sim library.
+ *
+ * The few places where desktop Windows differs from Windows CE are settled here, each
+ * with its reason, so that the device code itself stays free of conditionals.
+ */
+#ifndef KURVIX_PLATFORM_H
+#define KURVIX_PLATFORM_H
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <shellapi.h>
+#else
+#include "sim/winapi.h"
+#endif
+
+#include <string.h>
+
+#if defined(_WIN32) && !defined(_WIN32_WCE)
+/* Desktop Windows has no key click to silence; there the value 4 means KEYEVENTF_UNICODE
+   and must never be passed with a virtual key. */
+#ifndef KEYEVENTF_SILENT
+#define KEYEVENTF_SILENT 0
+#endif
+/* The desktop passes WinMain's command line as narrow text, Windows CE as wide text. */
+typedef LPSTR WinMainCommandLine;
+#else
+typedef LPWSTR WinMainCommandLine;
+#endif
+
+#endif

@@ -1,0 +1,252 @@
+// The control side of the simulated Windows CE device: what tests and host tools use to
+// set the device up, drive it (clock, keys, taps, message-box answers) and look at what
+// the device code did with it. The device code never includes this header; it sees only
+// the platform functions declared in winapi.h.
+//
+// The device is one process-wide object. reset() gives a fresh device: no files, the
+// clock at 0, no windows, classes, hot keys, timers, boxes, programs or tray icons.
+#ifndef KURVIX_SIM_DEVICE_H
+#define KURVIX_SIM_DEVICE_H
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/winapi.h"
+
+namespace sim {
+
+void reset();
+
+// ---- Call log -------------------------------------------------------------------------
+// Every platform call the device code makes is logged in order as text: the function's
+// name, then its arguments in parentheses, decimal, separated by ",". A window is "w<N>"
+// (N counts windows from 1 in order of creation, "w0" is null), any other handle "h<N>"
+// (N counts handles from 1, "h0" is null, "h-1" is INVALID_HANDLE_VALUE); strings are not
+// logged (the records below hold them). Examples: "RegisterHotKey(w1,193,0,193)",
+// "keybd_event(193,0,4,0)", "PostMessageW(w1,32770,2,3)", "SetTimer(w1,193,100)".
+const std::vector<std::string>& calls();
+// The log reduced to the calls of the given names, in order.
+std::vector<std::string> callsOf(std::initializer_list<std::string_view> names);
+void clearCalls();
+
+// ---- Kernel: files -----------------------------------------------------------------------
+// Paths compare as on Windows: ASCII letters without regard to case, \ and / alike.
+void putFile(const std::u16string& path, std::vector<uint8_t> bytes);
+void removeFile(const std::u16string& path);
+// CreateFileW of this path returns INVALID_HANDLE_VALUE even if the file exists.
+void failOpen(const std::u16string& path);
+// ReadFile on this file fails (returns FALSE, 0 bytes) when it starts at or past offset.
+void failReadsFrom(const std::u16string& path, uint32_t offset);
+struct FileOpen {
+  std::u16string path;
+  DWORD access, shareMode, disposition, flags;
+  bool securityNull, templateNull;
+  bool succeeded;
+};
+const std::vector<FileOpen>& fileOpens();
+
+// ---- Kernel: module, handles, clock ----------------------------------------------------------
+// The executable's path for GetModuleFileNameW; an empty path makes it fail (return 0).
+// Default: u"\\Windows\\Kurvix.exe".
+void setModulePath(const std::u16string& path);
+HINSTANCE instance();  // the program's module handle, also GetModuleHandleW(NULL)
+// Handles of files and processes that are open now.
+size_t openHandleCount();
+// CloseHandle calls on a handle that was not open (closed already, never opened, null).
+size_t badCloseCount();
+
+// Virtual time: now() counts milliseconds since reset(); GetTickCount() is
+// (uint32_t)(start + now()) where start is set by setTickCount and wraps at 2^32.
+uint64_t now();
+void setTickCount(uint32_t tick);  // GetTickCount() returns tick at this moment
+
+// ---- Kernel and shell: programs started with ShellExecuteEx ---------------------------------
+enum class StartOutcome {
+  Process,   // returns TRUE and a process handle; the program runs
+  NoHandle,  // returns TRUE but leaves hProcess null (the shell opened it some other way)
+  Fails,     // returns FALSE, hProcess null (file not found, no program for it)
+};
+void setStartOutcome(const std::u16string& file, StartOutcome outcome);  // default Process
+struct Program {
+  DWORD cbSize;
+  ULONG mask;
+  HWND owner;
+  std::u16string verb, file;  // verb "" and file "" when the pointers were null
+  bool parametersNull, directoryNull;
+  int show;
+  HINSTANCE instApp;  // as passed in
+  StartOutcome outcome;
+  bool running;    // false once ended or terminated
+  DWORD exitCode;  // STILL_ACTIVE while running
+  bool terminated;
+  DWORD terminateCode;
+};
+const std::vector<Program>& programs();  // every ShellExecuteEx call, in order
+void endProgram(size_t index, DWORD exitCode);
+// GetExitCodeProcess on this program's handle fails and leaves the exit code untouched.
+void failExitCodeQuery(size_t index);
+
+// ---- Window manager: message boxes ---------------------------------------------------------
+struct MessageBoxRecord {
+  HWND owner;
+  std::u16string text, caption;
+  UINT type;
+  int answer;  // what MessageBoxW returned (0 while the box is still open)
+  int depth;   // 1 for a box opened with no other box open, 2 for one nested in it, ...
+};
+const std::vector<MessageBoxRecord>& messageBoxes();
+// Answers for the next boxes, first in first out. With no answer queued a box is
+// answered IDOK when it has only an OK button and IDNO when it asks yes or no.
+void answerBoxes(std::initializer_list<int> answers);
+// Runs while each box is open, before it is answered, with the box's record. The callback
+// may do anything a user could do meanwhile (pump messages, advance the clock, press keys,
+// tap, close windows), exactly as the modal loop of a real message box lets it happen.
+// The callback is not entered again for a box that it opens itself unless reentrant.
+void whileBoxOpen(std::function<void(const MessageBoxRecord&)> callback);
+
+// ---- Window manager: hot keys, keyboard --------------------------------------------------------
+struct HotKey {
+  HWND window;
+  int id;
+  UINT modifiers;
+  UINT virtualKey;
+};
+std::vector<HotKey> hotKeys();  // registrations in force, in order of registration
+bool isRegistered(UINT virtualKey);
+// The user's keyboard. A key that goes down while it is registered (modifiers 0) posts
+// WM_HOTKEY(id, vk << 16 | modifiers) to the owner; any other key event reaches the
+// focus: the foreground window as WM_KEYDOWN / WM_KEYUP when it is one of the device's
+// windows and shown, otherwise another program (recorded in keysToOthers).
+void keyDown(UINT virtualKey);
+void keyUp(UINT virtualKey);
+// Schedules keyDown at absolute virtual time `down` and keyUp at `up`.
+void pressAt(UINT virtualKey, uint64_t down, uint64_t up);
+struct KeyEvent {
+  UINT virtualKey;
+  bool down;
+  DWORD flags;    // keybd_event flags for injected events, 0 for the user's own
+  bool injected;  // came from keybd_event
+};
+const std::vector<KeyEvent>& injectedKeys();  // every keybd_event call, in order
+const std::vector<KeyEvent>& keysToOthers();  // key events that reached another program
+
+// ---- Window manager: windows, queue, timers ----------------------------------------------
+struct WindowInfo {
+  std::u16string className, title;
+  DWORD style, exStyle;
+  int x, y, width, height;
+  RECT client;
+  bool visible, destroyed;
+};
+WindowInfo window(HWND window);
+HWND findWindow(const std::u16string& className);  // the first live window of the class
+HWND foreground();
+void setWorkArea(RECT area);   // default (0, 0, 240, 294)
+void setCaptionHeight(int h);  // SM_CYCAPTION, default 26
+// Client area = (0, 0, width - 2 * border, height - caption - 2 * border) for a window
+// with WS_CAPTION; default border 1.
+void setBorderWidth(int w);
+
+struct Posted {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+const std::vector<Posted>& postedLog();  // every PostMessageW, in order
+std::vector<Posted> queue();             // posted messages not yet retrieved
+struct Timer {
+  HWND window;
+  UINT_PTR id;
+  UINT period;  // as asked; a period below 10 ms runs at 10 ms, as on the desktop
+  uint64_t due;
+};
+std::vector<Timer> timers();  // running timers
+
+// Taps post WM_LBUTTONDOWN and WM_LBUTTONUP with client coordinates to the window.
+void tap(HWND window, int x, int y);
+// The caption's close button: posts WM_CLOSE.
+void close(HWND window);
+// Schedules an action at absolute virtual time t (milliseconds since reset).
+void at(uint64_t t, std::function<void()> action);
+
+// Dispatches every message that is due at the current time (posted messages, paints,
+// expired timers) until none is left; leaves WM_QUIT in place. The clock does not move.
+void pump();
+// Moves the clock forward to absolute time t, stopping at every scheduled action and timer
+// expiry on the way to run it and pump().
+void runUntil(uint64_t t);
+void runFor(uint64_t ms);
+
+// GetMessageW, finding nothing due, moves the clock to the next scheduled action or timer
+// expiry. When there is neither, it calls the idle hook; if that schedules or posts
+// nothing either, the device would wait forever: it prints why and aborts the process.
+void setIdleHook(std::function<void()> hook);
+// The value PostQuitMessage was called with, if it was.
+std::optional<int> quitCode();
+
+// ---- Graphics -----------------------------------------------------------------------------
+struct DrawOp {
+  enum Kind { Erase, Text, Lines } kind;
+  std::u16string text;  // Text: the characters drawn (count -1: up to the zero)
+  int count;
+  RECT rect;  // Text: the rectangle; Erase: the client rectangle
+  UINT flags;
+  COLORREF color;  // Text: text colour; Lines: the pen's colour
+  int bkMode;
+  std::vector<POINT> points;  // Lines: MoveToEx point, then each LineTo point
+  int penStyle, penWidth;
+};
+struct Paint {
+  HWND window;
+  RECT update;  // the invalid region's bounding rectangle when painting began
+  std::vector<DrawOp> ops;
+};
+const std::vector<Paint>& paints();  // every BeginPaint .. EndPaint, in order
+struct Invalidation {
+  HWND window;
+  RECT rect;  // the client rectangle when rect was null
+  BOOL erase;
+};
+const std::vector<Invalidation>& invalidations();
+struct GdiStats {
+  int pensCreated, pensDeleted;
+  int errors;  // deleting a selected or unknown object, selecting an unknown one, ...
+};
+GdiStats gdi();
+
+// ---- Shell: notification area, icons ----------------------------------------------------
+struct TrayIcon {
+  HWND window;
+  UINT id;
+  UINT callbackMessage;
+  int iconResource;  // the resource id LoadIconW was given; 0 for no icon
+  std::u16string tip;
+};
+std::vector<TrayIcon> trayIcons();  // icons present now
+std::optional<TrayIcon> trayIcon(HWND window, UINT id);
+struct TrayCall {
+  DWORD message;
+  DWORD cbSize;
+  HWND window;
+  UINT id, flags, callbackMessage;
+  int iconResource;
+  std::u16string tip;
+  bool succeeded;
+};
+const std::vector<TrayCall>& trayCalls();
+// A tap on the icon: posts its callback message with (id, WM_LBUTTONDOWN), then
+// (id, WM_LBUTTONUP), to its window.
+void tapTrayIcon(HWND window, UINT id);
+// Icon resources present in the program's module (LoadIconW finds them); default
+// {101, 102, 103}.
+void setIconResources(std::vector<int> ids);
+
+}  // namespace sim
+
+#endif

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kurvix on the simulated device (plain and with
+# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/packages.sh
+ensure_packages cmake g++ make libgtest-dev libgmock-dev
+
+jobs=$(nproc)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" >/dev/null
+cmake --build build-sanitize -j "$jobs"
+
+echo "== tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
