@@ -1,0 +1,157 @@
+#include "engine/binding_table.h"
+
+#include <new>
+
+#include "config/text.h"
+
+BindingTable* BindingTable::create(HWND window, HINSTANCE instance, UINT statusMessage) {
+  BindingTable* table = new (std::nothrow) BindingTable();
+  if (table == NULL) return NULL;
+  // Both are in place before loading, so that the load can report to the window.
+  table->statusMessage_ = statusMessage;
+  table->window_ = window;
+  if (table->loadFromProgramDir(instance) != 0) {
+    delete table;
+    return NULL;
+  }
+  table->registerAll();
+  return table;
+}
+
+void BindingTable::destroy(BindingTable* table) {
+  if (table == NULL) return;
+  if (table->operationDepth_ > 0) {
+    // An operation below us waits in a message box and still uses the table: free it
+    // when that operation returns, but let go of every key and timer now.
+    table->releaseKeysAndTimers();
+    table->destroyPending_ = 1;
+    return;
+  }
+  delete table;
+}
+
+BindingTable::BindingTable()
+    : statusMessage_(0),
+      window_(NULL),
+      operationDepth_(0),
+      pendingReload_(NULL),
+      destroyPending_(0) {
+  resetSettings();
+}
+
+BindingTable::~BindingTable() {
+  clear();
+  delete[] pendingReload_;
+}
+
+void BindingTable::resetSettings() {
+  bindings_ = NULL;
+  checkInterval_ = 100;
+  elapseTime_ = 1000;
+  count_ = 0;
+  disabled_ = 0;
+}
+
+void BindingTable::releaseKeysAndTimers() {
+  for (DWORD i = 0; i < count_; ++i) {
+    KeyBinding* binding = bindings_[i];
+    // A key whose short press was passed through while the table was off is registered
+    // again; it must not outlive its binding.
+    if (!disabled_ || binding->registeredWhileDisabled) {
+      UnregisterHotKey(window_, static_cast<int>(binding->keyCode()));
+    }
+    if (binding->pressed()) KillTimer(window_, binding->keyCode());
+  }
+}
+
+void BindingTable::clear() {
+  if (bindings_ == NULL) return;
+  if (!destroyPending_) releaseKeysAndTimers();
+  for (DWORD i = 0; i < count_; ++i) delete bindings_[i];
+  delete[] bindings_;
+  bindings_ = NULL;
+}
+
+void BindingTable::append(KeyBinding* binding) {
+  if (binding == NULL) return;
+  KeyBinding** grown = new (std::nothrow) KeyBinding*[count_ + 1];
+  if (grown == NULL) {
+    delete binding;
+    return;
+  }
+  for (DWORD i = 0; i < count_; ++i) grown[i] = bindings_[i];
+  delete[] bindings_;
+  grown[count_] = binding;
+  bindings_ = grown;
+  ++count_;
+}
+
+void BindingTable::registerAll() {
+  for (DWORD i = 0; i < count_; ++i) {
+    DWORD keyCode = bindings_[i]->keyCode();
+    RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode);
+  }
+}
+
+void BindingTable::unregisterAll() {
+  for (DWORD i = 0; i < count_; ++i) {
+    UnregisterHotKey(window_, static_cast<int>(bindings_[i]->keyCode()));
+    bindings_[i]->registeredWhileDisabled = 0;
+  }
+}
+
+void BindingTable::disable() {
+  if (!disabled_) {
+    disabled_ = 1;
+    unregisterAll();
+  }
+  postStatus(STATUS_DISABLED, 0);
+}
+
+void BindingTable::enable() {
+  if (disabled_) {
+    disabled_ = 0;
+    registerAll();
+  }
+  postStatus(STATUS_ENABLED, 0);
+}
+
+void BindingTable::postStatus(WPARAM status, LPARAM value) {
+  PostMessageW(window_, statusMessage_, status, value);
+}
+
+void BindingTable::requestReload(const WCHAR* path) {
+  WCHAR* copy = duplicateText(path);
+  if (copy == NULL) return;
+  delete[] pendingReload_;
+  pendingReload_ = copy;
+}
+
+void BindingTable::reload(const WCHAR* path) {
+  if (load(path) != 0) {
+    postStatus(STATUS_DISABLED, 0);
+  } else if (!destroyPending_ && !disabled_) {
+    // Switched off during one of the reader's boxes: the new keys stay unregistered.
+    registerAll();
+  }
+}
+
+bool BindingTable::leaveOperation() {
+  if (operationDepth_ > 1) {
+    --operationDepth_;
+    return false;
+  }
+  // Outermost: nothing below waits in a box any more, so bindings may now be deleted.
+  while (pendingReload_ != NULL && !destroyPending_) {
+    WCHAR* path = pendingReload_;
+    pendingReload_ = NULL;
+    reload(path);
+    delete[] path;
+  }
+  operationDepth_ = 0;
+  if (destroyPending_) {
+    delete this;
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,62 @@
+#include "engine/key_binding.h"
+
+KeyBinding::KeyBinding()
+    : registeredWhileDisabled(0),
+      keyCode_(0),
+      disableAll_(0),
+      command_(NULL),
+      newIniPath_(NULL),
+      process_(NULL) {
+  resetPress();
+}
+
+KeyBinding::~KeyBinding() {
+  delete[] command_;
+  delete[] newIniPath_;
+  if (process_ != NULL) CloseHandle(process_);
+}
+
+void KeyBinding::resetPress() {
+  pressed_ = 0;
+  pressTick_ = 0;
+  fired_ = 0;
+}
+
+void KeyBinding::markPressed() {
+  pressTick_ = GetTickCount();
+  pressed_ = 1;
+}
+
+void KeyBinding::launch() {
+  fired_ = 1;
+  if (process_ != NULL) {
+    // A query that fails leaves this value alone, so it counts as an ended program: the
+    // handle is dropped and the command started anew instead of asking about a ghost.
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process_, &exitCode);
+    if (exitCode == STILL_ACTIVE) {
+      int answer = MessageBoxW(NULL, TEXT("Der Prozess l\x00E4uft schon.\nSoll er terminiert werden?"),
+                               TEXT("Terminieren?"), MB_YESNO | MB_ICONEXCLAMATION);
+      if (answer == IDYES) {
+        TerminateProcess(process_, 0);
+        CloseHandle(process_);
+        process_ = NULL;
+      }
+      return;
+    }
+    CloseHandle(process_);
+    process_ = NULL;
+  }
+  if (command_ == NULL) return;
+
+  SHELLEXECUTEINFO info;
+  memset(&info, 0, sizeof(info));
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = TEXT("Open");
+  info.lpFile = command_;
+  info.nShow = SW_SHOW;
+  info.hInstApp = GetModuleHandleW(NULL);
+  ShellExecuteEx(&info);
+  process_ = info.hProcess;
+}

@@ -26,8 +26,12 @@
 #endif
 /* The desktop passes WinMain's command line as narrow text, Windows CE as wide text. */
 typedef LPSTR WinMainCommandLine;
+/* The desktop's default "System" font is too wide for the status window's key-code line;
+   Windows CE's default font fits, so only the desktop selects a narrower stock font. */
+inline void selectStatusFont(HDC dc) { SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT)); }
 #else
 typedef LPWSTR WinMainCommandLine;
+inline void selectStatusFont(HDC) {}
 #endif
 
 #endif

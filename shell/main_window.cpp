@@ -1,0 +1,219 @@
+/*
+ * The main window: hidden in the notification area while the bindings work, shown as a
+ * small status window on a tap of the tray icon. Its procedure hands the system's key
+ * and timer messages to the binding table and keeps the tray icon and the title in step
+ * with the table's status messages.
+ *
+ * Layout: an 18-pixel column at the right edge holds the "D" square (top), the "E"
+ * square (below it) and the corner mark (foot); an 18-pixel strip at the bottom holds the
+ * contact line. Taps count from 2 pixels left of the drawn separator.
+ *
+ * The procedure is entered again while the table waits in a modal message box; the
+ * table copes with that itself (see binding_table.h).
+ */
+#include "shell/main_window.h"
+
+#include "res/resource.h"
+#include "shell/tray_icon.h"
+
+BindingTable* bindingTable = NULL;
+DWORD lastKeyCode = 0;
+
+namespace {
+
+const LONG COLUMN_WIDTH = 18;
+const LONG TAP_COLUMN_WIDTH = 20;
+const LONG SQUARE = 18;
+const COLORREF DARK_GREY = 0x606060;
+const UINT CENTRED_LINE = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+
+/* Set by the destroy message; the creation message needs it when the window is closed
+   while the configuration is still being read. */
+bool windowDestroyed = false;
+
+bool bindingsOff() { return bindingTable != NULL && bindingTable->isDisabled(); }
+
+UINT trayPicture() { return bindingsOff() ? IDI_TRAY_DISABLED : IDI_TRAY_ENABLED; }
+
+RECT clientRect(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  return client;
+}
+
+RECT makeRect(LONG left, LONG top, LONG right, LONG bottom) {
+  RECT rect = {left, top, right, bottom};
+  return rect;
+}
+
+LRESULT onCreate(HWND window, const CREATESTRUCT* creation) {
+  windowDestroyed = false;
+  lastKeyCode = 0;
+  BindingTable* table = BindingTable::create(window, creation->hInstance, WM_APP_STATUS);
+  if (table != NULL && windowDestroyed) {
+    BindingTable::destroy(table);
+    table = NULL;
+  }
+  bindingTable = table;
+  if (table == NULL) return -1;
+  if (table->count() != 0) {
+    AddTrayIcon(window, trayPicture());
+  } else {
+    ShowWindow(window, SW_SHOW);
+  }
+  return 0;
+}
+
+void onDestroy(HWND window) {
+  windowDestroyed = true;
+  DeleteTrayIcon(window);
+  BindingTable::destroy(bindingTable);
+  bindingTable = NULL;
+  PostQuitMessage(0);
+}
+
+void drawLines(HDC dc, LONG w, LONG h) {
+  MoveToEx(dc, w - COLUMN_WIDTH, 0, NULL);
+  LineTo(dc, w - COLUMN_WIDTH, h);
+  // The corner mark: four right angles nested in the square at the column's foot.
+  for (LONG k = 1; k <= 4; ++k) {
+    MoveToEx(dc, w - 2 * k, h - SQUARE + 2 * k, NULL);
+    LineTo(dc, w - 2 * k, h - 2 * k);
+    LineTo(dc, w - SQUARE + 2 * k, h - 2 * k);
+  }
+}
+
+void onPaint(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  RECT client = clientRect(window);
+  LONG w = client.right;
+  LONG h = client.bottom;
+  SetBkMode(dc, TRANSPARENT);
+  selectStatusFont(dc);
+
+  WCHAR keyText[64];
+  const WCHAR* text = TEXT("dr\x00FC") TEXT("cken Sie eine Taste f\x00FCr deren Key-Code");
+  if (lastKeyCode != 0) {
+    wsprintfW(keyText, TEXT("der Key-Code der letzten Taste ist %u"), static_cast<UINT>(lastKeyCode));
+    text = keyText;
+  }
+  RECT textArea = makeRect(0, 0, w - COLUMN_WIDTH, h - SQUARE);
+  DrawTextW(dc, text, -1, &textArea, CENTRED_LINE);
+
+  SetTextColor(dc, DARK_GREY);
+  RECT contactArea = makeRect(0, h - SQUARE, w - COLUMN_WIDTH, h);
+  DrawTextW(dc, TEXT("Kontakt: ") TEXT(KURVIX_CONTACT), -1, &contactArea, CENTRED_LINE);
+
+  client = clientRect(window);
+  HPEN pen = CreatePen(PS_SOLID, 1, DARK_GREY);
+  HGDIOBJ previousPen = SelectObject(dc, pen);
+  drawLines(dc, client.right, client.bottom);
+  SelectObject(dc, previousPen);
+  DeleteObject(pen);
+
+  SetTextColor(dc, DARK_GREY);
+  if (bindingsOff()) {
+    RECT square = makeRect(w - COLUMN_WIDTH, SQUARE, w, 2 * SQUARE);
+    DrawTextW(dc, TEXT("E"), 1, &square, CENTRED_LINE);
+  } else {
+    RECT square = makeRect(w - COLUMN_WIDTH, 0, w, SQUARE);
+    DrawTextW(dc, TEXT("D"), 1, &square, CENTRED_LINE);
+  }
+  EndPaint(window, &paint);
+}
+
+void onKeyDown(HWND window, WPARAM virtualKey) {
+  lastKeyCode = static_cast<DWORD>(virtualKey);
+  RECT client = clientRect(window);
+  RECT textArea = makeRect(0, 0, client.right - COLUMN_WIDTH, client.bottom - SQUARE);
+  InvalidateRect(window, &textArea, TRUE);
+}
+
+void invalidateButtons(HWND window) {
+  LONG w = clientRect(window).right;
+  RECT buttons = makeRect(w - COLUMN_WIDTH, 0, w, 2 * SQUARE);
+  InvalidateRect(window, &buttons, TRUE);
+}
+
+void hideToTray(HWND window) {
+  ShowWindow(window, SW_HIDE);
+  AddTrayIcon(window, trayPicture());
+}
+
+void onTap(HWND window, LPARAM position) {
+  int x = LOWORD(position);
+  int y = HIWORD(position);
+  RECT client = clientRect(window);
+  if (x < client.right - TAP_COLUMN_WIDTH || bindingTable == NULL) return;
+  if (y >= client.bottom - SQUARE && y <= client.bottom) {
+    hideToTray(window);
+  } else if (y >= 0 && y < SQUARE) {
+    if (bindingsOff()) return;
+    bindingTable->disable();
+    invalidateButtons(window);
+  } else if (y >= SQUARE && y < 2 * SQUARE) {
+    if (!bindingsOff()) return;
+    bindingTable->enable();
+    invalidateButtons(window);
+  }
+}
+
+void onTrayMessage(HWND window, WPARAM id, LPARAM mouseMessage) {
+  if (id != TRAY_ICON_ID || mouseMessage != WM_LBUTTONDOWN) return;
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+  DeleteTrayIcon(window);
+}
+
+void onStatus(HWND window, WPARAM status, LPARAM value) {
+  if (status == STATUS_ENABLED || status == STATUS_DISABLED) {
+    if (IsWindowVisible(window)) {
+      // A long press may switch the bindings off while the window is shown: the letter
+      // must follow at once, or it and the square that answers taps would disagree.
+      invalidateButtons(window);
+    } else {
+      ModifyTrayIcon(window, status == STATUS_DISABLED ? IDI_TRAY_DISABLED : IDI_TRAY_ENABLED);
+    }
+  } else if (status == STATUS_LOADED) {
+    WCHAR title[32];
+    wsprintfW(title, TEXT("%s (%u)"), TEXT("Kurvix"), static_cast<UINT>(value));
+    SetWindowTextW(window, title);
+  }
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      return onCreate(window, reinterpret_cast<const CREATESTRUCT*>(lParam));
+    case WM_DESTROY:
+      onDestroy(window);
+      return 0;
+    case WM_PAINT:
+      onPaint(window);
+      return 0;
+    case WM_CLOSE:
+      DestroyWindow(window);
+      return 0;
+    case WM_KEYDOWN:
+      onKeyDown(window, wParam);
+      return 0;
+    case WM_TIMER:
+      return bindingTable != NULL ? bindingTable->onTimer(wParam) : 0;
+    case WM_LBUTTONDOWN:
+      onTap(window, lParam);
+      return 0;
+    case WM_HOTKEY:
+      return bindingTable != NULL ? bindingTable->onKeyMessage(wParam, lParam) : 0;
+    case WM_APP_TRAY:
+      onTrayMessage(window, wParam, lParam);
+      return 0;
+    case WM_APP_STATUS:
+      onStatus(window, wParam, lParam);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}

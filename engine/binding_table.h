@@ -1,0 +1,78 @@
+/*
+ * The bindings in configuration order, the two timing settings, the window that owns
+ * every key registration and poll timer, and the on/off switch of all bindings.
+ *
+ * Re-entrancy. A modal message box (a question of launch, a message of the reader) runs
+ * its own message loop, so press handling, the window's taps and even the window's
+ * destruction can run while a table operation waits in a box. Nothing that deletes
+ * bindings may then run underneath it: a reload asked for meanwhile is remembered (the
+ * latest wins) and carried out when the outermost operation returns, and a table
+ * destroyed meanwhile releases its keys and timers at once but is freed only then.
+ */
+#ifndef KURVIX_ENGINE_BINDING_TABLE_H
+#define KURVIX_ENGINE_BINDING_TABLE_H
+
+#include "engine/key_binding.h"
+
+const UINT WM_APP_STATUS = WM_APP + 2;
+const WPARAM STATUS_ENABLED = 0;
+const WPARAM STATUS_DISABLED = 1;
+const WPARAM STATUS_LOADED = 2;
+
+class BindingTable {
+ public:
+  static BindingTable* create(HWND window, HINSTANCE instance, UINT statusMessage);
+  static void destroy(BindingTable* table);
+
+  BindingTable();
+  ~BindingTable();
+
+  void resetSettings();
+  void clear();
+  void append(KeyBinding* binding);
+  DWORD count() const { return count_; }
+  unsigned char isDisabled() const { return disabled_; }
+  DWORD checkInterval() const { return checkInterval_; }
+  DWORD elapseTime() const { return elapseTime_; }
+  /* The binding at position index (0 to count - 1), in configuration order. */
+  const KeyBinding* binding(DWORD index) const { return bindings_[index]; }
+  void registerAll();
+  void unregisterAll();
+  void disable();
+  void enable();
+
+  /* Configuration reader. */
+  int loadFromProgramDir(HINSTANCE instance);
+  int load(const WCHAR* path);
+  void parseSettingsLine(const WCHAR* line, DWORD length);
+
+  /* Press handling. */
+  LRESULT onKeyMessage(WPARAM id, LPARAM lParam);
+  LRESULT onTimer(WPARAM id);
+
+ private:
+  BindingTable(const BindingTable&);
+  BindingTable& operator=(const BindingTable&);
+
+  void postStatus(WPARAM status, LPARAM value);
+  void passThrough(KeyBinding* binding);
+  void requestReload(const WCHAR* path);
+  void reload(const WCHAR* path);
+  /* Ends a table operation; true when the table was freed and must not be touched. */
+  bool leaveOperation();
+  void releaseKeysAndTimers();
+
+  KeyBinding** bindings_;
+  DWORD checkInterval_;
+  DWORD elapseTime_;
+  DWORD count_;
+  UINT statusMessage_;
+  HWND window_;
+  unsigned char disabled_;
+
+  unsigned operationDepth_;
+  WCHAR* pendingReload_;
+  unsigned char destroyPending_;
+};
+
+#endif

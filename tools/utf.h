@@ -1,0 +1,14 @@
+// Conversions between the host's UTF-8 and the device's UTF-16, and JSON string quoting.
+#ifndef KURVIX_TOOLS_UTF_H
+#define KURVIX_TOOLS_UTF_H
+
+#include <string>
+#include <string_view>
+
+// Invalid UTF-8 sequences become U+FFFD.
+std::u16string utf8ToUtf16(std::string_view text);
+// A JSON string literal (RFC 8259) with quotes: UTF-16 as UTF-8, a lone surrogate as a
+// \uXXXX escape, quote, backslash and control characters escaped.
+std::string jsonString(std::u16string_view text);
+
+#endif
