@@ -29,6 +29,11 @@ void reset();
 // (N counts handles from 1, "h0" is null, "h-1" is INVALID_HANDLE_VALUE); strings are not
 // logged (the records below hold them). Examples: "RegisterHotKey(w1,193,0,193)",
 // "keybd_event(193,0,4,0)", "PostMessageW(w1,32770,2,3)", "SetTimer(w1,193,100)".
+// Other pointers (buffers, structures, callbacks) are not logged either; a resource named by
+// number is logged as the number, one named by a string as "?". h1 is the program's module
+// (instance()); every other handle takes the next number when it is made: files,
+// processes, icons, cursors, device contexts, pens, and stock objects on first use. A value
+// the device never handed out is logged as "w?<value>" or "h?<value>".
 const std::vector<std::string>& calls();
 // The log reduced to the calls of the given names, in order.
 std::vector<std::string> callsOf(std::initializer_list<std::string_view> names);
@@ -36,6 +41,8 @@ void clearCalls();
 
 // ---- Kernel: files -----------------------------------------------------------------------
 // Paths compare as on Windows: ASCII letters without regard to case, \ and / alike.
+// CreateFileW copies the file's bytes: later putFile or removeFile calls do not change what
+// an open handle reads.
 void putFile(const std::u16string& path, std::vector<uint8_t> bytes);
 void removeFile(const std::u16string& path);
 // CreateFileW of this path returns INVALID_HANDLE_VALUE even if the file exists.
@@ -67,7 +74,8 @@ void setTickCount(uint32_t tick);  // GetTickCount() returns tick at this moment
 
 // ---- Kernel and shell: programs started with ShellExecuteEx ---------------------------------
 enum class StartOutcome {
-  Process,   // returns TRUE and a process handle; the program runs
+  Process,   // returns TRUE; the program runs; hProcess is a new process handle when
+             // fMask has SEE_MASK_NOCLOSEPROCESS, as the shell does, else null
   NoHandle,  // returns TRUE but leaves hProcess null (the shell opened it some other way)
   Fails,     // returns FALSE, hProcess null (file not found, no program for it)
 };
@@ -106,7 +114,11 @@ void answerBoxes(std::initializer_list<int> answers);
 // Runs while each box is open, before it is answered, with the box's record. The callback
 // may do anything a user could do meanwhile (pump messages, advance the clock, press keys,
 // tap, close windows), exactly as the modal loop of a real message box lets it happen.
-// The callback is not entered again for a box that it opens itself unless reentrant.
+// The callback runs for every box, also for one opened while it runs (a nested box); the
+// record's depth tells them apart.
+// Once PostQuitMessage has been called (and WM_QUIT not yet retrieved), a box ends at once,
+// as a real one does: it is recorded, the callback does not run, and it returns the default
+// answer without taking a queued one. A box whose callback posts the quit ends the same way.
 void whileBoxOpen(std::function<void(const MessageBoxRecord&)> callback);
 
 // ---- Window manager: hot keys, keyboard --------------------------------------------------------
@@ -116,7 +128,10 @@ struct HotKey {
   UINT modifiers;
   UINT virtualKey;
 };
-std::vector<HotKey> hotKeys();  // registrations in force, in order of registration
+// Registrations in force, in order of registration. DestroyWindow does not release a
+// window's hot keys (nor its timers): they stay listed, and a hot key keeps swallowing its
+// key, so that tests see what the program left behind.
+std::vector<HotKey> hotKeys();
 bool isRegistered(UINT virtualKey);
 // The user's keyboard. A key that goes down while it is registered (modifiers 0) posts
 // WM_HOTKEY(id, vk << 16 | modifiers) to the owner; any other key event reaches the
@@ -143,7 +158,7 @@ struct WindowInfo {
   RECT client;
   bool visible, destroyed;
 };
-WindowInfo window(HWND window);
+WindowInfo window(HWND window);  // an unknown handle: everything empty, destroyed true
 HWND findWindow(const std::u16string& className);  // the first live window of the class
 HWND foreground();
 void setWorkArea(RECT area);   // default (0, 0, 240, 294)
@@ -158,7 +173,9 @@ struct Posted {
   WPARAM wParam;
   LPARAM lParam;
 };
-const std::vector<Posted>& postedLog();  // every PostMessageW, in order
+// Every PostMessageW, in order, also one that failed (to a destroyed window). Messages the
+// system posts (WM_HOTKEY, key messages, taps) are in queue() only.
+const std::vector<Posted>& postedLog();
 std::vector<Posted> queue();             // posted messages not yet retrieved
 struct Timer {
   HWND window;
@@ -166,9 +183,10 @@ struct Timer {
   UINT period;  // as asked; a period below 10 ms runs at 10 ms, as on the desktop
   uint64_t due;
 };
-std::vector<Timer> timers();  // running timers
+std::vector<Timer> timers();  // running timers, also those of destroyed windows
 
-// Taps post WM_LBUTTONDOWN and WM_LBUTTONUP with client coordinates to the window.
+// Taps post WM_LBUTTONDOWN (wParam MK_LBUTTON) and WM_LBUTTONUP with client coordinates
+// to the window. A hidden or destroyed window cannot be tapped or closed: nothing is posted.
 void tap(HWND window, int x, int y);
 // The caption's close button: posts WM_CLOSE.
 void close(HWND window);
@@ -213,6 +231,8 @@ struct Invalidation {
   RECT rect;  // the client rectangle when rect was null
   BOOL erase;
 };
+// Every InvalidateRect call that succeeded; the system's own (as by ShowWindow) are not
+// listed.
 const std::vector<Invalidation>& invalidations();
 struct GdiStats {
   int pensCreated, pensDeleted;
@@ -225,7 +245,8 @@ struct TrayIcon {
   HWND window;
   UINT id;
   UINT callbackMessage;
-  int iconResource;  // the resource id LoadIconW was given; 0 for no icon
+  int iconResource;  // the resource id LoadIconW was given; 0 for no icon, -1 for a
+                     // handle that LoadIconW did not return
   std::u16string tip;
 };
 std::vector<TrayIcon> trayIcons();  // icons present now

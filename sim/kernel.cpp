@@ -1,0 +1,235 @@
+// Kernel services: files, handles, the module, the tick counter and started programs.
+#include "sim/state.h"
+
+#include <algorithm>
+
+namespace sim::detail {
+namespace {
+
+constexpr int kModuleHandle = 1;
+
+// Windows paths ignore the case of ASCII letters and take / for \.
+std::u16string pathKey(const std::u16string& path) {
+  std::u16string key = path;
+  for (char16_t& c : key) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (c == u'/') c = u'\\';
+  }
+  return key;
+}
+
+OpenFile* openFile(HANDLE file) {
+  auto found = device().openFiles.find(handleNumber(file));
+  return found == device().openFiles.end() ? nullptr : &found->second;
+}
+
+Program* processOf(HANDLE process) {
+  auto found = device().openProcesses.find(handleNumber(process));
+  return found == device().openProcesses.end() ? nullptr : &device().programs[found->second];
+}
+
+Program& program(size_t index) {
+  if (index >= device().programs.size())
+    fail("no program " + std::to_string(index) + " was started");
+  return device().programs[index];
+}
+
+}  // namespace
+}  // namespace sim::detail
+
+using namespace sim::detail;
+
+// ---- Files ---------------------------------------------------------------------------------
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                   HANDLE templateFile) {
+  logCall("CreateFileW", {logName(access), logName(shareMode), logName(disposition),
+                          logName(flags), logName(templateFile)});
+  Device& d = device();
+  std::u16string path = wide(fileName);
+  std::u16string key = pathKey(path);
+  auto file = d.files.find(key);
+  bool opens = file != d.files.end() && d.failingOpens.count(key) == 0;
+  d.fileOpens.push_back({path, access, shareMode, disposition, flags, security == nullptr,
+                         templateFile == nullptr, opens});
+  if (!opens) return INVALID_HANDLE_VALUE;
+  int number = newHandle();
+  d.openFiles[number] = OpenFile{key, file->second, 0, access};
+  return handleValue(number);
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+              LPOVERLAPPED) {
+  logCall("ReadFile", {logName(file), logName(bytesToRead)});
+  if (bytesRead != nullptr) *bytesRead = 0;
+  OpenFile* open = openFile(file);
+  if (open == nullptr || (open->access & GENERIC_READ) == 0) return FALSE;
+  auto failing = device().failingReads.find(open->key);
+  if (failing != device().failingReads.end() && open->position >= failing->second) return FALSE;
+  uint64_t size = open->bytes.size();
+  DWORD count = open->position >= size
+                    ? 0
+                    : static_cast<DWORD>(std::min<uint64_t>(bytesToRead, size - open->position));
+  std::copy_n(open->bytes.begin() + static_cast<ptrdiff_t>(open->position), count,
+              static_cast<uint8_t*>(buffer));
+  open->position += count;
+  if (bytesRead != nullptr) *bytesRead = count;
+  return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
+  logCall("SetFilePointer", {logName(file), logName(distance), logName(method)});
+  OpenFile* open = openFile(file);
+  if (open == nullptr) return INVALID_SET_FILE_POINTER;
+  int64_t move = distanceHigh == nullptr
+                     ? distance
+                     : static_cast<int64_t>((static_cast<uint64_t>(*distanceHigh) << 32) |
+                                            static_cast<uint32_t>(distance));
+  int64_t origin;
+  switch (method) {
+    case FILE_BEGIN: origin = 0; break;
+    case FILE_CURRENT: origin = static_cast<int64_t>(open->position); break;
+    case FILE_END: origin = static_cast<int64_t>(open->bytes.size()); break;
+    default: return INVALID_SET_FILE_POINTER;
+  }
+  int64_t target = origin + move;
+  // Without a high part the position must fit in 32 bits, like any result of this call.
+  if (target < 0 || (distanceHigh == nullptr && target >= INVALID_SET_FILE_POINTER))
+    return INVALID_SET_FILE_POINTER;
+  open->position = static_cast<uint64_t>(target);
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(open->position >> 32);
+  return static_cast<DWORD>(open->position);
+}
+
+DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
+  logCall("GetFileSize", {logName(file)});
+  OpenFile* open = openFile(file);
+  if (open == nullptr) return INVALID_FILE_SIZE;
+  if (sizeHigh != nullptr) *sizeHigh = 0;
+  return static_cast<DWORD>(open->bytes.size());
+}
+
+BOOL CloseHandle(HANDLE object) {
+  logCall("CloseHandle", {logName(object)});
+  Device& d = device();
+  int number = handleNumber(object);
+  if (d.openFiles.erase(number) + d.openProcesses.erase(number) == 0) {
+    ++d.badCloses;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// ---- Module and clock --------------------------------------------------------------------
+
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
+  logCall("GetModuleFileNameW", {logName(module), logName(size)});
+  const std::u16string& path = device().modulePath;
+  if ((module != nullptr && handleNumber(module) != kModuleHandle) || path.empty() || size == 0)
+    return 0;
+  if (path.size() + 1 <= size) {
+    std::copy(path.begin(), path.end(), fileName);
+    fileName[path.size()] = 0;
+    return static_cast<DWORD>(path.size());
+  }
+  // Too small: as on the desktop, as much as fits with a terminating zero, and size itself.
+  std::copy_n(path.begin(), size - 1, fileName);
+  fileName[size - 1] = 0;
+  return size;
+}
+
+HMODULE GetModuleHandleW(LPCWSTR moduleName) {
+  logCall("GetModuleHandleW", {});
+  if (moduleName == nullptr) return sim::instance();
+  const std::u16string path = pathKey(device().modulePath);
+  const std::u16string asked = pathKey(moduleName);
+  std::u16string baseName = path.substr(path.find_last_of(u'\\') + 1);
+  return asked == path || asked == baseName ? sim::instance() : nullptr;
+}
+
+DWORD GetTickCount() {
+  logCall("GetTickCount", {});
+  return tickNow();
+}
+
+// ---- Processes ---------------------------------------------------------------------------
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+  logCall("GetExitCodeProcess", {logName(process)});
+  sim::Program* running = processOf(process);
+  if (running == nullptr) return FALSE;
+  size_t index = static_cast<size_t>(running - device().programs.data());
+  if (device().failingExitCodeQueries.count(index) != 0) return FALSE;
+  *exitCode = running->running ? STILL_ACTIVE : running->exitCode;
+  return TRUE;
+}
+
+BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+  logCall("TerminateProcess", {logName(process), logName(exitCode)});
+  sim::Program* target = processOf(process);
+  if (target == nullptr || !target->running) return FALSE;
+  target->running = false;
+  target->terminated = true;
+  target->terminateCode = exitCode;
+  target->exitCode = exitCode;
+  return TRUE;
+}
+
+namespace sim::detail {
+
+std::optional<StartOutcome> startOutcome(const std::u16string& file) {
+  auto found = device().startOutcomes.find(pathKey(file));
+  if (found == device().startOutcomes.end()) return std::nullopt;
+  return found->second;
+}
+
+DWORD tickNow() { return static_cast<DWORD>(device().tickStart + device().now); }
+
+HANDLE openProcess(size_t program) {
+  int number = newHandle();
+  device().openProcesses[number] = program;
+  return handleValue(number);
+}
+
+}  // namespace sim::detail
+
+// ---- Control --------------------------------------------------------------------------------
+
+namespace sim {
+
+void putFile(const std::u16string& path, std::vector<uint8_t> bytes) {
+  device().files[pathKey(path)] = std::move(bytes);
+}
+void removeFile(const std::u16string& path) { device().files.erase(pathKey(path)); }
+void failOpen(const std::u16string& path) { device().failingOpens.insert(pathKey(path)); }
+void failReadsFrom(const std::u16string& path, uint32_t offset) {
+  device().failingReads[pathKey(path)] = offset;
+}
+const std::vector<FileOpen>& fileOpens() { return device().fileOpens; }
+
+void setModulePath(const std::u16string& path) { device().modulePath = path; }
+HINSTANCE instance() { return static_cast<HINSTANCE>(handleValue(kModuleHandle)); }
+size_t openHandleCount() { return device().openFiles.size() + device().openProcesses.size(); }
+size_t badCloseCount() { return device().badCloses; }
+
+uint64_t now() { return device().now; }
+void setTickCount(uint32_t tick) {
+  device().tickStart = static_cast<uint32_t>(tick - static_cast<uint32_t>(device().now));
+}
+
+void setStartOutcome(const std::u16string& file, StartOutcome outcome) {
+  device().startOutcomes[pathKey(file)] = outcome;
+}
+const std::vector<Program>& programs() { return device().programs; }
+void endProgram(size_t index, DWORD exitCode) {
+  Program& ended = program(index);
+  ended.running = false;
+  ended.exitCode = exitCode;
+}
+void failExitCodeQuery(size_t index) {
+  program(index);  // a program never started is a mistake in the test
+  device().failingExitCodeQueries.insert(index);
+}
+
+}  // namespace sim
