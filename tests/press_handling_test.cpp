@@ -1,0 +1,387 @@
+// Press handling on the simulated device: scenarios of a user holding and releasing keys
+// on a virtual clock, checked by what the device did (programs started, keys injected and
+// registered, timers, reports), including presses that arrive while a message box is open.
+#include <string>
+
+#include "tests/device_test.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+using Reports = std::vector<std::pair<WPARAM, LPARAM>>;
+
+const UINT kKey = 193;
+const UINT kOtherKey = 194;
+const std::u16string kSecondIni = u"\\Speicher\\Zweite.ini";
+const std::u16string kThirdIni = u"\\Speicher\\Dritte.ini";
+
+std::u16string number(uint64_t value) {
+  std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+class PressTest : public TableTest {
+ protected:
+  Calls pressCalls() {
+    return sim::callsOf({"SetTimer", "KillTimer", "UnregisterHotKey", "RegisterHotKey", "keybd_event"});
+  }
+  std::vector<UINT> registeredKeys() {
+    std::vector<UINT> keys;
+    for (const sim::HotKey& hotKey : sim::hotKeys()) keys.push_back(hotKey.virtualKey);
+    return keys;
+  }
+  size_t started() { return sim::programs().size(); }
+  // Creates the table from a file with one binding of kKey that starts \a.exe, plus `more`.
+  void createWithCommand(std::u16string_view more = u"") {
+    ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\a.exe", u"", more})), nullptr);
+    sim::clearCalls();
+  }
+  void expectNothingLeft() {
+    destroyTable();
+    EXPECT_TRUE(sim::hotKeys().empty());
+    EXPECT_TRUE(sim::timers().empty());
+    EXPECT_EQ(sim::openHandleCount(), 0u);
+    EXPECT_EQ(sim::badCloseCount(), 0u);
+  }
+};
+
+// ---- One key, one binding -------------------------------------------------------------
+
+TEST_F(PressTest, ShortPressIsHandedBackToTheSystemInOrder) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 250);
+  sim::runUntil(2000);
+  EXPECT_EQ(pressCalls(), (Calls{"SetTimer(w1,193,100)", "KillTimer(w1,193)", "UnregisterHotKey(w1,193)",
+                                 "keybd_event(193,0,4,0)", "keybd_event(193,0,2,0)",
+                                 "RegisterHotKey(w1,193,0,193)"}));
+  EXPECT_EQ(started(), 0u);
+  // The injected pair reached the program in front as an ordinary key.
+  std::vector<std::pair<UINT, bool>> injectedToOthers;
+  for (const sim::KeyEvent& event : sim::keysToOthers()) {
+    if (event.injected) injectedToOthers.emplace_back(event.virtualKey, event.down);
+  }
+  EXPECT_EQ(injectedToOthers, (std::vector<std::pair<UINT, bool>>{{kKey, true}, {kKey, false}}));
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));
+  EXPECT_EQ(table->binding(0)->pressed(), 0);
+  EXPECT_TRUE(sim::timers().empty());
+}
+
+TEST_F(PressTest, LongPressLaunchesOnceHoweverLongTheKeyIsHeld) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 9050);
+  sim::runUntil(999);
+  EXPECT_EQ(started(), 0u);
+  sim::runUntil(1000);  // the tick at which the key has been held exactly ElapseTime
+  EXPECT_EQ(started(), 1u);
+  sim::runUntil(12000);
+  EXPECT_EQ(started(), 1u);
+  EXPECT_TRUE(sim::injectedKeys().empty());
+  EXPECT_EQ(pressCalls(), (Calls{"SetTimer(w1,193,100)", "KillTimer(w1,193)"}));
+  EXPECT_TRUE(sim::timers().empty());
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));
+  EXPECT_EQ(table->binding(0)->pressed(), 0);
+  // Ticks went on until the release found the key up: one key-state query per tick.
+  EXPECT_EQ(sim::callsOf({"GetAsyncKeyState"}).size(), 91u);
+}
+
+TEST_F(PressTest, HoldNeededLiesBetweenElapseTimeAndOneIntervalMore) {
+  for (auto [elapse, interval] : {std::pair{1000u, 100u}, std::pair{250u, 100u}, std::pair{300u, 50u},
+                                  std::pair{0u, 40u}}) {
+    uint64_t shortestFiring = 0;
+    uint64_t hold = elapse > interval ? elapse - interval : 1;
+    for (; hold <= elapse + interval + 1 && shortestFiring == 0; ++hold) {
+      sim::reset();
+      TableTest::SetUp();
+      createWithCommand(u"SETTINGS\r\nElapseTime=" + number(elapse) + u"\r\nCheckIntervall=" + number(interval));
+      sim::pressAt(kKey, 7, 7 + hold);
+      sim::runUntil(elapse + 2 * interval + 100);
+      if (started() == 1) {
+        shortestFiring = hold;
+      } else {
+        EXPECT_EQ(sim::injectedKeys().size(), 2u) << "hold " << hold;  // passed through instead
+      }
+      destroyTable();
+    }
+    EXPECT_GE(shortestFiring, elapse) << elapse << "/" << interval;
+    // A release in the very millisecond of a tick may count either way.
+    EXPECT_LE(shortestFiring, elapse + interval + 1) << elapse << "/" << interval;
+  }
+}
+
+TEST_F(PressTest, TickCounterWrappingDuringAPressStillTimesItRight) {
+  sim::setTickCount(0xFFFFFF00u);
+  createWithCommand();
+  sim::pressAt(kKey, 0, 5000);
+  sim::runUntil(900);  // the counter wrapped at 256 ms
+  EXPECT_EQ(started(), 0u);
+  sim::runUntil(1000);
+  EXPECT_EQ(started(), 1u);
+}
+
+TEST_F(PressTest, ElapseTimeZeroFiresAtTheFirstTickAndAllOnesNever) {
+  createWithCommand(joinLines({u"SETTINGS", u"ElapseTime=0"}));
+  sim::pressAt(kKey, 0, 50);  // released before the first tick
+  sim::pressAt(kKey, 1000, 1150);
+  sim::runUntil(2000);
+  EXPECT_EQ(started(), 1u);
+  EXPECT_EQ(sim::injectedKeys().size(), 2u);
+
+  destroyTable();
+  sim::reset();
+  TableTest::SetUp();
+  createWithCommand(joinLines({u"SETTINGS", u"ElapseTime=-1"}));
+  sim::pressAt(kKey, 0, 60000);
+  sim::runUntil(61000);
+  EXPECT_EQ(started(), 0u);
+  EXPECT_EQ(sim::injectedKeys().size(), 2u);
+}
+
+TEST_F(PressTest, KeyMessagesThatDoNotMatchABindingChangeNothing) {
+  createWithCommand();
+  PostMessageW(window, WM_HOTKEY, kKey, static_cast<LPARAM>(kOtherKey) << 16);  // other virtual key
+  PostMessageW(window, WM_HOTKEY, 77, 77 << 16);                                  // no binding
+  PostMessageW(window, WM_TIMER, kKey, 0);                                        // late tick, idle binding
+  PostMessageW(window, WM_TIMER, 77, 0);
+  sim::pump();
+  EXPECT_TRUE(pressCalls().empty());
+  EXPECT_EQ(table->binding(0)->pressed(), 0);
+
+  destroyTable();
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=65601"})), nullptr);  // 0x10041
+  sim::clearCalls();
+  PostMessageW(window, WM_HOTKEY, 65601, 65 << 16);
+  PostMessageW(window, WM_HOTKEY, 65601, static_cast<LPARAM>(65601) << 16);
+  sim::pump();
+  EXPECT_TRUE(pressCalls().empty());
+}
+
+TEST_F(PressTest, RepeatedKeyMessagesNeitherRestampNorRestartThePress) {
+  createWithCommand();
+  sim::setTickCount(1000);
+  sim::pressAt(kKey, 0, 1500);
+  sim::at(420, [] { PostMessageW(sim::findWindow(u"Test.Class"), WM_HOTKEY, kKey, kKey << 16); });
+  sim::runUntil(430);
+  EXPECT_EQ(table->binding(0)->pressTick(), 1000u);
+  EXPECT_EQ(sim::callsOf({"SetTimer"}).size(), 1u);
+  sim::runUntil(1000);
+  EXPECT_EQ(started(), 1u);  // still timed from the first message
+}
+
+TEST_F(PressTest, BindingWithoutActionsSwallowsALongPress) {
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193"})), nullptr);
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(3000);
+  EXPECT_EQ(started(), 0u);
+  EXPECT_TRUE(sim::injectedKeys().empty());
+  EXPECT_TRUE(sim::messageBoxes().empty());
+}
+
+TEST_F(PressTest, TwoBindingsOfOneKeyOnlyTheFirstActs) {
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\first.exe", u"", u"KURVIX",
+                                  u"KeyCode=193", u"Command=\\second.exe"})),
+            nullptr);
+  sim::clearCalls();
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(3000);
+  ASSERT_EQ(started(), 1u);
+  EXPECT_EQ(sim::programs()[0].file, u"\\first.exe");
+  EXPECT_EQ(sim::callsOf({"SetTimer"}), (Calls{"SetTimer(w1,193,100)", "SetTimer(w1,193,100)"}));
+  EXPECT_EQ(table->binding(0)->pressed(), 0);
+  EXPECT_EQ(table->binding(1)->pressed(), 1);  // ticks never reach it; it waits for the clear
+  expectNothingLeft();
+}
+
+// ---- Switching off and reloading ----------------------------------------------------------
+
+TEST_F(PressTest, DisableBindingSwitchesEverythingOffAndItsReleaseStaysQuiet) {
+  createWithCommand(joinLines({u"KURVIX", u"KeyCode=194", u"Disable=1"}));
+  sim::pressAt(kOtherKey, 0, 1500);
+  sim::runUntil(3000);
+  EXPECT_EQ(table->isDisabled(), 1);
+  EXPECT_TRUE(registeredKeys().empty());
+  EXPECT_TRUE(sim::injectedKeys().empty());
+  EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>{STATUS_DISABLED, 0}));
+  sim::pressAt(kKey, 4000, 6000);  // a bound key is no longer caught
+  sim::runUntil(7000);
+  EXPECT_EQ(started(), 0u);
+}
+
+TEST_F(PressTest, PressTimedWhileTheTableIsSwitchedOffRunsOn) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 1500);
+  sim::at(300, [this] { table->disable(); });
+  sim::runUntil(3000);
+  EXPECT_EQ(started(), 1u);  // held long enough, it still acts
+  EXPECT_TRUE(registeredKeys().empty());
+}
+
+TEST_F(PressTest, ShortPressReleasedWhileSwitchedOffRegistersItsKeyUntilItIsNoLongerBound) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 250);
+  sim::at(100, [this] { table->disable(); });
+  sim::runUntil(1000);
+  EXPECT_EQ(sim::injectedKeys().size(), 2u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));  // registered again although off
+  EXPECT_EQ(table->isDisabled(), 1);
+
+  // A reload that no longer binds the key must let it go.
+  EXPECT_EQ(loadText(joinLines({u"KURVIX", u"KeyCode=200"})), 0);
+  table->registerAll();
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{200}));
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, ShortPressReleasedAfterAnotherKeySwitchedAllOffIsLetGoWithTheTable) {
+  createWithCommand(joinLines({u"SETTINGS", u"ElapseTime=500", u"", u"KURVIX", u"KeyCode=194", u"Disable=1"}));
+  sim::pressAt(kOtherKey, 0, 800);  // fires at 500 and switches all off ...
+  sim::pressAt(kKey, 200, 600);     // ... while this one is timed; released early
+  sim::runUntil(2000);
+  EXPECT_EQ(table->isDisabled(), 1);
+  EXPECT_EQ(started(), 0u);
+  EXPECT_EQ(sim::injectedKeys().size(), 2u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, DisableAndNewIniTogetherReportOffThenLoadAndEndEnabled) {
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=200", u"", u"KURVIX", u"KeyCode=201"})));
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"Disable=1", u"NewIni=\\Speicher\\Zweite.ini"})),
+            nullptr);
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(3000);
+  EXPECT_EQ(statusReports(), (Reports{{STATUS_LOADED, 1}, {STATUS_DISABLED, 0}, {STATUS_LOADED, 2}}));
+  EXPECT_EQ(table->isDisabled(), 0);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{200, 201}));
+  EXPECT_TRUE(sim::injectedKeys().empty());  // the held key's press ended with the reload
+  EXPECT_TRUE(sim::timers().empty());
+}
+
+TEST_F(PressTest, NewIniReplacesTheBindingsAndTheSameKeyStartsIdle) {
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\b.exe"})));
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Speicher\\Zweite.ini"})), nullptr);
+  sim::clearCalls();
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(3000);
+  EXPECT_EQ(pressCalls(), (Calls{"SetTimer(w1,193,100)", "UnregisterHotKey(w1,193)", "KillTimer(w1,193)",
+                                 "RegisterHotKey(w1,193,0,193)"}));
+  EXPECT_EQ(table->binding(0)->pressed(), 0);
+  sim::pressAt(kKey, 4000, 5500);
+  sim::runUntil(6000);
+  ASSERT_EQ(started(), 1u);
+  EXPECT_EQ(sim::programs()[0].file, u"\\b.exe");
+}
+
+TEST_F(PressTest, FailedReloadLeavesAnEmptyEnabledTableAndReportsOff) {
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Speicher\\Fehlt.ini"})), nullptr);
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(3000);
+  EXPECT_EQ(boxes(), (std::vector<Box>{{u"Datei nicht gefunden:", u"\\Speicher\\Fehlt.ini", MB_ICONHAND}}));
+  EXPECT_EQ(statusReports(), (Reports{{STATUS_LOADED, 1}, {STATUS_LOADED, 0}, {STATUS_DISABLED, 0}}));
+  EXPECT_EQ(table->count(), 0u);
+  EXPECT_EQ(table->isDisabled(), 0);
+  EXPECT_TRUE(registeredKeys().empty());
+  EXPECT_TRUE(sim::timers().empty());
+}
+
+// ---- Presses while a message box is open ----------------------------------------------------
+
+TEST_F(PressTest, TicksDuringTheQuestionNeitherLaunchAgainNorPassThrough) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(2000);
+  ASSERT_EQ(started(), 1u);
+  // Second long press while the program runs: the question stays open for 3 s, the key is
+  // released meanwhile.
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) { sim::runFor(3000); });
+  sim::answerBoxes({IDYES});
+  sim::pressAt(kKey, 3000, 4500);
+  sim::runUntil(8000);
+  EXPECT_EQ(sim::messageBoxes().size(), 1u);
+  EXPECT_EQ(started(), 1u);
+  EXPECT_TRUE(sim::programs()[0].terminated);
+  EXPECT_TRUE(sim::injectedKeys().empty());
+  EXPECT_EQ(table->binding(0)->pressed(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, ReloadByAnotherKeyDuringTheQuestionWaitsUntilTheQuestionIsAnswered) {
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+  createWithCommand(joinLines({u"KURVIX", u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"}));
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(2000);
+  sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) {
+    if (box.caption != u"Terminieren?") return;
+    sim::pressAt(kOtherKey, sim::now() + 10, sim::now() + 1600);
+    sim::runFor(2000);
+    EXPECT_EQ(table->count(), 2u);  // not reloaded under the open question
+  });
+  sim::answerBoxes({IDYES});
+  sim::pressAt(kKey, 3000, 4500);
+  sim::runUntil(9000);
+  EXPECT_TRUE(sim::programs()[0].terminated);
+  ASSERT_EQ(table->count(), 1u);
+  EXPECT_EQ(table->binding(0)->keyCode(), 200u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{200}));
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, ReloadAskedForWhileAFileIsStillBeingReadWaitsForTheRead) {
+  // The bad line stands inside the block whose binding is long-pressed during its message.
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=195", u"NewIni=\\Speicher\\Dritte.ini",
+                                                  u"bad line", u"Command=\\c.exe", u"", u"KURVIX",
+                                                  u"KeyCode=196"})));
+  sim::putFile(kThirdIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=210"})));
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Speicher\\Zweite.ini"})), nullptr);
+  bool switched = false;
+  sim::whileBoxOpen([&](const sim::MessageBoxRecord& box) {
+    if (box.text != u"bad line" || switched) return;
+    switched = true;
+    // The user switches off and on (which registers the key read so far) and long-presses it.
+    table->disable();
+    table->enable();
+    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{195}));
+    sim::pressAt(195, sim::now() + 10, sim::now() + 1500);
+    sim::runFor(2000);
+  });
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(5000);
+  EXPECT_TRUE(switched);
+  ASSERT_EQ(table->count(), 1u);
+  EXPECT_EQ(table->binding(0)->keyCode(), 210u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{210}));
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, TableDestroyedDuringTheQuestionIsFreedWhenTheQuestionReturns) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(2000);
+  sim::whileBoxOpen([this](const sim::MessageBoxRecord&) {
+    destroyTable();  // the window is closed meanwhile
+    EXPECT_TRUE(sim::hotKeys().empty());
+    EXPECT_TRUE(sim::timers().empty());
+  });
+  sim::answerBoxes({IDYES});
+  sim::pressAt(kKey, 3000, 4500);
+  sim::runUntil(5000);
+  EXPECT_TRUE(sim::programs()[0].terminated);  // the answer still counts
+  EXPECT_TRUE(sim::hotKeys().empty());
+  EXPECT_TRUE(sim::timers().empty());
+  EXPECT_EQ(sim::openHandleCount(), 0u);
+}
+
+TEST_F(PressTest, TableDestroyedDuringAReadersMessageStopsReadingAndIsFreed) {
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=195", u"", u"bad line", u"also bad",
+                                                  u"KURVIX", u"KeyCode=196"})));
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"Disable=1", u"NewIni=\\Speicher\\Zweite.ini"})),
+            nullptr);
+  sim::whileBoxOpen([this](const sim::MessageBoxRecord&) { destroyTable(); });
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(3000);
+  EXPECT_EQ(boxes().size(), 1u);  // reading stopped at the first message
+  EXPECT_TRUE(sim::hotKeys().empty());
+  EXPECT_TRUE(sim::timers().empty());
+  EXPECT_EQ(sim::openHandleCount(), 0u);
+}
+
+}  // namespace
