@@ -1,0 +1,438 @@
+// The whole program on the simulated device: WinMain from a configuration to its exit code,
+// with what a user sees of it: the tray icon, the status window, its painting, its taps.
+#include <functional>
+#include <string>
+
+#include "res/resource.h"
+#include "shell/main_window.h"
+#include "shell/tray_icon.h"
+#include "tests/device_test.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const std::u16string kClass = u"Kurvix.Class";
+const std::u16string kThreeBindings =
+    joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"", u"KURVIX",
+               u"KeyCode=194", u"Disable=1", u"", u"KURVIX", u"KeyCode=195"});
+// The client area of the window on the device's defaults: 276 x (26 + 68) less a 1-pixel
+// border all round and the caption.
+const LONG W = 274;
+const LONG H = 66;
+
+HWND mainWindow() { return sim::findWindow(kClass); }
+
+class ShellTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    sim::setModulePath(u"\\Programme\\Kurvix.exe");
+  }
+  void configure(std::u16string_view text) {
+    sim::putFile(u"\\Programme\\Kurvix.ini", unicodeFile(text));
+  }
+  // Runs an action on the main window at virtual time t.
+  void at(uint64_t t, std::function<void(HWND)> action) {
+    ++actionsScheduled;
+    sim::at(t, [this, action] {
+      ++actionsRun;
+      action(mainWindow());
+    });
+  }
+  // Closing as another program (or the caption's button) does: WM_CLOSE.
+  void closeAt(uint64_t t) {
+    at(t, [](HWND window) { PostMessageW(window, WM_CLOSE, 0, 0); });
+  }
+  // Runs WinMain to its end; every action scheduled with at() must have run by then.
+  int runProgram() {
+    WCHAR commandLine[1] = {0};
+    int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+    EXPECT_EQ(actionsRun, actionsScheduled);
+    actionsRun = actionsScheduled = 0;
+    return exitCode;
+  }
+  int actionsScheduled = 0;
+  int actionsRun = 0;
+  std::optional<int> trayPicture(HWND window) {
+    std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
+    if (!icon) return std::nullopt;
+    return icon->iconResource;
+  }
+  // After the program ended: nothing of it may be left on the device.
+  void expectNothingLeft() {
+    EXPECT_TRUE(sim::trayIcons().empty());
+    EXPECT_TRUE(sim::hotKeys().empty());
+    EXPECT_TRUE(sim::timers().empty());
+    EXPECT_EQ(sim::openHandleCount(), 0u);
+    EXPECT_EQ(sim::badCloseCount(), 0u);
+    EXPECT_EQ(sim::gdi().pensCreated, sim::gdi().pensDeleted);
+    EXPECT_EQ(sim::gdi().errors, 0);
+    EXPECT_EQ(bindingTable, nullptr);
+  }
+  std::vector<sim::DrawOp> lastPaint() {
+    EXPECT_FALSE(sim::paints().empty());
+    std::vector<sim::DrawOp> drawn;
+    for (const sim::DrawOp& op : sim::paints().back().ops) {
+      if (op.kind != sim::DrawOp::Erase) drawn.push_back(op);
+    }
+    return drawn;
+  }
+  std::u16string keyCodeText() {
+    std::vector<sim::DrawOp> ops = lastPaint();
+    return ops.empty() ? u"" : ops.front().text;
+  }
+  std::u16string buttonLetter() {
+    std::vector<sim::DrawOp> ops = lastPaint();
+    return ops.empty() ? u"" : ops.back().text;
+  }
+  std::u16string title() { return sim::window(mainWindow()).title; }
+};
+
+// ---- Start-up ---------------------------------------------------------------------------
+
+TEST_F(ShellTest, StartsHiddenInTheTrayWithTheNumberOfBindingsInTheTitle) {
+  configure(kThreeBindings);
+  closeAt(500);
+  at(100, [this](HWND window) {
+    sim::WindowInfo info = sim::window(window);
+    EXPECT_FALSE(info.visible);
+    EXPECT_EQ(info.title, u"Kurvix (3)");
+    EXPECT_EQ(info.style, static_cast<DWORD>(WS_CAPTION | WS_SYSMENU));
+    EXPECT_EQ(info.exStyle, 0u);
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+    std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->callbackMessage, WM_APP_TRAY);
+    EXPECT_EQ(icon->tip, u"");
+    EXPECT_EQ(sim::hotKeys().size(), 3u);
+  });
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+  EXPECT_TRUE(sim::messageBoxes().empty());
+}
+
+TEST_F(ShellTest, WithoutBindingsTheWindowIsShownAtOnceAndNoIconAdded) {
+  configure(joinLines({u"SETTINGS", u"ElapseTime=5"}));
+  closeAt(500);
+  at(100, [this](HWND window) {
+    EXPECT_TRUE(sim::window(window).visible);
+    EXPECT_EQ(title(), u"Kurvix (0)");
+    EXPECT_FALSE(trayPicture(window));
+    EXPECT_FALSE(sim::paints().empty());
+  });
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_TRUE(sim::trayCalls().size() == 1 && sim::trayCalls()[0].message == NIM_DELETE);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, MissingOrBrokenConfigurationIsReportedAndTheProgramEnds) {
+  EXPECT_EQ(runProgram(), 1);
+  EXPECT_EQ(boxes(), (std::vector<Box>{{u"Datei nicht gefunden:", u"\\Programme\\Kurvix.ini", MB_ICONHAND}}));
+  EXPECT_EQ(mainWindow(), nullptr);
+  expectNothingLeft();
+
+  sim::reset();
+  SetUp();
+  sim::putFile(u"\\Programme\\Kurvix.ini", {'K', 0, 'U', 0});
+  EXPECT_EQ(runProgram(), 1);
+  EXPECT_EQ(boxes(), (std::vector<Box>{{u"Fehler",
+                                        u"Die Datei ist leer oder nicht im Unicode Format:\n"
+                                        u"\\Programme\\Kurvix.ini",
+                                        MB_ICONHAND}}));
+  expectNothingLeft();
+}
+
+struct Centring {
+  RECT workArea;
+  int caption;
+  int x, y, height;
+};
+
+class CentringTest : public ShellTest, public ::testing::WithParamInterface<Centring> {};
+
+TEST_P(CentringTest, WindowIsCentredInAWorkAreaSizedRectangleAtTheScreensCorner) {
+  sim::setWorkArea(GetParam().workArea);
+  sim::setCaptionHeight(GetParam().caption);
+  configure(kThreeBindings);
+  closeAt(100);
+  at(50, [](HWND window) {
+    sim::WindowInfo info = sim::window(window);
+    EXPECT_EQ(info.width, 276);
+    EXPECT_EQ(info.height, GetParam().height);
+    EXPECT_EQ(info.x, GetParam().x);
+    EXPECT_EQ(info.y, GetParam().y);
+  });
+  EXPECT_EQ(runProgram(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkAreas, CentringTest,
+                         ::testing::Values(Centring{{0, 0, 640, 456}, 26, 182, 181, 94},
+                                           // narrower than the window: it overhangs both sides
+                                           Centring{{0, 0, 240, 294}, 26, -18, 100, 94},
+                                           // below a task bar at the top: 26 pixels above centre
+                                           Centring{{0, 26, 240, 320}, 26, -18, 100, 94},
+                                           Centring{{0, 0, 1024, 768}, 19, 374, 340, 87}));
+
+// ---- The status window ------------------------------------------------------------------
+
+TEST_F(ShellTest, TrayTapShowsTheWindowAndCornerMarkHidesItAgain) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [this](HWND window) {
+    EXPECT_TRUE(sim::window(window).visible);
+    EXPECT_EQ(sim::foreground(), window);
+    EXPECT_FALSE(trayPicture(window));
+    sim::tap(window, W - 5, H - 18);  // the corner mark's upper bound
+  });
+  at(300, [this](HWND window) {
+    EXPECT_FALSE(sim::window(window).visible);
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+  });
+  closeAt(400);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, OtherTrayMessagesDoNothing) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) {
+    PostMessageW(window, WM_APP_TRAY, TRAY_ICON_ID, WM_LBUTTONUP);
+    PostMessageW(window, WM_APP_TRAY, 2, WM_LBUTTONDOWN);
+  });
+  at(200, [this](HWND window) {
+    EXPECT_FALSE(sim::window(window).visible);
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+  });
+  closeAt(300);
+  EXPECT_EQ(runProgram(), 0);
+}
+
+TEST_F(ShellTest, PaintingDrawsTheKeyCodeContactLineColumnCornerMarkAndOneLetter) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [this](HWND) {
+    std::vector<sim::DrawOp> ops = lastPaint();
+    ASSERT_EQ(ops.size(), 8u);
+    EXPECT_EQ(ops[0].kind, sim::DrawOp::Text);
+    EXPECT_EQ(ops[0].text, u"dr\u00FCcken Sie eine Taste f\u00FCr deren Key-Code");
+    EXPECT_EQ(ops[0].count, -1);
+    EXPECT_EQ(std::tie(ops[0].rect.left, ops[0].rect.top, ops[0].rect.right, ops[0].rect.bottom),
+              std::make_tuple(0, 0, W - 18, H - 18));
+    EXPECT_EQ(ops[0].flags, 37u);
+    EXPECT_EQ(ops[0].color, 0u);  // the device context's default, black
+    EXPECT_EQ(ops[0].bkMode, TRANSPARENT);
+
+    EXPECT_EQ(ops[1].text, u"Kontakt: " KURVIX_CONTACT_WIDE);
+    EXPECT_EQ(std::tie(ops[1].rect.left, ops[1].rect.top, ops[1].rect.right, ops[1].rect.bottom),
+              std::make_tuple(0, H - 18, W - 18, H));
+    EXPECT_EQ(ops[1].color, 0x606060u);
+
+    std::vector<std::vector<std::pair<LONG, LONG>>> lines;
+    for (size_t i = 2; i < 7; ++i) {
+      EXPECT_EQ(ops[i].kind, sim::DrawOp::Lines);
+      EXPECT_EQ(ops[i].color, 0x606060u);
+      EXPECT_EQ(ops[i].penWidth, 1);
+      EXPECT_EQ(ops[i].penStyle, PS_SOLID);
+      std::vector<std::pair<LONG, LONG>> points;
+      for (const POINT& point : ops[i].points) points.emplace_back(point.x, point.y);
+      lines.push_back(points);
+    }
+    EXPECT_EQ(lines, (std::vector<std::vector<std::pair<LONG, LONG>>>{
+                         {{W - 18, 0}, {W - 18, H}},
+                         {{W - 2, H - 16}, {W - 2, H - 2}, {W - 16, H - 2}},
+                         {{W - 4, H - 14}, {W - 4, H - 4}, {W - 14, H - 4}},
+                         {{W - 6, H - 12}, {W - 6, H - 6}, {W - 12, H - 6}},
+                         {{W - 8, H - 10}, {W - 8, H - 8}, {W - 10, H - 8}}}));
+
+    EXPECT_EQ(ops[7].text, u"D");
+    EXPECT_EQ(ops[7].count, 1);
+    EXPECT_EQ(std::tie(ops[7].rect.left, ops[7].rect.top, ops[7].rect.right, ops[7].rect.bottom),
+              std::make_tuple(W - 18, 0, W, 18));
+    EXPECT_EQ(ops[7].color, 0x606060u);
+  });
+  closeAt(300);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_EQ(sim::gdi().pensCreated, 1);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, KeyCodeTextShowsTheLastKeyThatReachedTheWindow) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND) { sim::keyDown(65); });  // an unbound key reaches the shown window
+  at(210, [](HWND) { sim::keyUp(65); });
+  at(300, [](HWND window) {
+    ASSERT_FALSE(sim::invalidations().empty());
+    const sim::Invalidation& last = sim::invalidations().back();
+    EXPECT_EQ(last.window, window);
+    EXPECT_EQ(std::tie(last.rect.left, last.rect.top, last.rect.right, last.rect.bottom),
+              std::make_tuple(0, 0, W - 18, H - 18));
+    EXPECT_EQ(last.erase, TRUE);
+  });
+  at(310, [this](HWND window) {
+    EXPECT_EQ(keyCodeText(), u"der Key-Code der letzten Taste ist 65");
+    PostMessageW(window, WM_KEYDOWN, 4294967295u, 0);
+  });
+  at(400, [this](HWND window) {
+    std::u16string longest = keyCodeText();
+    EXPECT_EQ(longest, u"der Key-Code der letzten Taste ist 4294967295");
+    EXPECT_EQ(longest.size(), 45u);
+    PostMessageW(window, WM_KEYDOWN, 0, 0);
+  });
+  at(500, [this](HWND) { EXPECT_EQ(keyCodeText(), u"dr\u00FCcken Sie eine Taste f\u00FCr deren Key-Code"); });
+  closeAt(600);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, ButtonSquaresAnswerOnlyInTheirStateAndFromTwoPixelsLeftOfTheSeparator) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND window) {
+    sim::clearCalls();
+    sim::tap(window, W - 21, 5);   // left of the column
+    sim::tap(window, W - 10, 18);  // the E square while on
+    sim::tap(window, W - 10, 40);  // between the squares and the corner
+  });
+  at(300, [](HWND window) {
+    EXPECT_EQ(bindingTable->isDisabled(), 0);
+    EXPECT_TRUE(sim::callsOf({"InvalidateRect"}).empty());
+    sim::tap(window, W - 20, 17);  // the D square's outermost pixel
+  });
+  at(400, [this](HWND window) {
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+    EXPECT_TRUE(sim::hotKeys().empty());
+    EXPECT_EQ(buttonLetter(), u"E");
+    sim::clearCalls();
+    sim::tap(window, W - 19, 0);  // D while off
+  });
+  at(500, [](HWND window) {
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+    EXPECT_TRUE(sim::callsOf({"InvalidateRect"}).empty());
+    sim::tap(window, W - 1, 35);  // the E square
+  });
+  at(600, [this](HWND) {
+    EXPECT_EQ(bindingTable->isDisabled(), 0);
+    EXPECT_EQ(sim::hotKeys().size(), 3u);
+    EXPECT_EQ(buttonLetter(), u"D");
+    const sim::Invalidation& last = sim::invalidations().back();
+    EXPECT_EQ(std::tie(last.rect.left, last.rect.top, last.rect.right, last.rect.bottom),
+              std::make_tuple(W - 18, 0, W, 36));
+  });
+  closeAt(700);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, CornerMarkTakesBothBoundsAndWinsOverTheButtonsInALowWindow) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(150, [](HWND window) { sim::tap(window, W - 10, H - 19); });  // falls through: nothing
+  at(200, [](HWND window) {
+    EXPECT_TRUE(sim::window(window).visible);
+    sim::tap(window, W - 10, H);
+  });
+  at(250, [](HWND window) { EXPECT_FALSE(sim::window(window).visible); });
+  closeAt(300);
+  EXPECT_EQ(runProgram(), 0);
+
+  // A border of 8 pixels leaves a client area 52 high: y = 35 lies in the corner square
+  // and in the E square at once.
+  sim::reset();
+  SetUp();
+  sim::setBorderWidth(8);
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(150, [](HWND window) {
+    bindingTable->disable();
+    EXPECT_EQ(sim::window(window).client.bottom, 52);
+    sim::tap(window, sim::window(window).client.right - 10, 35);
+  });
+  at(200, [this](HWND window) {
+    EXPECT_FALSE(sim::window(window).visible);
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_DISABLED);
+  });
+  closeAt(300);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, TrayPictureFollowsTheBindingsWhileHiddenAndOnHiding) {
+  configure(kThreeBindings);
+  sim::pressAt(194, 100, 1300);  // the Disable binding
+  at(1400, [this](HWND window) {
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_DISABLED);
+    bindingTable->enable();
+  });
+  at(1500, [this](HWND window) {
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+    sim::tapTrayIcon(window, TRAY_ICON_ID);
+  });
+  at(1600, [](HWND) {
+    sim::clearCalls();
+    bindingTable->disable();  // as a Disable binding would, while the window is shown
+  });
+  at(1700, [this](HWND window) {
+    EXPECT_FALSE(trayPicture(window));
+    EXPECT_TRUE(sim::callsOf({"Shell_NotifyIconW"}).empty());
+    EXPECT_EQ(buttonLetter(), u"E");  // the letter follows at once
+    sim::tap(window, W - 10, H - 5);
+  });
+  at(1800, [this](HWND window) { EXPECT_EQ(trayPicture(window), IDI_TRAY_DISABLED); });
+  closeAt(1900);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+// ---- A whole session ----------------------------------------------------------------------
+
+TEST_F(ShellTest, WholeSessionFromStartToCloseLeavesNothingBehind) {
+  configure(kThreeBindings);
+  sim::pressAt(193, 100, 1400);  // long: starts the calendar
+  sim::pressAt(195, 2000, 2200);  // short: handed back
+  at(3000, [](HWND window) {
+    EXPECT_EQ(sim::programs().size(), 1u);
+    EXPECT_EQ(sim::injectedKeys().size(), 2u);
+    sim::tapTrayIcon(window, TRAY_ICON_ID);
+  });
+  at(3100, [](HWND window) { sim::tap(window, W - 9, 9); });    // D
+  at(3200, [](HWND window) { sim::tap(window, W - 9, 27); });   // E
+  at(3300, [](HWND window) { sim::tap(window, W - 9, H - 9); });  // corner
+  at(3400, [this](HWND window) {
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+    EXPECT_EQ(sim::hotKeys().size(), 3u);
+  });
+  closeAt(3500);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+  EXPECT_TRUE(sim::programs()[0].running);  // closing Kurvix does not end what it started
+  EXPECT_EQ(sim::callsOf({"PostQuitMessage"}), (Calls{"PostQuitMessage(0)"}));
+}
+
+TEST_F(ShellTest, ClosedWhileTheQuestionIsOpenEndsCleanly) {
+  configure(kThreeBindings);
+  sim::pressAt(193, 100, 1400);
+  sim::pressAt(193, 2000, 3400);
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
+    sim::pump();
+  });
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_EQ(sim::messageBoxes().size(), 1u);
+  EXPECT_FALSE(sim::programs()[0].terminated);  // the box ended unanswered
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, ClosedDuringAMessageOfTheFirstLoadEndsCleanly) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"bad", u"more bad"}));
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
+    sim::pump();
+  });
+  EXPECT_NE(runProgram(), 0);  // the program never came to run
+  expectNothingLeft();
+}
+
+}  // namespace
