@@ -19,3 +19,5 @@ else()
                       -Wl,--gc-sections)
   target_link_libraries(kurvix PRIVATE shell32)
 endif()
+
+add_subdirectory(tests/e2e)

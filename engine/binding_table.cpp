@@ -129,7 +129,8 @@ void BindingTable::requestReload(const WCHAR* path) {
 
 void BindingTable::reload(const WCHAR* path) {
   if (load(path) != 0) {
-    postStatus(STATUS_DISABLED, 0);
+    // Nothing is bound any more: the table says off, as the tray icon and the window will.
+    disable();
   } else if (!destroyPending_ && !disabled_) {
     // Switched off during one of the reader's boxes: the new keys stay unregistered.
     registerAll();
