@@ -176,6 +176,9 @@ void onStatus(HWND window, WPARAM status, LPARAM value) {
       ModifyTrayIcon(window, status == STATUS_DISABLED ? IDI_TRAY_DISABLED : IDI_TRAY_ENABLED);
     }
   } else if (status == STATUS_LOADED) {
+    // A reload leaves the bindings on without reporting STATUS_ENABLED, also after a
+    // binding that switched them off first: the picture must follow the table.
+    if (!IsWindowVisible(window)) ModifyTrayIcon(window, trayPicture());
     WCHAR title[32];
     wsprintfW(title, TEXT("%s (%u)"), TEXT("Kurvix"), static_cast<UINT>(value));
     SetWindowTextW(window, title);

@@ -38,6 +38,11 @@ const std::vector<std::string>& calls();
 // The log reduced to the calls of the given names, in order.
 std::vector<std::string> callsOf(std::initializer_list<std::string_view> names);
 void clearCalls();
+// Forgets every record kept for looking back (the call log, file opens, message boxes,
+// injected keys and keys that reached others, posted messages, paints, invalidations, tray
+// calls) and gives their memory back, so that a long run does not grow without end. The
+// programs started stay: their indexes name them. Not while a box is open or a paint runs.
+void clearRecords();
 
 // ---- Kernel: files -----------------------------------------------------------------------
 // Paths compare as on Windows: ASCII letters without regard to case, \ and / alike.

@@ -133,6 +133,21 @@ std::vector<std::string> callsOf(std::initializer_list<std::string_view> names) 
 
 void clearCalls() { device().calls.clear(); }
 
+void clearRecords() {
+  Device& d = device();
+  if (d.openBoxes != 0 || !d.dcs.empty()) fail("clearRecords while a box is open or a paint runs");
+  // Swapping with empty containers gives the memory back; clear() would keep it.
+  std::vector<std::string>().swap(d.calls);
+  std::vector<FileOpen>().swap(d.fileOpens);
+  std::vector<MessageBoxRecord>().swap(d.boxes);
+  std::vector<KeyEvent>().swap(d.injectedKeys);
+  std::vector<KeyEvent>().swap(d.keysToOthers);
+  std::vector<Posted>().swap(d.postedLog);
+  std::vector<Paint>().swap(d.paints);
+  std::vector<Invalidation>().swap(d.invalidations);
+  std::vector<TrayCall>().swap(d.trayCalls);
+}
+
 void at(uint64_t t, std::function<void()> action) {
   Device& d = device();
   d.actions.emplace(std::make_pair(t, d.actionsMade++), std::move(action));

@@ -386,6 +386,19 @@ TEST_F(ShellTest, TrayPictureFollowsTheBindingsWhileHiddenAndOnHiding) {
   expectNothingLeft();
 }
 
+TEST_F(ShellTest, TrayPictureShowsTheBindingsOnAgainAfterAReloadThatSwitchedThemOffFirst) {
+  sim::putFile(u"\\Speicher\\Zweite.ini", unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"Disable=1", u"NewIni=\\Speicher\\Zweite.ini"}));
+  sim::pressAt(193, 100, 1300);
+  at(1400, [this](HWND window) {
+    EXPECT_EQ(bindingTable->isDisabled(), 0);
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+    EXPECT_EQ(title(), u"Kurvix (1)");
+  });
+  closeAt(1500);
+  EXPECT_EQ(runProgram(), 0);
+}
+
 // ---- A whole session ----------------------------------------------------------------------
 
 TEST_F(ShellTest, WholeSessionFromStartToCloseLeavesNothingBehind) {
