@@ -1,0 +1,246 @@
+// Fuzzes whole-program event sequences: the input bytes choose a configuration and then
+// decode, two or three bytes at a time, into what a user and the device do: the clock
+// advancing, keys going down and up, taps anywhere in the window, tray taps, closing,
+// answers to message boxes, events delivered while a box is open, configuration files
+// changing between reloads, started programs ending. WinMain runs unchanged; between two
+// events, with every message handled and no box open, the invariants a user relies on are
+// checked, and at the end nothing of the program may be left on the device.
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "shell/main_window.h"
+#include "shell/tray_icon.h"
+#include "sim/device.h"
+
+namespace {
+
+const std::u16string kIni = u"\\Programme\\Kurvix.ini";
+const std::u16string kOtherInis[] = {u"\\F\\A.ini", u"\\F\\B.ini", u"\\F\\C.ini"};
+const UINT kKeys[] = {193, 194, 195, 196, 197, 65};
+// No configuration below holds a key for less than this.
+const uint64_t kShortestElapseTime = 300;
+const uint64_t kLongestCheckInterval = 130;
+
+std::vector<uint8_t> unicodeFile(const std::u16string& text) {
+  std::vector<uint8_t> bytes = {0xFF, 0xFE};
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+const std::vector<std::vector<uint8_t>> kFiles = {
+    unicodeFile(u"SETTINGS\r\nCheckIntervall=50\r\nElapseTime=300\r\n\r\n"
+                u"KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\r\n\r\n"
+                u"KURVIX\r\nKeyCode=194\r\nDisable=1\r\n\r\n"
+                u"KURVIX\r\nKeyCode=195\r\nNewIni=\\F\\B.ini\r\n\r\n"
+                u"KURVIX\r\nKeyCode=196\r\n\r\n"
+                u"KURVIX\r\nKeyCode=193\r\nCommand=\\second.exe"),
+    unicodeFile(u"KURVIX\r\nKeyCode=195\r\nNewIni=\\F\\A.ini\r\nbad line\r\n\r\n"
+                u"KURVIX\r\nKeyCode=197\r\nCommand=\\b.exe\r\nDisable=1\r\nNewIni=\\F\\C.ini\r\n"
+                u"\r\nunknown\r\nKURVIX\r\nKeyCode=193\r\nCommand=\\a.exe"),
+    unicodeFile(u"SETTINGS\r\nElapseTime=400\r\nCheckIntervall=130\r\nwrong\r\n\r\n"
+                u"KURVIX\r\nKeyCode=194\r\nNewIni=\\F\\C.ini\r\nDisable=y\r\n"),
+    unicodeFile(u"; nothing bound\r\nSETTINGS\r\nElapseTime=300"),
+    {'K', 0, 'U', 0},  // not UTF-16 with a byte-order mark
+    {},                // empty
+};
+
+[[noreturn]] void broken(const char* invariant) {
+  std::fprintf(stderr, "invariant broken: %s (at %llu ms)\n", invariant,
+               static_cast<unsigned long long>(sim::now()));
+  std::abort();
+}
+
+void require(bool holds, const char* invariant) {
+  if (!holds) broken(invariant);
+}
+
+class Session {
+ public:
+  Session(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  void run() {
+    sim::reset();
+    sim::setModulePath(u"\\Programme\\Kurvix.exe");
+    sim::putFile(kIni, kFiles[next() % 4]);  // the first file always loads
+    for (const std::u16string& path : kOtherInis) sim::putFile(path, kFiles[next() % kFiles.size()]);
+    sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) { whileBoxOpen(box); });
+    sim::at(1, [this] { step(); });
+    WCHAR commandLine[1] = {0};
+    int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+    require(exitCode == 0 || !stepped_, "the program ends with 0 once it ran");
+    require(sim::trayIcons().empty(), "no tray icon outlives the program");
+    require(sim::hotKeys().empty(), "no registration outlives the program");
+    require(sim::timers().empty(), "no timer outlives the program");
+    require(sim::openHandleCount() == 0 && sim::badCloseCount() == 0, "every handle closed once");
+    require(sim::gdi().pensCreated == sim::gdi().pensDeleted && sim::gdi().errors == 0,
+            "every pen deleted, no drawing mistakes");
+    require(bindingTable == nullptr, "the table is gone");
+  }
+
+ private:
+  uint8_t next() { return position_ < size_ ? data_[position_++] : 0; }
+  bool exhausted() const { return position_ >= size_; }
+
+  // One event of the main sequence, then the next one scheduled.
+  void step() {
+    stepped_ = true;
+    sim::pump();
+    if (openBoxes_ == 0) checkInvariants();
+    if (exhausted()) {
+      PostMessageW(sim::findWindow(u"Kurvix.Class"), WM_CLOSE, 0, 0);
+      return;
+    }
+    uint64_t delay = apply();
+    sim::at(sim::now() + delay, [this] { step(); });
+  }
+
+  // Applies one event and returns how long until the next one.
+  uint64_t apply() {
+    HWND window = sim::findWindow(u"Kurvix.Class");
+    uint8_t kind = next() % 10;
+    uint8_t value = next();
+    switch (kind) {
+      case 0:
+        return 1 + value * 8u;
+      case 1:
+        keyDown(kKeys[value % 6]);
+        break;
+      case 2:
+        keyUp(kKeys[value % 6]);
+        break;
+      case 3:
+        sim::tap(window, 200 + value % 80, next() % 72);
+        break;
+      case 4:
+        if (window != nullptr) sim::tapTrayIcon(window, TRAY_ICON_ID);
+        break;
+      case 5:
+        if (value % 8 == 0) PostMessageW(window, WM_CLOSE, 0, 0);
+        break;
+      case 6:
+        sim::answerBoxes({value % 2 ? IDYES : IDNO});
+        break;
+      case 7:
+        sim::putFile(kOtherInis[value % 3], kFiles[next() % kFiles.size()]);
+        break;
+      case 8:
+        nestedEvents_ = value % 6;
+        break;
+      case 9:
+        if (!sim::programs().empty()) sim::endProgram(value % sim::programs().size(), 0);
+        break;
+    }
+    return 1 + value % 40;
+  }
+
+  // The user goes on while a box is open: the events delivered meanwhile run nested.
+  void whileBoxOpen(const sim::MessageBoxRecord& box) {
+    if (box.depth > 2) return;
+    ++openBoxes_;
+    for (int events = nestedEvents_; events > 0 && !exhausted(); --events) sim::runFor(apply());
+    nestedEvents_ = 0;
+    --openBoxes_;
+  }
+
+  void keyDown(UINT key) {
+    // Polling cannot tell a release shorter than one poll period from no release at all: the
+    // device would time both presses as one. Keys stay up a little longer than the longest
+    // CheckIntervall of these files before they go down again.
+    auto up = upSince_.find(key);
+    if (downSince_.count(key) || (up != upSince_.end() && sim::now() < up->second + kLongestCheckInterval + 20)) {
+      return;
+    }
+    downSince_[key] = sim::now();
+    sim::keyDown(key);
+  }
+
+  void keyUp(UINT key) {
+    auto down = downSince_.find(key);
+    if (down == downSince_.end()) return;
+    longestHold_ = std::max(longestHold_, sim::now() - down->second);
+    downSince_.erase(down);
+    upSince_[key] = sim::now();
+    sim::keyUp(key);
+  }
+
+  void checkInvariants() {
+    HWND window = sim::findWindow(u"Kurvix.Class");
+    if (window == nullptr || bindingTable == nullptr || sim::quitCode()) return;
+    const BindingTable& table = *bindingTable;
+
+    for (const sim::HotKey& hotKey : sim::hotKeys()) {
+      bool bound = false;
+      bool passedThroughWhileOff = false;
+      for (DWORD i = 0; i < table.count(); ++i) {
+        const KeyBinding& binding = *table.binding(i);
+        if (binding.keyCode() != hotKey.virtualKey) continue;
+        bound = true;
+        passedThroughWhileOff |= binding.registeredWhileDisabled != 0;
+      }
+      require(bound && hotKey.window == window, "every registration belongs to a binding");
+      require(!table.isDisabled() || passedThroughWhileOff,
+              "while off, only a key passed through meanwhile is registered");
+    }
+    if (!table.isDisabled()) {
+      for (DWORD i = 0; i < table.count(); ++i) {
+        require(sim::isRegistered(table.binding(i)->keyCode()), "while on, every key is registered");
+      }
+    }
+    for (const sim::Timer& timer : sim::timers()) {
+      bool pressed = false;
+      for (DWORD i = 0; i < table.count(); ++i) {
+        pressed |= table.binding(i)->keyCode() == timer.id && table.binding(i)->pressed();
+      }
+      require(pressed && timer.window == window, "a timer runs only for a pressed key");
+    }
+
+    if (sim::programs().size() > programsSeen_) {
+      for (const auto& [key, since] : downSince_) longestHold_ = std::max(longestHold_, sim::now() - since);
+      require(longestHold_ >= kShortestElapseTime, "nothing starts without a long press");
+      programsSeen_ = sim::programs().size();
+    }
+    longestHold_ = 0;
+
+    const std::vector<sim::KeyEvent>& injected = sim::injectedKeys();
+    require(injected.size() % 2 == 0, "a short press injects a key-down and a key-up");
+    for (size_t i = 0; i + 1 < injected.size(); i += 2) {
+      require(injected[i].down && injected[i].flags == KEYEVENTF_SILENT && !injected[i + 1].down &&
+                  injected[i + 1].flags == KEYEVENTF_KEYUP &&
+                  injected[i].virtualKey == injected[i + 1].virtualKey,
+              "a short press injects a silent key-down, then the key-up of the same key");
+    }
+
+    std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
+    bool visible = sim::window(window).visible;
+    require(visible != icon.has_value(), "the tray icon is there exactly while the window is hidden");
+    if (icon) {
+      int picture = table.isDisabled() ? IDI_TRAY_DISABLED : IDI_TRAY_ENABLED;
+      require(icon->iconResource == picture, "the tray icon shows whether the bindings are on");
+    }
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t position_ = 0;
+  bool stepped_ = false;
+  int openBoxes_ = 0;
+  int nestedEvents_ = 0;
+  std::map<UINT, uint64_t> downSince_;
+  std::map<UINT, uint64_t> upSince_;
+  uint64_t longestHold_ = 0;
+  size_t programsSeen_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Session(data, size).run();
+  return 0;
+}
