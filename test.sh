@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
-ensure_packages cmake g++ make libgtest-dev libgmock-dev
+ensure_packages cmake g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev python3
 
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -12,8 +12,12 @@ cmake --build build -j "$jobs"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" >/dev/null
 cmake --build build-sanitize -j "$jobs"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DKURVIX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz -j "$jobs"
 
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+echo "== short fuzz runs"
+ctest --test-dir build-fuzz --output-on-failure
