@@ -19,6 +19,7 @@
 
 #include "shell/main_window.h"
 #include "sim/device.h"
+#include "tools/utf.h"
 
 namespace {
 
@@ -81,15 +82,6 @@ void operator delete(void* block, size_t) noexcept { operator delete(block); }
 void operator delete[](void* block, size_t) noexcept { operator delete(block); }
 
 namespace {
-
-std::vector<uint8_t> unicodeFile(const std::u16string& text) {
-  std::vector<uint8_t> bytes = {0xFF, 0xFE};
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(unit >> 8));
-  }
-  return bytes;
-}
 
 std::u16string configuration(const std::u16string& program, const std::u16string& other) {
   return u"SETTINGS\r\nCheckIntervall=50\r\nElapseTime=300\r\n\r\nKURVIX\r\nKeyCode=193\r\nCommand=" +

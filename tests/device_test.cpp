@@ -16,15 +16,6 @@ LRESULT CALLBACK forwardingProcedure(HWND window, UINT message, WPARAM wParam, L
 
 }  // namespace
 
-std::vector<uint8_t> unicodeFile(std::u16string_view text) {
-  std::vector<uint8_t> bytes = {0xFF, 0xFE};
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(unit >> 8));
-  }
-  return bytes;
-}
-
 std::u16string joinLines(std::initializer_list<std::u16string_view> lines,
                          std::u16string_view end) {
   std::u16string text;

@@ -12,9 +12,8 @@
 
 #include "engine/binding_table.h"
 #include "sim/device.h"
+#include "tools/utf.h"
 
-// The bytes of a configuration file: the UTF-16LE byte-order mark, then the text.
-std::vector<uint8_t> unicodeFile(std::u16string_view text);
 // Lines joined by `end`, without an end behind the last one.
 std::u16string joinLines(std::initializer_list<std::u16string_view> lines,
                          std::u16string_view end = u"\r\n");

@@ -42,6 +42,15 @@ std::u16string utf8ToUtf16(std::string_view text) {
   return out;
 }
 
+std::vector<uint8_t> unicodeFile(std::u16string_view text) {
+  std::vector<uint8_t> bytes = {0xFF, 0xFE};
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
 namespace {
 
 void appendUtf8(std::string& out, uint32_t point) {

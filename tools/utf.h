@@ -2,11 +2,15 @@
 #ifndef KURVIX_TOOLS_UTF_H
 #define KURVIX_TOOLS_UTF_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Invalid UTF-8 sequences become U+FFFD.
 std::u16string utf8ToUtf16(std::string_view text);
+// The bytes of a file as the device reads it: the UTF-16LE byte-order mark, then the text.
+std::vector<uint8_t> unicodeFile(std::u16string_view text);
 // A JSON string literal (RFC 8259) with quotes: UTF-16 as UTF-8, a lone surrogate as a
 // \uXXXX escape, quote, backslash and control characters escaped.
 std::string jsonString(std::u16string_view text);

@@ -15,6 +15,7 @@
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
+#include "tools/utf.h"
 
 namespace {
 
@@ -24,15 +25,6 @@ const UINT kKeys[] = {193, 194, 195, 196, 197, 65};
 // No configuration below holds a key for less than this.
 const uint64_t kShortestElapseTime = 300;
 const uint64_t kLongestCheckInterval = 130;
-
-std::vector<uint8_t> unicodeFile(const std::u16string& text) {
-  std::vector<uint8_t> bytes = {0xFF, 0xFE};
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(unit >> 8));
-  }
-  return bytes;
-}
 
 const std::vector<std::vector<uint8_t>> kFiles = {
     unicodeFile(u"SETTINGS\r\nCheckIntervall=50\r\nElapseTime=300\r\n\r\n"
