@@ -21,3 +21,8 @@ echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 echo "== short fuzz runs"
 ctest --test-dir build-fuzz --output-on-failure
+echo "== the Windows program: i686 build, x86_64 build and end-to-end tests under Wine"
+cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
+  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+cmake --build build-win32 -j "$jobs" --target kurvix >/dev/null
+tests/e2e/run.sh

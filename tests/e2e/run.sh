@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds kurvix.exe and the end-to-end helper programs (build-win64), then runs the
+# end-to-end tests under Wine on a private Xvfb display. Exits non-zero on failure.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source scripts/packages.sh
+ensure_packages cmake make python3 wine xvfb imagemagick mingw-w64 g++-mingw-w64-x86-64 \
+  g++-mingw-w64-i686
+cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+cmake --build build-win64 -j "$(nproc)"
+python3 tests/e2e/test_e2e.py -v

@@ -1,0 +1,307 @@
+"""Wine on a private X display, for Kurvix's end-to-end tests and desktop demonstration.
+
+Xvfb          a private X server on the first free display number from :91 on
+WinePrefix    a Wine prefix of our own, with Wine's virtual desktop switched on
+Driver        runs kvdriver.exe (tests/e2e/driver.cpp) and returns its JSON answers
+Session       an Xvfb and a prefix on it, with Wine's desktop kept open until stop()
+Picture       pixels of a screenshot taken with ImageMagick
+
+Also write_ini (Kurvix.ini as UTF-16LE with BOM and CR LF) and windows_path.
+Standard library only.
+"""
+
+import json
+import os
+import subprocess
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD_DIR = Path(os.environ.get("KURVIX_BUILD_DIR", ROOT / "build-win64"))
+HELPER_DIR = BUILD_DIR / "tests" / "e2e"
+
+DESKTOP_SIZE = (1024, 768)
+# Without a window manager on Xvfb, every hide stalls a program for seconds; Wine's own
+# desktop avoids that. A crashing program must end instead of opening a dialog.
+PREFIX_SETTINGS = f"""REGEDIT4
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
+"Default"="{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
+"ShowCrashDialog"=dword:00000000
+"""
+
+WM_KEYDOWN = 0x0100
+WM_CLOSE = 0x0010
+WM_LBUTTONDOWN = 0x0201
+WM_APP_TRAY = 0x8001
+TRAY_ICON_ID = 1
+
+
+def windows_path(path):
+    """The Windows name of a Linux file under Wine's Z: drive."""
+    return "Z:" + str(Path(path).absolute()).replace("/", "\\")
+
+
+def write_ini(path, lines):
+    """Writes a Kurvix configuration: UTF-16LE with a byte order mark, CR LF line ends."""
+    Path(path).write_bytes(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+
+
+def make_lparam(x, y):
+    return (y & 0xFFFF) << 16 | (x & 0xFFFF)
+
+
+def wait_until(condition, timeout, interval=0.05):
+    """Polls condition until it returns a true value or timeout seconds pass; returns the
+    last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+def wait_for(get, wanted, timeout, interval=0.05):
+    """Polls get() until it returns wanted or timeout seconds pass; returns the last value."""
+    last = []
+
+    def matches():
+        last[:] = [get()]
+        return last[0] == wanted
+
+    wait_until(matches, timeout, interval)
+    return last[0]
+
+
+class Xvfb:
+    """A private X server; start() picks the first display number nobody uses."""
+
+    def __init__(self, first=91, last=130):
+        self.numbers = range(first, last + 1)
+        self.process = None
+        self.display = None
+
+    def start(self):
+        for number in self.numbers:
+            socket = Path(f"/tmp/.X11-unix/X{number}")
+            if socket.exists() or Path(f"/tmp/.X{number}-lock").exists():
+                continue
+            process = subprocess.Popen(
+                ["Xvfb", f":{number}", "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
+                 "-nolisten", "tcp", "-noreset"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Another server may take the number between our check and its start.
+            if wait_until(lambda: process.poll() is not None or socket.exists(), 10) \
+                    and process.poll() is None:
+                self.process = process
+                self.display = f":{number}"
+                return self
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+        raise RuntimeError("no free X display number for Xvfb")
+
+    def stop(self):
+        if self.process is not None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+            self.process = None
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.display, "-window", "root", str(path)],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        return Path(path)
+
+
+class WinePrefix:
+    """A Wine prefix of our own on one display; its wineserver is ours to end."""
+
+    def __init__(self, path, display):
+        self.path = Path(path)
+        self.env = dict(os.environ)
+        self.env.update({
+            "WINEPREFIX": str(self.path),
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+        })
+        if display is not None:
+            self.env["DISPLAY"] = display
+
+    def exists(self):
+        return (self.path / "system.reg").exists()
+
+    def create(self, virtual_desktop=True):
+        """Initialises the prefix; with virtual_desktop, Wine draws its own desktop."""
+        self.path.parent.mkdir(parents=True, exist_ok=True)
+        self.run(["wineboot", "-i"], timeout=180)
+        if virtual_desktop:
+            settings = self.path / "kurvix-settings.reg"
+            settings.write_text(PREFIX_SETTINGS.replace("\n", "\r\n"))
+            self.run(["wine", "reg", "import", windows_path(settings)], timeout=60)
+        # The desktop reads its settings when it starts: end this first session now.
+        self.stop_server()
+        return self
+
+    def run(self, args, timeout=60, cwd=None):
+        return subprocess.run(args, env=self.env, cwd=cwd, check=True, timeout=timeout,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+
+    def capture(self, args, timeout=60):
+        """Runs a program to its end; returns the finished process with its output."""
+        return subprocess.run(args, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def start(self, exe, cwd, log=None):
+        """Starts a Windows program; the process returned is the Windows process."""
+        output = open(log, "ab") if log is not None else subprocess.DEVNULL
+        try:
+            return subprocess.Popen(["wine", str(exe)], cwd=cwd, env=self.env,
+                                    stdin=subprocess.DEVNULL, stdout=output, stderr=output)
+        finally:
+            if log is not None:
+                output.close()
+
+    def stop_server(self):
+        """Ends every program of this prefix and its wineserver."""
+        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        subprocess.run(["wineserver", "-w"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+
+class DriverError(RuntimeError):
+    pass
+
+
+class Driver:
+    """kvdriver.exe in one prefix. Each call returns the subcommand's last JSON answer;
+    a failed condition comes back as {"ok": false, ...}, not as an exception."""
+
+    def __init__(self, prefix, exe=HELPER_DIR / "kvdriver.exe"):
+        self.prefix = prefix
+        self.exe = Path(exe)
+
+    def command(self, *args):
+        return ["wine", str(self.exe)] + [str(arg) for arg in args]
+
+    def __call__(self, *args, timeout=60):
+        result = self.prefix.capture(self.command(*args), timeout)
+        return self.parse(args, result.returncode, result.stdout, result.stderr)
+
+    @staticmethod
+    def parse(args, returncode, stdout, stderr):
+        lines = [line for line in stdout.splitlines() if line.startswith("{")]
+        if returncode not in (0, 1) or not lines:
+            raise DriverError(f"kvdriver {' '.join(map(str, args))}: exit {returncode}, "
+                              f"output {stdout!r} {stderr!r}")
+        return json.loads(lines[-1])
+
+    def start(self, *args):
+        """Starts a subcommand that keeps running (sink, watch); returns the process and
+        its first answer."""
+        process = subprocess.Popen(self.command(*args), env=self.prefix.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True)
+        first = process.stdout.readline()
+        if not first.startswith("{"):
+            process.wait(10)
+            raise DriverError(f"kvdriver {' '.join(map(str, args))}: exit {process.returncode}")
+        return process, json.loads(first)
+
+    def finish(self, process, timeout=30):
+        """The last answer of a subcommand started with start()."""
+        stdout, _ = process.communicate(timeout=timeout)
+        return self.parse(["(started)"], process.returncode, stdout, "")
+
+    # Named forms of the messages Kurvix's window understands; all but the last return
+    # once the window has handled them.
+    def tap_tray_icon(self):
+        return self("send", "Kurvix.Class", WM_APP_TRAY, TRAY_ICON_ID, WM_LBUTTONDOWN)
+
+    def tap(self, x, y):
+        return self("send", "Kurvix.Class", WM_LBUTTONDOWN, 0, make_lparam(x, y))
+
+    def key_down(self, vk):
+        return self("send", "Kurvix.Class", WM_KEYDOWN, vk, 1)
+
+    def close(self, window_class="Kurvix.Class"):
+        return self("post", window_class, WM_CLOSE)
+
+
+class Session:
+    """A private Xvfb display and a Wine prefix on it (made when missing), with Wine's
+    desktop kept open for at most hold_s seconds or until stop()."""
+
+    def __init__(self, prefix_path, hold_s=600):
+        self.prefix_path = Path(prefix_path)
+        self.hold_s = hold_s
+        self.xvfb = None
+        self.prefix = None
+        self.driver = None
+        self.desktop = None
+
+    def start(self, announce=print):
+        try:
+            self.xvfb = Xvfb().start()
+            self.prefix = WinePrefix(self.prefix_path, self.xvfb.display)
+            if not self.prefix.exists():
+                announce(f"Preparing a Wine prefix in {self.prefix_path} (about 10 s) ...")
+                self.prefix.create()
+            self.driver = Driver(self.prefix)
+            self.desktop, _ = self.driver.start("desktop", "--hold", self.hold_s * 1000)
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def stop(self):
+        if self.prefix is not None:
+            self.prefix.stop_server()
+        if self.desktop is not None:
+            self.desktop.communicate(timeout=30)
+        if self.xvfb is not None:
+            self.xvfb.stop()
+
+
+class Picture:
+    """An RGB picture read through ImageMagick; pixel(x, y) gives (r, g, b)."""
+
+    def __init__(self, path, crop=None):
+        args = ["convert", str(path)]
+        if crop is not None:
+            left, top, width, height = crop
+            args += ["-crop", f"{width}x{height}+{left}+{top}", "+repage"]
+        data = subprocess.run(args + ["-depth", "8", "ppm:-"], check=True, timeout=30,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE).stdout
+        # The header is four fields, each ended by one white-space byte; then the pixels.
+        fields, position = [], 0
+        while len(fields) < 4:
+            end = position
+            while end < len(data) and not data[end:end + 1].isspace():
+                end += 1
+            fields.append(data[position:end])
+            position = end + 1
+        if fields[0] != b"P6" or int(fields[3]) != 255:
+            raise ValueError(f"unexpected picture format from {path}")
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.pixels = data[position:]
+
+    def pixel(self, x, y):
+        offset = 3 * (y * self.width + x)
+        return tuple(self.pixels[offset:offset + 3])
+
+    def region(self, left, top, right, bottom):
+        """Pixels of left <= x < right, top <= y < bottom, row by row."""
+        return [self.pixel(x, y) for y in range(top, bottom) for x in range(left, right)]
