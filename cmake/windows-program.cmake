@@ -10,7 +10,7 @@ target_compile_definitions(kurvix PRIVATE UNICODE _UNICODE KURVIX_CONTACT="${KUR
 
 if(CMAKE_SYSTEM_NAME STREQUAL "WindowsCE")
   # The Windows CE SDK's compiler brings its own options and libraries.
-  target_link_libraries(kurvix PRIVATE coredll commctrl)
+  target_link_libraries(kurvix PRIVATE coredll)
 else()
   target_compile_options(kurvix PRIVATE -std=c++98 ${KURVIX_DEVICE_FLAGS} -Os
                          -ffunction-sections -fdata-sections)
