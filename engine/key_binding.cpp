@@ -35,9 +35,12 @@ void KeyBinding::launch() {
     DWORD exitCode = 0;
     GetExitCodeProcess(process_, &exitCode);
     if (exitCode == STILL_ACTIVE) {
+      HANDLE asked = process_;
       int answer = MessageBoxW(NULL, TEXT("Der Prozess l\x00E4uft schon.\nSoll er terminiert werden?"),
                                TEXT("Terminieren?"), MB_YESNO | MB_ICONEXCLAMATION);
-      if (answer == IDYES) {
+      // While the question was open, a new press of this key may have dealt with the
+      // program already (and started another): the answer is only about the one asked for.
+      if (answer == IDYES && process_ == asked) {
         TerminateProcess(process_, 0);
         CloseHandle(process_);
         process_ = NULL;

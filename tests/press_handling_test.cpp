@@ -304,6 +304,26 @@ TEST_F(PressTest, TicksDuringTheQuestionNeitherLaunchAgainNorPassThrough) {
   expectNothingLeft();
 }
 
+TEST_F(PressTest, AnswerToAQuestionConcernsOnlyTheProgramItAskedAbout) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 1500);
+  sim::runUntil(2000);
+  // While the first question is open the key is released, pressed long again, and the
+  // second question is answered yes; then the first one is answered yes too.
+  sim::whileBoxOpen([](const sim::MessageBoxRecord& box) {
+    if (box.depth != 1) return;
+    sim::pressAt(kKey, sim::now() + 200, sim::now() + 1500);
+    sim::runFor(2000);
+  });
+  sim::answerBoxes({IDYES, IDYES});
+  sim::pressAt(kKey, 3000, 4050);
+  sim::runUntil(9000);
+  EXPECT_EQ(sim::messageBoxes().size(), 2u);
+  EXPECT_EQ(sim::callsOf({"TerminateProcess"}).size(), 1u);
+  EXPECT_EQ(sim::badCloseCount(), 0u);
+  EXPECT_EQ(sim::openHandleCount(), 0u);
+}
+
 TEST_F(PressTest, ReloadByAnotherKeyDuringTheQuestionWaitsUntilTheQuestionIsAnswered) {
   sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
   createWithCommand(joinLines({u"KURVIX", u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"}));
