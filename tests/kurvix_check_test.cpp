@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -62,7 +63,7 @@ TEST_F(KurvixCheckTest, BundledExampleLoadsCleanly) {
             "\"bindings\": [{\"keyCode\": 193, \"command\": \"\\\\Windows\\\\Kalender.exe\", "
             "\"newIniPath\": null, \"disableAll\": 0}, {\"keyCode\": 194, \"command\": null, "
             "\"newIniPath\": null, \"disableAll\": 1}, {\"keyCode\": 195, \"command\": null, "
-            "\"newIniPath\": \"\\\\Speicher\\\\Zweite.ini\", \"disableAll\": 0}]}\n");
+            "\"newIniPath\": \"\\\\Speicher\\\\Zweite.ini\", \"disableAll\": 0}], \"hints\": []}\n");
 }
 
 TEST_F(KurvixCheckTest, BadLinesAreListedAndTheExitStatusIsOne) {
@@ -70,8 +71,8 @@ TEST_F(KurvixCheckTest, BadLinesAreListedAndTheExitStatusIsOne) {
   CheckRun run = runCheck("--json " + file);
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("\"messages\": [{\"caption\": \"Kurvix - Ignoriere Fehler:\", \"text\": "
-                         "\"Command=\", \"type\": 48}, {\"caption\": \"Kurvix - Ignoriere "
-                         "unbekannten Typ:\", \"text\": \"foo \\\"x\\\"\\\\\", \"type\": 48}]"),
+                         "\"Command=\", \"type\": 48, \"line\": 3}, {\"caption\": \"Kurvix - Ignoriere "
+                         "unbekannten Typ:\", \"text\": \"foo \\\"x\\\"\\\\\", \"type\": 48, \"line\": 5}]"),
             std::string::npos)
       << run.out;
 
@@ -102,6 +103,85 @@ TEST_F(KurvixCheckTest, TextsKeepTrailingBlanksAndShowLoneSurrogatesEscaped) {
   EXPECT_NE(run.out.find("\"command\": \"a  \", \"newIniPath\": \"\\ud800b\""), std::string::npos)
       << run.out;
   EXPECT_NE(runCheck(write("c.ini", bytes)).out.find("Command \"a  \""), std::string::npos);
+}
+
+TEST_F(KurvixCheckTest, MessagesNameTheLineAsTheDeviceCountsIt) {
+  // Line 2 is 259 units and so followed by an extra empty line: the bad line is line 7.
+  std::string file = write("lines.ini", unicode("KURVIX\r\nCommand=" + std::string(251, 'c') +
+                                               "\r\n; 4\r\nKURVIX\r\nKeyCode=1\r\nbad\r\n"));
+  CheckRun run = runCheck("--json " + file);
+  EXPECT_NE(run.out.find("\"text\": \"bad\", \"type\": 48, \"line\": 7}"), std::string::npos) << run.out;
+  EXPECT_NE(runCheck(file).out.find("message 1 (line 7)"), std::string::npos);
+  // Messages about the whole file have no line.
+  run = runCheck("--json " + (directory / "fehlt.ini").string());
+  EXPECT_EQ(run.out.find("\"line\""), std::string::npos) << run.out;
+}
+
+TEST_F(KurvixCheckTest, HintsPointAtMistakesTheDeviceDoesNotExplain) {
+  std::string utf8 = write("utf8.ini", "KURVIX\nKeyCode=65\n");
+  CheckRun run = runCheck(utf8);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.out.find("hint: the file is UTF-8"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("--to-unicode"), std::string::npos);
+  EXPECT_NE(runCheck(write("be.ini", "\xFE\xFF")).out.find("UTF-16 big-endian"), std::string::npos);
+
+  std::string mistakes = write("m.ini", unicode("KURVIX\r\nkeyCode=65\r\n\r\nKURVIX\r\nKeyCode=66\r\n\r\n"
+                                                "KURVIX\r\nKeyCode=66\r\nNewIni=m.ini\r\n"));
+  run = runCheck(mistakes);
+  EXPECT_EQ(run.status, 1);  // the device's own message about keyCode=65
+  for (const char* hint : {"hint (line 2): \"keyCode\" differs from \"KeyCode\" only in case",
+                           "hint: binding 1 has no KeyCode", "binding 3 (KeyCode 66) has the key of binding 2",
+                           "binding 3 (KeyCode 66): NewIni names this file itself"}) {
+    EXPECT_NE(run.out.find(hint), std::string::npos) << hint << "\n" << run.out;
+  }
+  // Hints alone change the exit status only with --strict.
+  std::string duplicates = write("d.ini", unicode("KURVIX\r\nKeyCode=5\r\n\r\nKURVIX\r\nKeyCode=5"));
+  EXPECT_EQ(runCheck(duplicates).status, 0);
+  EXPECT_EQ(runCheck("--strict " + duplicates).status, 1);
+}
+
+TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
+  std::string example = std::string(SOURCE_DIR) + "/examples/Kurvix.ini";
+  CheckRun run = runCheck(example + " --press 193:1200 --press 193:300 --press 193:1200 --press 194:1200 "
+                          "--press 193:1200 --press 77:50");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "press 1, key 193 held 1200 ms: started \"\\\\Windows\\\\Kalender.exe\"\n"
+            "press 2, key 193 held 300 ms: passed the key through to the program in front\n"
+            "press 3, key 193 held 1200 ms: asked whether to end the program it started last (answered No)\n"
+            "press 4, key 194 held 1200 ms: switched the bindings off\n"
+            "press 5, key 193 held 1200 ms: did not catch the key (no binding has it, or the bindings are "
+            "off): it went to the program in front\n"
+            "press 6, key 77 held 50 ms: did not catch the key (no binding has it, or the bindings are off): "
+            "it went to the program in front\n");
+
+  // NewIni: the named file is found beside FILE; its messages come with the press.
+  std::filesystem::copy_file(example, directory / "Kurvix.ini");
+  write("Zweite.ini", unicode("KURVIX\r\nKeyCode=200\r\nbad\r\n"));
+  run = runCheck("--json " + (directory / "Kurvix.ini").string() + " --press 195:1100 --press 200:1100");
+  EXPECT_EQ(run.out,
+            "[{\"press\": 1, \"key\": 195, \"ms\": 1100, \"event\": \"loaded\", \"file\": "
+            "\"\\\\Speicher\\\\Zweite.ini\", \"bindings\": 1}, {\"press\": 1, \"key\": 195, \"ms\": 1100, "
+            "\"event\": \"message\", \"caption\": \"Kurvix - Ignoriere unbekannten Wert:\", \"text\": \"bad\", "
+            "\"type\": 48, \"line\": 3}, {\"press\": 2, \"key\": 200, \"ms\": 1100, \"event\": \"nothing\"}]\n");
+  EXPECT_EQ(runCheck(example + " --press 193").status, 64);
+}
+
+TEST_F(KurvixCheckTest, ToUnicodeWritesTheDevicesFormatAndChecksIt) {
+  std::string in = write("desktop.txt", "\xEF\xBB\xBFKURVIX Stra\xC3\x9F" "e\nKeyCode=65\r\nCommand=\\a.exe\r");
+  std::string out = (directory / "Kurvix.ini").string();
+  CheckRun run = runCheck("--to-unicode " + in + " " + out);
+  EXPECT_EQ(run.status, 0) << run.out;
+  std::ifstream written(out, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes, unicode("KURVIX Stra") + std::string("\xDF\x00", 2) +
+                       unicode("e\r\nKeyCode=65\r\nCommand=\\a.exe\r\n").substr(2));
+  EXPECT_NE(run.out.find("1. KeyCode 65, Command \"\\\\a.exe\""), std::string::npos) << run.out;
+
+  EXPECT_EQ(runCheck("--to-unicode " + in + " " + in).status, 64);  // never overwrites its input
+  std::ifstream unchanged(in, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(unchanged)), std::istreambuf_iterator<char>()).substr(0, 9),
+            "\xEF\xBB\xBFKURVIX");
 }
 
 TEST_F(KurvixCheckTest, WrongUsageExitsWith64) {

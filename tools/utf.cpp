@@ -79,6 +79,21 @@ void appendEscape(std::string& out, uint32_t unit) {
 
 }  // namespace
 
+std::string utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t unit = text[i];
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      appendUtf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+    }
+  }
+  return out;
+}
+
 std::string jsonString(std::u16string_view text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size(); ++i) {

@@ -9,6 +9,8 @@
 
 // Invalid UTF-8 sequences become U+FFFD.
 std::u16string utf8ToUtf16(std::string_view text);
+// A lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view text);
 // The bytes of a file as the device reads it: the UTF-16LE byte-order mark, then the text.
 std::vector<uint8_t> unicodeFile(std::u16string_view text);
 // A JSON string literal (RFC 8259) with quotes: UTF-16 as UTF-8, a lone surrogate as a
