@@ -77,32 +77,34 @@ void appendEscape(std::string& out, uint32_t unit) {
   out += escape;
 }
 
+bool isSurrogate(uint32_t point) { return point >= 0xD800 && point < 0xE000; }
+
+// The code point that starts at text[i], moving i past it; a lone surrogate comes back as
+// itself.
+uint32_t takeCodePoint(std::u16string_view text, size_t& i) {
+  uint32_t unit = text[i++];
+  if (unit >= 0xD800 && unit < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000) {
+    return 0x10000 + ((unit - 0xD800) << 10) + (text[i++] - 0xDC00);
+  }
+  return unit;
+}
+
 }  // namespace
 
 std::string utf16ToUtf8(std::u16string_view text) {
   std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t unit = text[i];
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else {
-      appendUtf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
-    }
+  for (size_t i = 0; i < text.size();) {
+    uint32_t point = takeCodePoint(text, i);
+    appendUtf8(out, isSurrogate(point) ? 0xFFFD : point);
   }
   return out;
 }
 
 std::string jsonString(std::u16string_view text) {
   std::string out = "\"";
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t unit = text[i];
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else if (unit >= 0xD800 && unit < 0xE000) {
+  for (size_t i = 0; i < text.size();) {
+    uint32_t unit = takeCodePoint(text, i);
+    if (isSurrogate(unit)) {
       appendEscape(out, unit);
     } else if (unit == '"') {
       out += "\\\"";
