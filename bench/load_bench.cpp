@@ -1,8 +1,9 @@
-// Configuration load on the host (the simulated device): files of 100 to 50,000 bindings
-// and one of 100,000 comment lines. For each: the time of a load, the platform calls per
-// line, and the floor, a loop over the same file that makes only those platform calls (a
-// position query, a size query, one read and one move back to the line's end per line).
-// The growth exponent between two sizes is log(t2 / t1) / log(n2 / n1).
+// Configuration load: files of 100 to 50,000 bindings and one of 100,000 comment lines. For
+// each: the time of a load, the platform calls per line, and the floor, a loop over the same
+// file that makes only those platform calls (a position query, a size query, one read and
+// one move back to the line's end per line). The growth exponent between two sizes is
+// log(t2 / t1) / log(n2 / n1). Built for the host (the simulated device) and, with
+// windows/load_bench_files.cpp, for Windows, where it reads a real file under Wine.
 //
 //   load_bench [--quick]     (--quick: fewer repetitions, for a smoke run)
 #include <algorithm>
@@ -13,14 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/load_bench_files.h"
 #include "config/reader.h"
 #include "engine/binding_table.h"
-#include "sim/device.h"
 #include "tools/utf.h"
 
 namespace {
-
-const std::u16string kPath = u"\\Programme\\Kurvix.ini";
 
 std::u16string decimal(unsigned value) {
   std::string digits = std::to_string(value);
@@ -44,7 +43,7 @@ std::u16string comments(unsigned count) {
 
 // Only the platform calls a load makes for each line, and the scan for the line's end.
 void floorLoop() {
-  HANDLE file = CreateFileW(kPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE file = CreateFileW(benchFilePath(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   BYTE mark[2];
   DWORD got = 0;
@@ -77,19 +76,27 @@ double timeFloor() {
 double timeLoad() {
   BindingTable table;
   Clock::time_point start = Clock::now();
-  table.load(kPath.c_str());
+  table.load(benchFilePath());
   return seconds(start);
 }
 
-// Median of `repetitions` timings; the call log is emptied after each run.
-double median(double (*timed)(), int repetitions) {
-  std::vector<double> times;
-  for (int i = 0; i < repetitions; ++i) {
-    times.push_back(timed());
-    sim::clearCalls();
-  }
+double median(std::vector<double> times) {
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];
+}
+
+// Medians of `repetitions` timings of the floor and of the load, taken in turns so that
+// the machine's drift meets both alike.
+void timeBoth(int repetitions, double& floor, double& load) {
+  std::vector<double> floors, loads;
+  for (int i = 0; i < repetitions; ++i) {
+    floors.push_back(timeFloor());
+    forgetRun();
+    loads.push_back(timeLoad());
+    forgetRun();
+  }
+  floor = median(floors);
+  load = median(loads);
 }
 
 struct Row {
@@ -114,15 +121,13 @@ int main(int argc, char** argv) {
                              {"comment lines", 100000, comments(100000)}};
   std::vector<Row> rows;
   for (const Case& c : cases) {
-    sim::reset();
-    sim::putFile(kPath, unicodeFile(c.text));
-    sim::clearCalls();
-    timeLoad();
-    double calls = static_cast<double>(sim::callsOf({"ReadFile", "SetFilePointer", "GetFileSize"}).size());
-    double lines = static_cast<double>(sim::callsOf({"GetFileSize"}).size());
+    placeBenchFile(unicodeFile(c.text));
+    FileCalls counted = countFileCalls([] { timeLoad(); });
+    double calls = static_cast<double>(counted.reads + counted.moves + counted.sizes);
+    double lines = static_cast<double>(counted.sizes);
     int repetitions = quick ? 1 : (c.size >= 10000 ? 5 : 21);
-    double floor = median(timeFloor, repetitions);
-    double load = median(timeLoad, repetitions);
+    double floor = 0, load = 0;
+    timeBoth(repetitions, floor, load);
     rows.push_back({c.name, c.size, load, floor, lines, (calls - 1) / lines});  // less the mark's read
   }
 

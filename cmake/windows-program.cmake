@@ -22,3 +22,4 @@ else()
 endif()
 
 add_subdirectory(tests/e2e)
+add_subdirectory(bench/windows)

@@ -8,16 +8,22 @@
  *                                             --hold stays a user of the desktop for MS
  *   window CLASS [--title T] [--visible 0|1] [--gone 1] [--timeout MS]
  *   box [--caption C] [--press ok|cancel|yes|no] [--timeout MS]
- *   press VK HOLD_MS                          key down, hold, key up (keybd_event)
+ *   press VK HOLD_MS [VK HOLD_MS]... [--gap MS]   key down, hold, key up (keybd_event);
+ *                                             several presses --gap MS apart, one answer each
  *   post CLASS MESSAGE [WPARAM [LPARAM]]      PostMessage to the window of that class
  *   send CLASS MESSAGE [WPARAM [LPARAM]] [--timeout MS]   the same, waiting until handled
  *   watch PID [--timeout MS]                  prints {"watching"} at once, then the exit
- *   kill PID                                  TerminateProcess with exit code 9
- *   hotkey VK                                 whether RegisterHotKey of VK succeeds now
+ *   kill PID [PID]...                         TerminateProcess with exit code 9
+ *   hotkey VK [--wait MS]                     whether RegisterHotKey of VK succeeds now;
+ *                                             --wait keeps it and answers again at WM_HOTKEY
+ *   open PATH                                 ShellExecuteEx of PATH as a binding's Command
+ *                                             does; the tick before, the call's duration
  *   foreground [--set CLASS] [--timeout MS]   the foreground window; --set activates one
  *   sink LOG [--timeout MS]                   a focused window logging its key messages
  */
 #include <windows.h>
+// shellapi.h needs the types of windows.h.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -134,6 +140,16 @@ std::wstring className(HWND window) {
   wchar_t buffer[256];
   int length = GetClassNameW(window, buffer, 256);
   return std::wstring(buffer, length > 0 ? length : 0);
+}
+
+/* For delays too short for GetTickCount, which Wine advances in steps of up to 16 ms; Wine
+   reads one clock for every process here too. */
+long long microseconds() {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  return count.QuadPart / frequency.QuadPart * 1000000 +
+         count.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
 }
 
 bool waitFor(DWORD timeout, const std::function<bool()>& condition) {
@@ -262,16 +278,25 @@ int cmdBox(const Args& args) {
 }
 
 int cmdPress(const Args& args) {
-  BYTE key = static_cast<BYTE>(number(positional(args, 1)));
-  DWORD hold = number(positional(args, 2));
-  DWORD downTick = GetTickCount();
-  keybd_event(key, 0, 0, 0);
-  Sleep(hold);
-  DWORD upTick = GetTickCount();
-  keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
-  return report(true, [&](Json& json) {
-    json.number("vk", key).number("down_tick", downTick).number("up_tick", upTick);
-  });
+  auto gap = args.option("--gap");
+  for (size_t i = 1; i == 1 || i < args.positional.size(); i += 2) {
+    if (i > 1 && gap) Sleep(number(*gap));
+    BYTE key = static_cast<BYTE>(number(positional(args, i)));
+    DWORD hold = number(positional(args, i + 1));
+    DWORD downTick = GetTickCount();
+    long long downUs = microseconds();
+    keybd_event(key, 0, 0, 0);
+    Sleep(hold);
+    DWORD upTick = GetTickCount();
+    keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+    report(true, [&](Json& json) {
+      json.number("vk", key)
+          .number("down_tick", downTick)
+          .number("up_tick", upTick)
+          .number("down_us", downUs);
+    });
+  }
+  return 0;
 }
 
 struct WindowMessage {
@@ -327,10 +352,12 @@ int cmdWatch(const Args& args) {
 }
 
 int cmdKill(const Args& args) {
-  DWORD pid = number(positional(args, 1));
-  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-  bool killed = process != nullptr && TerminateProcess(process, 9);
-  if (process != nullptr) CloseHandle(process);
+  bool killed = true;
+  for (size_t i = 1; i == 1 || i < args.positional.size(); ++i) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, number(positional(args, i)));
+    killed = process != nullptr && TerminateProcess(process, 9) && killed;
+    if (process != nullptr) CloseHandle(process);
+  }
   return report(killed, [](Json&) {});
 }
 
@@ -338,8 +365,39 @@ int cmdHotkey(const Args& args) {
   UINT key = number(positional(args, 1));
   const int id = 0x7FFF;
   bool registered = RegisterHotKey(nullptr, id, 0, key) != 0;
+  auto wait = args.option("--wait");
+  if (registered && wait) {
+    report(true, [&](Json& json) { json.number("vk", key).flag("free", true); });
+    // The moment the hot key's message is taken from the queue, as a program would.
+    UINT_PTR timer = SetTimer(nullptr, 0, number(*wait), nullptr);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0 && message.message != WM_HOTKEY &&
+           message.message != WM_TIMER) {
+    }
+    long long us = microseconds();
+    KillTimer(nullptr, timer);
+    UnregisterHotKey(nullptr, id);
+    return report(message.message == WM_HOTKEY, [&](Json& json) { json.number("us", us); });
+  }
   if (registered) UnregisterHotKey(nullptr, id);
   return report(true, [&](Json& json) { json.number("vk", key).flag("free", registered); });
+}
+
+int cmdOpen(const Args& args) {
+  std::wstring path = wide(positional(args, 1));
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"Open";
+  info.lpFile = path.c_str();
+  info.nShow = SW_SHOW;
+  DWORD tick = GetTickCount();
+  long long callUs = microseconds();
+  bool started = ShellExecuteExW(&info) != 0;
+  long long returnUs = microseconds();
+  if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+  return report(
+      started, [&](Json& json) { json.number("tick", tick).number("call_us", returnUs - callUs); });
 }
 
 int cmdForeground(const Args& args) {
@@ -418,7 +476,7 @@ int run(const Args& args) {
       {"desktop", cmdDesktop},       {"window", cmdWindow}, {"box", cmdBox},
       {"press", cmdPress},           {"post", cmdPost},     {"send", cmdSend},
       {"watch", cmdWatch},           {"kill", cmdKill},     {"hotkey", cmdHotkey},
-      {"foreground", cmdForeground}, {"sink", cmdSink}};
+      {"foreground", cmdForeground}, {"sink", cmdSink},     {"open", cmdOpen}};
   auto command = commands.find(positional(args, 0));
   if (command == commands.end()) throw UsageError{"unknown command: " + args.positional[0]};
   return command->second(args);

@@ -96,9 +96,10 @@ class Xvfb:
                 ["Xvfb", f":{number}", "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
                  "-nolisten", "tcp", "-noreset"],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            # Another server may take the number between our check and its start.
+            # Another server may take the number between our check and its start; the
+            # socket is then that server's, and only the lock file names the owner.
             if wait_until(lambda: process.poll() is not None or socket.exists(), 10) \
-                    and process.poll() is None:
+                    and process.poll() is None and self.lock_owner(number) == process.pid:
                 self.process = process
                 self.display = f":{number}"
                 return self
@@ -106,6 +107,13 @@ class Xvfb:
                 process.kill()
             process.wait()
         raise RuntimeError("no free X display number for Xvfb")
+
+    @staticmethod
+    def lock_owner(number):
+        try:
+            return int(Path(f"/tmp/.X{number}-lock").read_text())
+        except (FileNotFoundError, ValueError):
+            return None
 
     def stop(self):
         if self.process is not None:
