@@ -137,10 +137,10 @@ void BindingTable::reload(const WCHAR* path) {
   }
 }
 
-bool BindingTable::leaveOperation() {
+void BindingTable::leaveOperation() {
   if (operationDepth_ > 1) {
     --operationDepth_;
-    return false;
+    return;
   }
   // Outermost: nothing below waits in a box any more, so bindings may now be deleted.
   while (pendingReload_ != NULL && !destroyPending_) {
@@ -150,9 +150,5 @@ bool BindingTable::leaveOperation() {
     delete[] path;
   }
   operationDepth_ = 0;
-  if (destroyPending_) {
-    delete this;
-    return true;
-  }
-  return false;
+  if (destroyPending_) delete this;
 }

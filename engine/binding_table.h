@@ -58,8 +58,9 @@ class BindingTable {
   void passThrough(KeyBinding* binding);
   void requestReload(const WCHAR* path);
   void reload(const WCHAR* path);
-  /* Ends a table operation; true when the table was freed and must not be touched. */
-  bool leaveOperation();
+  /* Ends a table operation; the outermost one carries out a reload asked for meanwhile, or
+     frees the table if it was destroyed meanwhile: nothing may touch it afterwards. */
+  void leaveOperation();
   void releaseKeysAndTimers();
 
   KeyBinding** bindings_;
