@@ -37,7 +37,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
-from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, Session, WinePrefix,  # noqa: E402
+from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, Session, WinePrefix, end_process,  # noqa: E402
                      wait_until, windows_path, write_ini)
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
@@ -167,11 +167,7 @@ def idle(session, workdir, extent):
         driver.close()
         driver.close("KvIdle.Class")
         for process in programs.values():
-            try:
-                process.wait(10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+            end_process(process, 10)
 
     lines = [f"Idle under Wine: {window_s:.1f} s window, {IDLE_SETTLE_S} s after both windows "
              "existed; kurvix.exe has 3 bindings, no key held",
@@ -209,11 +205,7 @@ class PressBench:
 
     def close(self):
         self.driver.close("KvSink.Class")
-        try:
-            self.sink.communicate(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.sink.kill()
-            self.sink.communicate()
+        end_process(self.sink, 10)
 
     def focus_sink(self):
         focus = self.driver("foreground", "--set", "KvSink.Class")
@@ -310,11 +302,7 @@ class PressBench:
             peak = proc_figures(kurvix.pid)["hwm_kib"] if ended is None else None
         finally:
             self.driver.close()
-            try:
-                kurvix.wait(10)
-            except subprocess.TimeoutExpired:
-                kurvix.kill()
-                kurvix.wait()
+            end_process(kurvix, 10)
         if ended is not None:
             raise RuntimeError(f"presses: kurvix.exe ended with exit code {ended} during the "
                                f"presses; Wine's output: {(run_dir / 'wine.log').read_text()!r}")

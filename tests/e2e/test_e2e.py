@@ -21,7 +21,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wineenv import (BUILD_DIR, HELPER_DIR, Picture, Session,  # noqa: E402
+from wineenv import (BUILD_DIR, HELPER_DIR, Picture, Session, end_process,  # noqa: E402
                      wait_for, wait_until, windows_path, write_ini)
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
@@ -140,11 +140,7 @@ class WineTestCase(unittest.TestCase):
     def end_kurvix(self, process):
         if process.poll() is None:
             self.driver.close()
-            try:
-                process.wait(5)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+            end_process(process, 5)
 
     def start_sink(self):
         """A focused window of another program that logs the key messages it receives."""
@@ -156,11 +152,7 @@ class WineTestCase(unittest.TestCase):
 
     def end_sink(self, process):
         self.driver.close("KvSink.Class")
-        try:
-            process.communicate(timeout=5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.communicate()
+        end_process(process, 5)
 
     def focus_sink(self):
         focus = self.driver("foreground", "--set", "KvSink.Class")

@@ -56,6 +56,15 @@ def make_lparam(x, y):
     return (y & 0xFFFF) << 16 | (x & 0xFFFF)
 
 
+def end_process(process, timeout):
+    """Waits for a process that was asked to end, kills it if it lingers; returns its output."""
+    try:
+        return process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        return process.communicate()
+
+
 def wait_until(condition, timeout, interval=0.05):
     """Polls condition until it returns a true value or timeout seconds pass; returns the
     last value."""
@@ -118,11 +127,7 @@ class Xvfb:
     def stop(self):
         if self.process is not None:
             self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+            end_process(self.process, 5)
             self.process = None
 
     def screenshot(self, path):
