@@ -142,6 +142,13 @@ bool isRegistered(UINT virtualKey);
 // WM_HOTKEY(id, vk << 16 | modifiers) to the owner; any other key event reaches the
 // focus: the foreground window as WM_KEYDOWN / WM_KEYUP when it is one of the device's
 // windows and shown, otherwise another program (recorded in keysToOthers).
+// A held key repeats its key-down as a real keyboard does: after `delay` ms, then every
+// `interval` ms until it goes up. Each repeat takes the same way as a first key-down (a
+// registered key's repeat is one more WM_HOTKEY; a WM_KEYDOWN of a repeat has the
+// previous-state bit 30 set). Only the key that went down last repeats: pressing another
+// key ends the repeat of the one held before, for good. Injected keys never repeat.
+// On after reset() with a delay of 500 ms and an interval of 40 ms.
+void setKeyRepeat(bool on, uint64_t delay = 500, uint64_t interval = 40);
 void keyDown(UINT virtualKey);
 void keyUp(UINT virtualKey);
 // Schedules keyDown at absolute virtual time `down` and keyUp at `up`.
@@ -151,6 +158,7 @@ struct KeyEvent {
   bool down;
   DWORD flags;    // keybd_event flags for injected events, 0 for the user's own
   bool injected;  // came from keybd_event
+  bool repeat = false;  // a repeated key-down of a held key
 };
 const std::vector<KeyEvent>& injectedKeys();  // every keybd_event call, in order
 const std::vector<KeyEvent>& keysToOthers();  // key events that reached another program

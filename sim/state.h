@@ -123,6 +123,10 @@ struct Device {
   std::vector<HotKey> hotKeys;
   std::array<bool, 256> keysDown{};
   std::vector<KeyEvent> injectedKeys, keysToOthers;
+  bool keyRepeat = true;
+  uint64_t repeatDelay = 500, repeatInterval = 40;
+  UINT repeatingKey = 0;
+  std::optional<std::pair<uint64_t, uint64_t>> nextRepeat;  // its entry in actions
 
   // windows, queue, timers, scheduling
   std::map<std::u16string, WindowClass> classes;  // keyed by the lower-case name

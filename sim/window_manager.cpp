@@ -96,7 +96,7 @@ HDC beginPaint(HWND handle, PAINTSTRUCT* paint) {
 
 // A key event as the input system routes it: a registered key's press becomes WM_HOTKEY for
 // its owner and nothing else sees it; everything else goes to whoever has the focus.
-void keyEvent(UINT virtualKey, bool down, DWORD flags, bool injected) {
+void keyEvent(UINT virtualKey, bool down, DWORD flags, bool injected, bool repeat = false) {
   Device& d = device();
   if (virtualKey < d.keysDown.size()) d.keysDown[virtualKey] = down;
   if (down) {
@@ -110,12 +110,32 @@ void keyEvent(UINT virtualKey, bool down, DWORD flags, bool injected) {
   }
   Window* focus = liveWindow(d.foreground);
   if (focus != nullptr && focus->info.visible) {
-    // lParam: repeat count 1; a release also carries the previous-state and transition bits.
-    post(d.foreground, down ? WM_KEYDOWN : WM_KEYUP, virtualKey,
-         down ? 1 : static_cast<LPARAM>(static_cast<LONG>(0xC0000001u)));
+    // lParam: repeat count 1; a repeat also carries the previous-state bit, a release the
+    // previous-state and transition bits.
+    LPARAM lParam = !down ? static_cast<LPARAM>(static_cast<LONG>(0xC0000001u)) : repeat ? 0x40000001 : 1;
+    post(d.foreground, down ? WM_KEYDOWN : WM_KEYUP, virtualKey, lParam);
   } else {
-    d.keysToOthers.push_back({virtualKey, down, flags, injected});
+    d.keysToOthers.push_back({virtualKey, down, flags, injected, repeat});
   }
+}
+
+// Typematic repeat: one key at a time, the one that went down last, while it stays down.
+void stopRepeat() {
+  Device& d = device();
+  if (d.nextRepeat) d.actions.erase(*d.nextRepeat);
+  d.nextRepeat.reset();
+}
+
+void scheduleRepeat(uint64_t after) {
+  Device& d = device();
+  d.nextRepeat = std::make_pair(d.now + after, d.actionsMade++);
+  d.actions.emplace(*d.nextRepeat, [] {
+    Device& d = device();
+    d.nextRepeat.reset();
+    if (d.repeatingKey >= d.keysDown.size() || !d.keysDown[d.repeatingKey]) return;
+    keyEvent(d.repeatingKey, true, 0, false, true);
+    scheduleRepeat(d.repeatInterval);
+  });
 }
 
 // The next message due now in GetMessageW's order: posted ones, WM_QUIT (when asked for),
@@ -607,8 +627,24 @@ bool isRegistered(UINT virtualKey) {
     return hotKey.modifiers == 0 && hotKey.virtualKey == virtualKey;
   });
 }
-void keyDown(UINT virtualKey) { keyEvent(virtualKey, true, 0, false); }
-void keyUp(UINT virtualKey) { keyEvent(virtualKey, false, 0, false); }
+void setKeyRepeat(bool on, uint64_t delay, uint64_t interval) {
+  Device& d = device();
+  d.keyRepeat = on;
+  d.repeatDelay = delay;
+  d.repeatInterval = std::max<uint64_t>(interval, 1);
+  if (!on) stopRepeat();
+}
+void keyDown(UINT virtualKey) {
+  stopRepeat();
+  keyEvent(virtualKey, true, 0, false);
+  Device& d = device();
+  d.repeatingKey = virtualKey;
+  if (d.keyRepeat) scheduleRepeat(d.repeatDelay);
+}
+void keyUp(UINT virtualKey) {
+  if (device().repeatingKey == virtualKey) stopRepeat();
+  keyEvent(virtualKey, false, 0, false);
+}
 void pressAt(UINT virtualKey, uint64_t down, uint64_t up) {
   at(down, [virtualKey] { keyDown(virtualKey); });
   at(up, [virtualKey] { keyUp(virtualKey); });

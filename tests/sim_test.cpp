@@ -292,6 +292,81 @@ TEST_F(SimTest, InjectedKeysActLikeRealOnes) {
   EXPECT_EQ(sim::callsOf({"keybd_event"})[1], "keybd_event(193,0,6,0)");
 }
 
+// Key-downs of one key that reached others, as (time-independent) repeat flags in order.
+std::vector<bool> downsToOthers(UINT key) {
+  std::vector<bool> repeats;
+  for (const sim::KeyEvent& event : sim::keysToOthers())
+    if (event.virtualKey == key && event.down) repeats.push_back(event.repeat);
+  return repeats;
+}
+
+std::vector<uint64_t> hotKeyTimes(HWND window) {
+  std::vector<uint64_t> times;
+  for (const Received& r : received)
+    if (r.window == window && r.message == WM_HOTKEY) times.push_back(r.time);
+  return times;
+}
+
+TEST_F(SimTest, AHeldKeyRepeatsItsKeyDownTheWayItsFirstKeyDownWent) {
+  HWND window = makeWindow();
+  RegisterHotKey(window, 7, 0, 193);
+  sim::pressAt(193, 0, 1000);
+  sim::runUntil(3000);
+  // After half a second, one more WM_HOTKEY every 40 ms until the release.
+  std::vector<uint64_t> expected = {0};
+  for (uint64_t t = 500; t < 1000; t += 40) expected.push_back(t);
+  EXPECT_EQ(hotKeyTimes(window), expected);
+  EXPECT_EQ(received.back().lParam, 193 << 16);
+  ASSERT_EQ(sim::keysToOthers().size(), 1u);  // the release alone
+  EXPECT_FALSE(sim::keysToOthers()[0].down);
+
+  // An unregistered key repeats to the focus: another program, then the shown window.
+  sim::pressAt(65, 4000, 4600);
+  sim::runUntil(5000);
+  EXPECT_EQ(downsToOthers(65), (std::vector<bool>{false, true, true, true}));
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+  received.clear();
+  sim::pressAt(65, 6000, 6550);
+  sim::runUntil(7000);
+  std::vector<LPARAM> keyDowns;
+  for (const Received& r : received)
+    if (r.message == WM_KEYDOWN) keyDowns.push_back(r.lParam);
+  EXPECT_EQ(keyDowns, (std::vector<LPARAM>{1, 0x40000001, 0x40000001}));
+}
+
+TEST_F(SimTest, OnlyTheKeyThatWentDownLastRepeats) {
+  sim::pressAt(193, 0, 3000);
+  sim::pressAt(65, 700, 900);
+  sim::runUntil(4000);
+  // 193 repeats from 500 until 65 goes down, and not again after 65 is released.
+  EXPECT_EQ(downsToOthers(193), (std::vector<bool>{false, true, true, true, true, true}));
+  EXPECT_EQ(downsToOthers(65), (std::vector<bool>{false}));
+}
+
+TEST_F(SimTest, RepeatIsSettableAndInjectedKeysNeverRepeat) {
+  sim::setKeyRepeat(true, 250, 33);
+  sim::pressAt(193, 0, 400);
+  sim::runUntil(1000);
+  EXPECT_EQ(downsToOthers(193).size(), 6u);  // 0, then 250, 283, 316, 349, 382
+  keybd_event(194, 0, KEYEVENTF_SILENT, 0);
+  sim::runFor(2000);
+  EXPECT_EQ(downsToOthers(194).size(), 1u);
+  keybd_event(194, 0, KEYEVENTF_KEYUP, 0);
+
+  sim::setKeyRepeat(false);
+  sim::pressAt(195, 2000, 4000);
+  sim::runUntil(5000);
+  EXPECT_EQ(downsToOthers(195).size(), 1u);
+  // Switched off while a key is held, the repeat stops at once.
+  sim::setKeyRepeat(true);
+  sim::keyDown(196);
+  sim::runFor(600);
+  sim::setKeyRepeat(false);
+  sim::runFor(600);
+  EXPECT_EQ(downsToOthers(196).size(), 4u);  // 0, 500, 540, 580
+}
+
 // ---- Timers, scheduling, the queue ---------------------------------------------------------
 
 TEST_F(SimTest, TimersTickOncePerPeriodWithoutPilingUp) {
