@@ -31,6 +31,21 @@ class PressTest : public TableTest {
     return keys;
   }
   size_t started() { return sim::programs().size(); }
+  // The user's own key-downs of a key (first ones and repeats) that reached the program in front.
+  size_t keyDownsToOthers(UINT key) {
+    size_t count = 0;
+    for (const sim::KeyEvent& event : sim::keysToOthers()) count += event.virtualKey == key && event.down && !event.injected;
+    return count;
+  }
+  // Key events injected for a key, as (down, flags) pairs in order.
+  std::vector<std::pair<bool, DWORD>> injectedFor(UINT key) {
+    std::vector<std::pair<bool, DWORD>> events;
+    for (const sim::KeyEvent& event : sim::injectedKeys()) {
+      if (event.virtualKey == key) events.emplace_back(event.down, event.flags);
+    }
+    return events;
+  }
+  const std::vector<std::pair<bool, DWORD>> kOnePassThrough = {{true, KEYEVENTF_SILENT}, {false, KEYEVENTF_KEYUP}};
   // Creates the table from a file with one binding of kKey that starts \a.exe, plus `more`.
   void createWithCommand(std::u16string_view more = u"") {
     ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\a.exe", u"", more})), nullptr);
@@ -281,6 +296,173 @@ TEST_F(PressTest, FailedReloadLeavesAnEmptyTableSwitchedOff) {
   EXPECT_EQ(table->isDisabled(), 1);  // as reported, so the window's letter agrees with the icon
   EXPECT_TRUE(registeredKeys().empty());
   EXPECT_TRUE(sim::timers().empty());
+}
+
+// ---- Held keys: repeats, overlapping keys, switching off -----------------------------------
+
+TEST_F(PressTest, HeldCommandKeyRepeatsIntoNothingAndActsOnce) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 5000);
+  sim::runUntil(6000);
+  EXPECT_EQ(started(), 1u);
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+  EXPECT_TRUE(sim::injectedKeys().empty());
+  EXPECT_EQ(pressCalls(), (Calls{"SetTimer(w1,193,100)", "KillTimer(w1,193)"}));
+}
+
+TEST_F(PressTest, ShortPressWithARepeatBeforeElapseTimeIsPassedThroughOnce) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 800);  // repeats from 500 on
+  sim::runUntil(2000);
+  EXPECT_EQ(started(), 0u);
+  EXPECT_EQ(injectedFor(kKey), kOnePassThrough);
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));
+}
+
+TEST_F(PressTest, HeldDisableKeyStaysCaughtUntilItIsReleased) {
+  createWithCommand(joinLines({u"KURVIX", u"KeyCode=194", u"Disable=1"}));
+  sim::pressAt(kOtherKey, 0, 3000);
+  sim::runUntil(2000);
+  EXPECT_EQ(table->isDisabled(), 1);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kOtherKey}));  // only the key held right now
+  sim::runUntil(4000);
+  EXPECT_EQ(keyDownsToOthers(kOtherKey), 0u);  // 50 repeats came, none got through
+  EXPECT_TRUE(sim::injectedKeys().empty());
+  EXPECT_TRUE(registeredKeys().empty());
+  EXPECT_TRUE(sim::timers().empty());
+  sim::pressAt(kOtherKey, 5000, 6500);  // off means off: the key is an ordinary key again
+  sim::runUntil(7000);
+  EXPECT_EQ(keyDownsToOthers(kOtherKey), 13u);
+  EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>{STATUS_DISABLED, 0}));
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, HeldNewIniKeyLoadsOnceWhenTheNewFileBindsItToo) {
+  // Two files that load each other with the same key.
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Programme\\Kurvix.ini"})));
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Speicher\\Zweite.ini"})), nullptr);
+  sim::clearCalls();
+  sim::pressAt(kKey, 0, 10000);
+  sim::runUntil(11000);
+  EXPECT_EQ(sim::fileOpens().size(), 2u);
+  EXPECT_EQ(statusReports(), (Reports{{STATUS_LOADED, 1}, {STATUS_LOADED, 1}}));
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+  // Registered all along: neither let go at the reload nor registered a second time.
+  EXPECT_EQ(pressCalls(), (Calls{"SetTimer(w1,193,100)", "KillTimer(w1,193)"}));
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));
+  // After the release the key is the new file's ordinary binding.
+  ASSERT_NE(table->binding(0)->newIniPath(), nullptr);
+  EXPECT_EQ(std::u16string(table->binding(0)->newIniPath()), u"\\Programme\\Kurvix.ini");
+  sim::pressAt(kKey, 12000, 13500);
+  sim::runUntil(14000);
+  EXPECT_EQ(sim::fileOpens().size(), 3u);
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, HeldNewIniKeyLoadsOnceWhenTheNewFileDoesNotBindIt) {
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Speicher\\Zweite.ini"})), nullptr);
+  sim::clearCalls();
+  sim::pressAt(kKey, 0, 5000);
+  sim::runUntil(3000);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey, 200}));
+  sim::runUntil(6000);
+  EXPECT_EQ(sim::fileOpens().size(), 2u);
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+  EXPECT_EQ(pressCalls(), (Calls{"SetTimer(w1,193,100)", "RegisterHotKey(w1,200,0,200)", "KillTimer(w1,193)",
+                                 "UnregisterHotKey(w1,193)"}));
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{200}));
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, KeyHeldAcrossAReloadByAnotherKeyIsHandedThroughOnceThenBoundAnew) {
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\b.exe"})));
+  createWithCommand(joinLines({u"KURVIX", u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"}));
+  sim::pressAt(kOtherKey, 0, 1200);  // reloads at 1000 ...
+  sim::pressAt(kKey, 600, 2500);     // ... while this one is still timed; its repeats follow
+  sim::runUntil(3000);
+  EXPECT_EQ(started(), 0u);  // neither the old binding nor the new one acted
+  EXPECT_EQ(injectedFor(kKey), kOnePassThrough);
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));
+  sim::pressAt(kKey, 4000, 5500);
+  sim::runUntil(6000);
+  ASSERT_EQ(started(), 1u);
+  EXPECT_EQ(sim::programs()[0].file, u"\\b.exe");
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, BoundKeyTimedAcrossTheDisableKeyIsHandedThroughAndLetGo) {
+  createWithCommand(joinLines({u"KURVIX", u"KeyCode=194", u"Disable=1"}));
+  sim::pressAt(kOtherKey, 0, 2000);  // switches off at 1000
+  sim::pressAt(kKey, 900, 1300);     // tapped meanwhile, let go after the switch-off
+  sim::runUntil(3000);
+  EXPECT_EQ(table->isDisabled(), 1);
+  EXPECT_EQ(injectedFor(kKey), kOnePassThrough);
+  EXPECT_TRUE(registeredKeys().empty());
+  // Off is off: its next long press acts on nothing and reaches the program in front.
+  sim::pressAt(kKey, 4000, 6000);
+  sim::runUntil(7000);
+  EXPECT_EQ(started(), 0u);
+  EXPECT_GT(keyDownsToOthers(kKey), 1u);
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, BoundKeyTimedAcrossTheWindowsSwitchOffIsHandedThroughAndLetGo) {
+  createWithCommand();
+  sim::pressAt(kKey, 0, 250);
+  sim::at(100, [this] { table->disable(); });  // what the window's "D" does
+  sim::runUntil(1000);
+  EXPECT_EQ(injectedFor(kKey), kOnePassThrough);
+  EXPECT_TRUE(registeredKeys().empty());
+  sim::pressAt(kKey, 2000, 4000);
+  sim::runUntil(5000);
+  EXPECT_EQ(started(), 0u);
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, PollTimerRunningWhenTheBindingsGoOffDoesNotAct) {
+  createWithCommand(joinLines({u"KURVIX", u"KeyCode=194", u"Disable=1"}));
+  sim::pressAt(kOtherKey, 0, 1100);  // switches off at 1000 ...
+  sim::pressAt(kKey, 500, 3000);     // ... before this one reaches its hold time at 1500
+  sim::at(2000, [this] { EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey})); });
+  sim::runUntil(4000);
+  EXPECT_EQ(started(), 0u);
+  // The press acted on nothing, so its key is handed back once, and then let go.
+  EXPECT_EQ(injectedFor(kKey), kOnePassThrough);
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+  EXPECT_TRUE(registeredKeys().empty());
+  EXPECT_TRUE(sim::timers().empty());
+
+  // The same when the window switches off, and when it switches on again while the key is
+  // still held: that press stays without effect; the next one acts.
+  table->enable();
+  sim::pressAt(kKey, 5000, 7000);
+  sim::at(5300, [this] { table->disable(); });
+  sim::at(5600, [this] { table->enable(); });
+  sim::runUntil(8000);
+  EXPECT_EQ(started(), 0u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey, kOtherKey}));
+  sim::pressAt(kKey, 9000, 10500);
+  sim::runUntil(11000);
+  EXPECT_EQ(started(), 1u);
+  expectNothingLeft();
+}
+
+TEST_F(PressTest, KeyMessageArrivingWhileOffStartsNoPress) {
+  createWithCommand();
+  table->disable();
+  sim::clearCalls();
+  // A key-down caught just before the switch-off, delivered after it.
+  PostMessageW(window, WM_HOTKEY, kKey, static_cast<LPARAM>(kKey) << 16);
+  sim::keyDown(kKey);
+  sim::runFor(3000);
+  sim::keyUp(kKey);
+  sim::runFor(500);
+  EXPECT_EQ(started(), 0u);
+  EXPECT_TRUE(pressCalls().empty());
+  EXPECT_TRUE(registeredKeys().empty());
 }
 
 // ---- Presses while a message box is open ----------------------------------------------------
