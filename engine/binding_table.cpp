@@ -33,6 +33,8 @@ void BindingTable::destroy(BindingTable* table) {
 BindingTable::BindingTable()
     : statusMessage_(0),
       window_(NULL),
+      heldKeys_(NULL),
+      heldCount_(0),
       operationDepth_(0),
       pendingReload_(NULL),
       destroyPending_(0) {
@@ -40,7 +42,9 @@ BindingTable::BindingTable()
 }
 
 BindingTable::~BindingTable() {
-  clear();
+  if (!destroyPending_) releaseKeysAndTimers();
+  deleteBindings();
+  delete[] heldKeys_;
   delete[] pendingReload_;
 }
 
@@ -55,18 +59,29 @@ void BindingTable::resetSettings() {
 void BindingTable::releaseKeysAndTimers() {
   for (DWORD i = 0; i < count_; ++i) {
     KeyBinding* binding = bindings_[i];
-    // A key whose short press was passed through while the table was off is registered
-    // again; it must not outlive its binding.
-    if (!disabled_ || binding->registeredWhileDisabled) {
+    if (!disabled_ && !isHeld(binding->keyCode())) {
       UnregisterHotKey(window_, static_cast<int>(binding->keyCode()));
     }
     if (binding->pressed()) KillTimer(window_, binding->keyCode());
+  }
+  for (; heldCount_ > 0; --heldCount_) {
+    DWORD keyCode = heldKeys_[heldCount_ - 1].keyCode;
+    UnregisterHotKey(window_, static_cast<int>(keyCode));
+    KillTimer(window_, keyCode);
   }
 }
 
 void BindingTable::clear() {
   if (bindings_ == NULL) return;
-  if (!destroyPending_) releaseKeysAndTimers();
+  if (!destroyPending_) {
+    // A key pressed now stays caught until it is released, whatever the new bindings are.
+    holdPressedKeys();
+    if (!disabled_) unregisterAll();
+  }
+  deleteBindings();
+}
+
+void BindingTable::deleteBindings() {
   for (DWORD i = 0; i < count_; ++i) delete bindings_[i];
   delete[] bindings_;
   bindings_ = NULL;
@@ -89,20 +104,60 @@ void BindingTable::append(KeyBinding* binding) {
 void BindingTable::registerAll() {
   for (DWORD i = 0; i < count_; ++i) {
     DWORD keyCode = bindings_[i]->keyCode();
-    RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode);
+    if (!isHeld(keyCode)) RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode);
   }
 }
 
 void BindingTable::unregisterAll() {
   for (DWORD i = 0; i < count_; ++i) {
-    UnregisterHotKey(window_, static_cast<int>(bindings_[i]->keyCode()));
-    bindings_[i]->registeredWhileDisabled = 0;
+    DWORD keyCode = bindings_[i]->keyCode();
+    if (!isHeld(keyCode)) UnregisterHotKey(window_, static_cast<int>(keyCode));
+  }
+}
+
+unsigned char BindingTable::isHeld(DWORD keyCode) const {
+  for (DWORD i = 0; i < heldCount_; ++i) {
+    if (heldKeys_[i].keyCode == keyCode) return 1;
+  }
+  return 0;
+}
+
+unsigned char BindingTable::isBound(DWORD keyCode) const {
+  for (DWORD i = 0; i < count_; ++i) {
+    if (bindings_[i]->keyCode() == keyCode) return 1;
+  }
+  return 0;
+}
+
+void BindingTable::holdPressedKeys() {
+  for (DWORD i = 0; i < count_; ++i) {
+    KeyBinding* binding = bindings_[i];
+    if (!binding->pressed()) continue;
+    DWORD keyCode = binding->keyCode();
+    // The first binding of a key is the one whose press acts.
+    unsigned char passOnRelease = binding->fired() ? 0 : 1;
+    binding->resetPress();
+    if (isHeld(keyCode)) continue;
+    HeldKey* grown = new (std::nothrow) HeldKey[heldCount_ + 1];
+    if (grown == NULL) {
+      // Without memory to hold it, the press ends here, as if its key had been released.
+      KillTimer(window_, keyCode);
+      UnregisterHotKey(window_, static_cast<int>(keyCode));
+      continue;
+    }
+    for (DWORD k = 0; k < heldCount_; ++k) grown[k] = heldKeys_[k];
+    delete[] heldKeys_;
+    grown[heldCount_].keyCode = keyCode;
+    grown[heldCount_].passOnRelease = passOnRelease;
+    heldKeys_ = grown;
+    ++heldCount_;
   }
 }
 
 void BindingTable::disable() {
   if (!disabled_) {
     disabled_ = 1;
+    holdPressedKeys();
     unregisterAll();
   }
   postStatus(STATUS_DISABLED, 0);

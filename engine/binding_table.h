@@ -8,6 +8,14 @@
  * bindings may then run underneath it: a reload asked for meanwhile is remembered (the
  * latest wins) and carried out when the outermost operation returns, and a table
  * destroyed meanwhile releases its keys and timers at once but is freed only then.
+ *
+ * Held keys. A key stays down for seconds and repeats its key-down meanwhile. When the
+ * bindings go off or are replaced by a reload while a key is pressed, the press leaves its
+ * binding and the table holds the key: registered, so that its repeats are swallowed, and
+ * polled by its timer, so that its release is seen. Such a press acts no more and starts no
+ * new press; on its release the key is handed through if the press never acted, and then
+ * stays registered for an enabled binding of it or is let go. So one physical press acts at
+ * most once, and while the bindings are off no key is registered but the ones held now.
  */
 #ifndef KURVIX_ENGINE_BINDING_TABLE_H
 #define KURVIX_ENGINE_BINDING_TABLE_H
@@ -36,8 +44,12 @@ class BindingTable {
   DWORD elapseTime() const { return elapseTime_; }
   /* The binding at position index (0 to count - 1), in configuration order. */
   const KeyBinding* binding(DWORD index) const { return bindings_[index]; }
+  /* Registers the keys of all bindings, but for keys held from an earlier press: those are
+     registered already. */
   void registerAll();
   void unregisterAll();
+  /* 1 while the table holds the key of a press that went off or was reloaded meanwhile. */
+  unsigned char isHeld(DWORD keyCode) const;
   void disable();
   void enable();
 
@@ -54,8 +66,17 @@ class BindingTable {
   BindingTable(const BindingTable&);
   BindingTable& operator=(const BindingTable&);
 
+  struct HeldKey {
+    DWORD keyCode;
+    unsigned char passOnRelease;  // the press has not acted: hand the key through on release
+  };
+
   void postStatus(WPARAM status, LPARAM value);
-  void passThrough(KeyBinding* binding);
+  void passThrough(DWORD keyCode, unsigned char registerAgain);
+  unsigned char isBound(DWORD keyCode) const;
+  void holdPressedKeys();
+  void onHeldKeyTimer(DWORD index);
+  void deleteBindings();
   void requestReload(const WCHAR* path);
   void reload(const WCHAR* path);
   /* Ends a table operation; the outermost one carries out a reload asked for meanwhile, or
@@ -70,6 +91,9 @@ class BindingTable {
   UINT statusMessage_;
   HWND window_;
   unsigned char disabled_;
+
+  HeldKey* heldKeys_;
+  DWORD heldCount_;
 
   unsigned operationDepth_;
   WCHAR* pendingReload_;

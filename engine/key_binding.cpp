@@ -1,8 +1,7 @@
 #include "engine/key_binding.h"
 
 KeyBinding::KeyBinding()
-    : registeredWhileDisabled(0),
-      keyCode_(0),
+    : keyCode_(0),
       disableAll_(0),
       command_(NULL),
       newIniPath_(NULL),

@@ -30,10 +30,6 @@ class KeyBinding {
   const WCHAR* command() const { return command_; }
   const WCHAR* newIniPath() const { return newIniPath_; }
 
-  /* Set while the key is registered only because a short press was passed through while
-     the table was switched off; the table must release that registration itself. */
-  unsigned char registeredWhileDisabled;
-
  private:
   KeyBinding(const KeyBinding&);
   KeyBinding& operator=(const KeyBinding&);

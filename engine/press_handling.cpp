@@ -7,11 +7,17 @@
  *
  * Times are compared as unsigned 32-bit differences (now - pressTick), which stays right
  * when the tick counter wraps during a press.
+ *
+ * A held key repeats its key-down: every repeat is one more key message, which a press being
+ * timed ignores. A key the table holds (see binding_table.h) starts no press, nor does any
+ * key message while the bindings are off: it can only be one caught just before they went
+ * off, or a repeat.
  */
 #include "engine/binding_table.h"
 
 LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
   DWORD virtualKey = static_cast<DWORD>(lParam) >> 16;
+  if (disabled_ || isHeld(static_cast<DWORD>(id))) return 0;
   for (DWORD i = 0; i < count_; ++i) {
     KeyBinding* binding = bindings_[i];
     if (binding->keyCode() == id && binding->keyCode() == virtualKey && !binding->pressed()) {
@@ -23,6 +29,12 @@ LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
 }
 
 LRESULT BindingTable::onTimer(WPARAM id) {
+  for (DWORD i = 0; i < heldCount_; ++i) {
+    if (heldKeys_[i].keyCode == id) {
+      onHeldKeyTimer(i);
+      return 0;
+    }
+  }
   KeyBinding* binding = NULL;
   for (DWORD i = 0; i < count_ && binding == NULL; ++i) {
     if (bindings_[i]->keyCode() == id) binding = bindings_[i];
@@ -43,18 +55,36 @@ LRESULT BindingTable::onTimer(WPARAM id) {
   }
 
   KillTimer(window_, binding->keyCode());
-  if (!binding->fired()) passThrough(binding);
+  // A binding is pressed only while the bindings are on, so its key is registered again.
+  if (!binding->fired()) passThrough(binding->keyCode(), 1);
   binding->resetPress();
   return 0;
 }
 
-void BindingTable::passThrough(KeyBinding* binding) {
-  DWORD keyCode = binding->keyCode();
+void BindingTable::onHeldKeyTimer(DWORD index) {
+  DWORD keyCode = heldKeys_[index].keyCode;
+  if (GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000) return;
+  unsigned char passOnRelease = heldKeys_[index].passOnRelease;
+  heldKeys_[index] = heldKeys_[--heldCount_];
+  if (heldCount_ == 0) {
+    // Nothing held: no memory kept for it either.
+    delete[] heldKeys_;
+    heldKeys_ = NULL;
+  }
+  KillTimer(window_, keyCode);
+  // Released: the key is an ordinary binding again if the bindings are on and bind it.
+  unsigned char stays = !disabled_ && isBound(keyCode);
+  if (passOnRelease) {
+    passThrough(keyCode, stays);
+  } else if (!stays) {
+    UnregisterHotKey(window_, static_cast<int>(keyCode));
+  }
+}
+
+void BindingTable::passThrough(DWORD keyCode, unsigned char registerAgain) {
   BYTE virtualKey = static_cast<BYTE>(keyCode & 0xFF);
   UnregisterHotKey(window_, static_cast<int>(keyCode));
   keybd_event(virtualKey, 0, KEYEVENTF_SILENT, 0);
   keybd_event(virtualKey, 0, KEYEVENTF_KEYUP, 0);
-  // The key is registered again even while the table is switched off.
-  RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode);
-  if (disabled_) binding->registeredWhileDisabled = 1;
+  if (registerAgain) RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode);
 }
