@@ -122,11 +122,11 @@ unsigned char BindingTable::isHeld(DWORD keyCode) const {
   return 0;
 }
 
-unsigned char BindingTable::isBound(DWORD keyCode) const {
+KeyBinding* BindingTable::firstBinding(DWORD keyCode) const {
   for (DWORD i = 0; i < count_; ++i) {
-    if (bindings_[i]->keyCode() == keyCode) return 1;
+    if (bindings_[i]->keyCode() == keyCode) return bindings_[i];
   }
-  return 0;
+  return NULL;
 }
 
 void BindingTable::holdPressedKeys() {
@@ -134,10 +134,11 @@ void BindingTable::holdPressedKeys() {
     KeyBinding* binding = bindings_[i];
     if (!binding->pressed()) continue;
     DWORD keyCode = binding->keyCode();
-    // The first binding of a key is the one whose press acts.
     unsigned char passOnRelease = binding->fired() ? 0 : 1;
     binding->resetPress();
-    if (isHeld(keyCode)) continue;
+    // Ticks reach only the first binding of a key: a later one stays pressed without a timer
+    // of its own once the first is released, and has no press to hold.
+    if (isHeld(keyCode) || firstBinding(keyCode) != binding) continue;
     HeldKey* grown = new (std::nothrow) HeldKey[heldCount_ + 1];
     if (grown == NULL) {
       // Without memory to hold it, the press ends here, as if its key had been released.

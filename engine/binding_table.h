@@ -73,7 +73,8 @@ class BindingTable {
 
   void postStatus(WPARAM status, LPARAM value);
   void passThrough(DWORD keyCode, unsigned char registerAgain);
-  unsigned char isBound(DWORD keyCode) const;
+  /* The first binding of the key in table order, or null: the one whose press ticks reach. */
+  KeyBinding* firstBinding(DWORD keyCode) const;
   void holdPressedKeys();
   void onHeldKeyTimer(DWORD index);
   void deleteBindings();

@@ -35,10 +35,7 @@ LRESULT BindingTable::onTimer(WPARAM id) {
       return 0;
     }
   }
-  KeyBinding* binding = NULL;
-  for (DWORD i = 0; i < count_ && binding == NULL; ++i) {
-    if (bindings_[i]->keyCode() == id) binding = bindings_[i];
-  }
+  KeyBinding* binding = firstBinding(static_cast<DWORD>(id));
   if (binding == NULL || !binding->pressed()) return 0;
 
   if (GetAsyncKeyState(static_cast<int>(binding->keyCode())) & 0x8000) {
@@ -73,7 +70,7 @@ void BindingTable::onHeldKeyTimer(DWORD index) {
   }
   KillTimer(window_, keyCode);
   // Released: the key is an ordinary binding again if the bindings are on and bind it.
-  unsigned char stays = !disabled_ && isBound(keyCode);
+  unsigned char stays = !disabled_ && firstBinding(keyCode) != NULL;
   if (passOnRelease) {
     passThrough(keyCode, stays);
   } else if (!stays) {

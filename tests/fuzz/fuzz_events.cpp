@@ -2,9 +2,10 @@
 // decode, two or three bytes at a time, into what a user and the device do: the clock
 // advancing, keys going down and up, taps anywhere in the window, tray taps, closing,
 // answers to message boxes, events delivered while a box is open, configuration files
-// changing between reloads, started programs ending. WinMain runs unchanged; between two
-// events, with every message handled and no box open, the invariants a user relies on are
-// checked, and at the end nothing of the program may be left on the device.
+// changing between reloads, started programs ending. Held keys repeat as on a real keyboard
+// (the first byte also picks the repeat's delay and rate) and keys overlap. WinMain runs
+// unchanged; between two events, with every message handled and no box open, the invariants
+// a user relies on are checked, and at the end nothing of the program may be left on the device.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -60,7 +61,9 @@ class Session {
   void run() {
     sim::reset();
     sim::setModulePath(u"\\Programme\\Kurvix.exe");
-    sim::putFile(kIni, kFiles[next() % 4]);  // the first file always loads
+    uint8_t first = next();
+    sim::putFile(kIni, kFiles[first % 4]);  // the first file always loads
+    sim::setKeyRepeat(true, 250 + first / 4 % 4 * 250, 30 + first / 16 % 3 * 10);
     for (const std::u16string& path : kOtherInis) sim::putFile(path, kFiles[next() % kFiles.size()]);
     sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) { whileBoxOpen(box); });
     sim::at(1, [this] { step(); });
@@ -149,17 +152,67 @@ class Session {
     if (downSince_.count(key) || (up != upSince_.end() && sim::now() < up->second + kLongestCheckInterval + 20)) {
       return;
     }
+    countPressStarts();
+    pressStarts_[key] = 0;
+    // Caught when the key-down went to the program as a key message, not to the focus.
+    size_t before = keyDownsToOthers(key);
     downSince_[key] = sim::now();
     sim::keyDown(key);
+    if (keyDownsToOthers(key) == before && !kurvixHasTheFocus()) {
+      caught_[key] = before;
+    } else {
+      caught_.erase(key);
+    }
   }
 
   void keyUp(UINT key) {
     auto down = downSince_.find(key);
     if (down == downSince_.end()) return;
     longestHold_ = std::max(longestHold_, sim::now() - down->second);
+    checkCaughtKeys();
     downSince_.erase(down);
+    caught_.erase(key);
     upSince_[key] = sim::now();
     sim::keyUp(key);
+  }
+
+  bool kurvixHasTheFocus() {
+    HWND window = sim::findWindow(u"Kurvix.Class");
+    return window != nullptr && sim::foreground() == window && sim::window(window).visible;
+  }
+
+  // The user's own key-downs of a key (first ones and repeats) that reached another program.
+  size_t keyDownsToOthers(UINT key) {
+    const std::vector<sim::KeyEvent>& events = sim::keysToOthers();
+    for (; othersSeen_ < events.size(); ++othersSeen_) {
+      const sim::KeyEvent& event = events[othersSeen_];
+      if (event.down && !event.injected) ++downsToOthers_[event.virtualKey];
+    }
+    return downsToOthers_[key];
+  }
+
+  // A press begins with the SetTimer for its key; the SetTimer calls of one key message (two
+  // bindings of the same key), separated only by the tick queries that stamp them, are one.
+  void countPressStarts() {
+    const std::vector<std::string>& calls = sim::calls();
+    for (; callsSeen_ < calls.size(); ++callsSeen_) {
+      const std::string& call = calls[callsSeen_];
+      if (call == "GetTickCount()") continue;
+      unsigned key = 0;
+      if (std::sscanf(call.c_str(), "SetTimer(w%*d,%u,", &key) != 1) {
+        lastTimerSet_ = 0;
+        continue;
+      }
+      if (key == lastTimerSet_) continue;
+      lastTimerSet_ = key;
+      require(++pressStarts_[key] <= 1, "one physical press starts at most one press, so it acts at most once");
+    }
+  }
+
+  void checkCaughtKeys() {
+    for (const auto& [key, before] : caught_) {
+      require(keyDownsToOthers(key) == before, "no key-down of a caught key reaches the program in front while held");
+    }
   }
 
   void checkInvariants() {
@@ -167,18 +220,34 @@ class Session {
     if (window == nullptr || bindingTable == nullptr || sim::quitCode()) return;
     const BindingTable& table = *bindingTable;
 
+    countPressStarts();
+    checkCaughtKeys();
     for (const sim::HotKey& hotKey : sim::hotKeys()) {
       bool bound = false;
-      bool passedThroughWhileOff = false;
-      for (DWORD i = 0; i < table.count(); ++i) {
-        const KeyBinding& binding = *table.binding(i);
-        if (binding.keyCode() != hotKey.virtualKey) continue;
-        bound = true;
-        passedThroughWhileOff |= binding.registeredWhileDisabled != 0;
+      for (DWORD i = 0; i < table.count(); ++i) bound |= table.binding(i)->keyCode() == hotKey.virtualKey;
+      bool held = table.isHeld(hotKey.virtualKey);
+      require((bound || held) && hotKey.window == window, "every registration belongs to a binding or a held key");
+      require(!table.isDisabled() || held, "while off, only a key held right now is registered");
+      if (held) {
+        auto up = upSince_.find(hotKey.virtualKey);
+        bool heldNow = downSince_.count(hotKey.virtualKey) != 0 ||
+                       (up != upSince_.end() && sim::now() <= up->second + kLongestCheckInterval + 10);
+        require(heldNow, "a key is held for its press only until a tick sees it released");
       }
-      require(bound && hotKey.window == window, "every registration belongs to a binding");
-      require(!table.isDisabled() || passedThroughWhileOff,
-              "while off, only a key passed through meanwhile is registered");
+    }
+    for (UINT key : kKeys) {
+      if (!table.isHeld(key)) continue;
+      require(sim::isRegistered(key), "a held key stays registered, so that its repeats are swallowed");
+      bool polled = false;
+      for (const sim::Timer& timer : sim::timers()) polled |= timer.id == key;
+      require(polled, "a held key is polled until it is released");
+    }
+    if (table.isDisabled()) {
+      for (DWORD i = 0; i < table.count(); ++i) require(!table.binding(i)->pressed(), "while off, no press runs");
+      if (wasDisabled_) {
+        require(sim::programs().size() == programsSeen_ && sim::fileOpens().size() == fileOpensSeen_,
+                "while off, nothing is started and nothing loaded");
+      }
     }
     if (!table.isDisabled()) {
       for (DWORD i = 0; i < table.count(); ++i) {
@@ -186,11 +255,11 @@ class Session {
       }
     }
     for (const sim::Timer& timer : sim::timers()) {
-      bool pressed = false;
+      bool pressed = table.isHeld(static_cast<DWORD>(timer.id));
       for (DWORD i = 0; i < table.count(); ++i) {
         pressed |= table.binding(i)->keyCode() == timer.id && table.binding(i)->pressed();
       }
-      require(pressed && timer.window == window, "a timer runs only for a pressed key");
+      require(pressed && timer.window == window, "a timer runs only for a pressed or held key");
     }
 
     if (sim::programs().size() > programsSeen_) {
@@ -199,6 +268,8 @@ class Session {
       programsSeen_ = sim::programs().size();
     }
     longestHold_ = 0;
+    fileOpensSeen_ = sim::fileOpens().size();
+    wasDisabled_ = table.isDisabled();
 
     const std::vector<sim::KeyEvent>& injected = sim::injectedKeys();
     require(injected.size() % 2 == 0, "a short press injects a key-down and a key-up");
@@ -228,6 +299,14 @@ class Session {
   std::map<UINT, uint64_t> upSince_;
   uint64_t longestHold_ = 0;
   size_t programsSeen_ = 0;
+  size_t fileOpensSeen_ = 0;
+  bool wasDisabled_ = false;
+  size_t callsSeen_ = 0;
+  unsigned lastTimerSet_ = 0;
+  std::map<UINT, int> pressStarts_;  // per key, since its last key-down
+  std::map<UINT, size_t> caught_;    // keys held now whose key-down the program caught
+  size_t othersSeen_ = 0;
+  std::map<UINT, size_t> downsToOthers_;
 };
 
 }  // namespace
