@@ -167,6 +167,18 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
   EXPECT_EQ(runCheck(example + " --press 193").status, 64);
 }
 
+TEST_F(KurvixCheckTest, DryRunOfALongHoldLoadsOnceAlthoughTheNewFileBindsTheSameKey) {
+  // Two files that load each other with the same key: a key held for ten seconds, repeating
+  // all the while, loads the other file once.
+  std::string first = write("Kurvix.ini", unicode("KURVIX\r\nKeyCode=195\r\nNewIni=\\Speicher\\Zweite.ini\r\n"));
+  write("Zweite.ini", unicode("KURVIX\r\nKeyCode=195\r\nNewIni=\\Speicher\\Kurvix.ini\r\n\r\nKURVIX\r\nKeyCode=196\r\n"));
+  CheckRun run = runCheck(first + " --press 195:10000 --press 195:1500");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "press 1, key 195 held 10000 ms: loaded \"\\\\Speicher\\\\Zweite.ini\": 2 bindings\n"
+            "press 2, key 195 held 1500 ms: loaded \"\\\\Speicher\\\\Kurvix.ini\": 1 bindings\n");
+}
+
 TEST_F(KurvixCheckTest, ToUnicodeWritesTheDevicesFormatAndChecksIt) {
   std::string in = write("desktop.txt", "\xEF\xBB\xBFKURVIX Stra\xC3\x9F" "e\nKeyCode=65\r\nCommand=\\a.exe\r");
   std::string out = (directory / "Kurvix.ini").string();

@@ -413,6 +413,20 @@ TEST_F(PressTest, PollTimerRunningWhenTheBindingsGoOffDoesNotAct) {
   expectNothingLeft();
 }
 
+TEST_F(PressTest, SecondBindingOfAKeyLeftPressedIsNotHeldByAReload) {
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"", u"KURVIX", u"KeyCode=193", u"", u"KURVIX",
+                                  u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"})),
+            nullptr);
+  sim::pressAt(kKey, 0, 50);  // the second binding stays pressed: ticks reach only the first
+  sim::pressAt(kOtherKey, 1000, 2500);
+  sim::runUntil(4000);
+  EXPECT_EQ(table->isHeld(kKey), 0);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{200}));
+  EXPECT_TRUE(sim::timers().empty());
+  expectNothingLeft();
+}
+
 TEST_F(PressTest, KeyMessageArrivingWhileOffStartsNoPress) {
   createWithCommand();
   table->disable();

@@ -167,6 +167,7 @@ int dryRun(const std::string& hostFile, const std::vector<uint8_t>& bytes,
            const std::vector<Press>& presses, bool json) {
   std::map<std::u16string, std::vector<uint8_t>> others = filesToLoad(hostFile, bytes);
   sim::reset();
+  sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
   std::filesystem::path directory = std::filesystem::path(hostFile).parent_path();
   std::u16string deviceDirectory = utf8ToUtf16(directory.empty() ? "." : directory.string());
   sim::setModulePath(deviceDirectory + u"/kurvix.exe");
