@@ -10,6 +10,10 @@
  *   box [--caption C] [--press ok|cancel|yes|no] [--timeout MS]
  *   press VK HOLD_MS [VK HOLD_MS]... [--gap MS]   key down, hold, key up (keybd_event);
  *                                             several presses --gap MS apart, one answer each
+ *   keys VK+MS|VK-MS... [--repeat DELAY:INTERVAL|off]   a keyboard: key down (+) or up (-)
+ *                                             at MS after the start; the key that went down
+ *                                             last repeats its key-down while held, after
+ *                                             DELAY, every INTERVAL ms (default 500:40)
  *   post CLASS MESSAGE [WPARAM [LPARAM]]      PostMessage to the window of that class
  *   send CLASS MESSAGE [WPARAM [LPARAM]] [--timeout MS]   the same, waiting until handled
  *   watch PID [--timeout MS]                  prints {"watching"} at once, then the exit
@@ -25,6 +29,7 @@
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -299,6 +304,72 @@ int cmdPress(const Args& args) {
   return 0;
 }
 
+/* Typematic repeat as a keyboard makes it: only the key that went down last repeats, and
+   another key going down ends that repeat for good. */
+int cmdKeys(const Args& args) {
+  struct KeyEvent {
+    DWORD at;
+    BYTE key;
+    bool down;
+  };
+  std::vector<KeyEvent> events;
+  for (size_t i = 1; i < args.positional.size(); ++i) {
+    const std::string& text = args.positional[i];
+    size_t sign = text.find_first_of("+-");
+    if (sign == std::string::npos || sign == 0) throw UsageError{"not a key event: " + text};
+    events.push_back({static_cast<DWORD>(number(text.substr(sign + 1))),
+                      static_cast<BYTE>(number(text.substr(0, sign))), text[sign] == '+'});
+  }
+  if (events.empty()) throw UsageError{"missing argument"};
+  std::stable_sort(events.begin(), events.end(),
+                   [](const KeyEvent& a, const KeyEvent& b) { return a.at < b.at; });
+  DWORD delay = 500, interval = 40;
+  bool repeat = true;
+  if (auto option = args.option("--repeat")) {
+    size_t colon = option->find(':');
+    if (*option == "off") {
+      repeat = false;
+    } else if (colon == std::string::npos) {
+      throw UsageError{"--repeat DELAY:INTERVAL or off"};
+    } else {
+      delay = number(option->substr(0, colon));
+      interval = number(option->substr(colon + 1));
+      if (interval == 0) throw UsageError{"--repeat: the interval must not be 0"};
+    }
+  }
+
+  DWORD start = GetTickCount();
+  int repeating = -1;
+  DWORD nextRepeat = 0;
+  long long repeats = 0;
+  std::vector<long long> ticks;
+  for (size_t next = 0; next < events.size();) {
+    DWORD now = GetTickCount() - start;
+    bool repeatFirst = repeating >= 0 && nextRepeat < events[next].at;
+    DWORD due = repeatFirst ? nextRepeat : events[next].at;
+    if (now < due) {
+      Sleep(due - now);
+      continue;
+    }
+    if (repeatFirst) {
+      keybd_event(static_cast<BYTE>(repeating), 0, 0, 0);
+      ++repeats;
+      nextRepeat += interval;
+      continue;
+    }
+    const KeyEvent& event = events[next++];
+    keybd_event(event.key, 0, event.down ? 0 : KEYEVENTF_KEYUP, 0);
+    ticks.push_back(GetTickCount());
+    if (event.down) {
+      repeating = repeat ? event.key : -1;
+      nextRepeat = event.at + delay;
+    } else if (event.key == repeating) {
+      repeating = -1;
+    }
+  }
+  return report(true, [&](Json& json) { json.numbers("ticks", ticks).number("repeats", repeats); });
+}
+
 struct WindowMessage {
   HWND window;
   UINT message;
@@ -474,7 +545,7 @@ int cmdSink(const Args& args) {
 int run(const Args& args) {
   static const std::map<std::string, int (*)(const Args&)> commands = {
       {"desktop", cmdDesktop},       {"window", cmdWindow}, {"box", cmdBox},
-      {"press", cmdPress},           {"post", cmdPost},     {"send", cmdSend},
+      {"press", cmdPress},           {"keys", cmdKeys},     {"post", cmdPost},     {"send", cmdSend},
       {"watch", cmdWatch},           {"kill", cmdKill},     {"hotkey", cmdHotkey},
       {"foreground", cmdForeground}, {"sink", cmdSink},     {"open", cmdOpen}};
   auto command = commands.find(positional(args, 0));

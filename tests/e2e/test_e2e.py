@@ -382,6 +382,73 @@ class PressTest(WineTestCase):
         self.assertGreaterEqual(starts[0][1] - press["down_tick"], DEFAULT_ELAPSE_MS)
 
 
+class HeldKeyTest(WineTestCase):
+    """Keys held as a keyboard holds them: the key-down repeats after half a second, every
+    40 ms, until the release; keys overlap."""
+
+    def setUp(self):
+        super().setUp()
+        self.start_sink()
+        self.start_with_bindings()
+        self.focus_sink()
+
+    def keys(self, *events):
+        keyboard = self.driver("keys", *events)
+        self.assertTrue(keyboard["ok"], keyboard)
+        return keyboard
+
+    def test_held_new_ini_key_loads_once_although_the_new_file_binds_it_too(self):
+        # The two files load each other with the same key, the new one has two bindings.
+        write_ini(self.dir / "second.ini", [
+            "SETTINGS", f"CheckIntervall={CHECK_INTERVAL_MS}", f"ElapseTime={ELAPSE_MS}", "",
+            "KURVIX", f"KeyCode={KEY_NEW_INI}", f"NewIni={windows_path(self.dir / 'Kurvix.ini')}", "",
+            "KURVIX", f"KeyCode={KEY_SECOND_COMMAND}"])
+        # Long enough for a second load if a repeat could start a new press on the new binding.
+        keyboard = self.keys(f"{KEY_NEW_INI}+0", f"{KEY_NEW_INI}-1800")
+        self.assertGreater(keyboard["repeats"], 25)
+        time.sleep(SETTLE_S)
+        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (2)", "--timeout", 0)
+        self.assertTrue(window["ok"], window)
+        self.assertEqual([kind for kind, _ in self.wait_for_sink(KEY_NEW_INI, ["up"])], ["up"])
+        # Released, the key is the new file's binding: the next long press loads the first file.
+        self.assertEqual(self.taken_keys(KEY_NEW_INI), {KEY_NEW_INI})
+        self.keys(f"{KEY_NEW_INI}+0", f"{KEY_NEW_INI}-{LONG_HOLD_MS}")
+        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        self.assertTrue(window["ok"], window)
+
+    def test_held_disable_key_keeps_its_repeats_from_the_focused_window(self):
+        keyboard = self.keys(f"{KEY_DISABLE}+0", f"{KEY_DISABLE}-2500")
+        self.assertGreater(keyboard["repeats"], 40)
+        self.assertEqual([kind for kind, _ in self.wait_for_sink(KEY_DISABLE, ["up"])], ["up"])
+        keys = (KEY_COMMAND, KEY_DISABLE, KEY_NEW_INI)
+        self.assertEqual(self.wait_for_taken_keys(keys, set()), set())
+        self.assert_tray({TRAY_OLIVE})
+
+    def test_key_tapped_across_the_switch_off_is_handed_through_and_let_go(self):
+        # The command key goes down before the Disable key acts and comes up after it.
+        self.keys(f"{KEY_DISABLE}+0", f"{KEY_COMMAND}+300", f"{KEY_COMMAND}-850", f"{KEY_DISABLE}-1500")
+        self.assertEqual([kind for kind, _ in self.wait_for_sink(KEY_COMMAND, ["up", "down", "up"])],
+                         ["up", "down", "up"])
+        keys = (KEY_COMMAND, KEY_DISABLE, KEY_NEW_INI)
+        self.assertEqual(self.wait_for_taken_keys(keys, set()), set())
+        # Off is off: a long press of the command key starts nothing.
+        self.keys(f"{KEY_COMMAND}+0", f"{KEY_COMMAND}-{LONG_HOLD_MS}")
+        time.sleep(SETTLE_S)
+        self.assertEqual(self.witness_starts(), [])
+        self.assert_tray({TRAY_OLIVE})
+
+    def test_press_timed_when_the_bindings_go_off_does_not_act(self):
+        # The command key would reach its hold time at 900 ms; the bindings go off at about 600.
+        self.keys(f"{KEY_DISABLE}+0", f"{KEY_COMMAND}+300", f"{KEY_DISABLE}-1000", f"{KEY_COMMAND}-2500")
+        # The press acted on nothing: after its release it is handed through once, no repeat
+        # got through meanwhile.
+        self.assertEqual([kind for kind, _ in self.wait_for_sink(KEY_COMMAND, ["up", "down", "up"])],
+                         ["up", "down", "up"])
+        self.assertEqual(self.witness_starts(), [])
+        keys = (KEY_COMMAND, KEY_DISABLE, KEY_NEW_INI)
+        self.assertEqual(self.wait_for_taken_keys(keys, set()), set())
+
+
 class StatusWindowTest(WineTestCase):
     """The window a tap of the tray icon shows: its taps and its picture."""
 
