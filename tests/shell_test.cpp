@@ -399,6 +399,23 @@ TEST_F(ShellTest, TrayPictureShowsTheBindingsOnAgainAfterAReloadThatSwitchedThem
   EXPECT_EQ(runProgram(), 0);
 }
 
+TEST_F(ShellTest, KeyHeldWhenTheWindowSwitchesOffDoesNotActAndIsHandedBackOnce) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  sim::pressAt(193, 200, 2500);  // held, repeating, past its hold time
+  at(500, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(3000, [](HWND) {
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+    EXPECT_TRUE(sim::programs().empty());
+    ASSERT_EQ(sim::injectedKeys().size(), 2u);  // the press acted on nothing: handed back once
+    EXPECT_TRUE(sim::injectedKeys()[0].down);
+    EXPECT_TRUE(sim::hotKeys().empty());
+  });
+  closeAt(3100);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
 // ---- A whole session ----------------------------------------------------------------------
 
 TEST_F(ShellTest, WholeSessionFromStartToCloseLeavesNothingBehind) {
