@@ -210,6 +210,8 @@ class Session {
   }
 
   void checkCaughtKeys() {
+    // Closing the program lets go of every key, held or not.
+    if (bindingTable == nullptr) caught_.clear();
     for (const auto& [key, before] : caught_) {
       require(keyDownsToOthers(key) == before, "no key-down of a caught key reaches the program in front while held");
     }
