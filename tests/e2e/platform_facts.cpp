@@ -79,6 +79,29 @@ bool missedTimerTicksDoNotPileUp(HWND window) {
   return print("missed_timer_ticks_do_not_pile_up", pending == 1, details);
 }
 
+/* A keyboard repeats a held key's key-down; each repeat of a registered key is one more
+   WM_HOTKEY, as the first key-down is. */
+bool everyKeyDownOfAHeldHotKeyIsAHotKeyMessage(HWND window) {
+  const BYTE key = 0xC3;
+  const int keyDowns = 3;
+  RegisterHotKey(window, key, 0, key);
+  for (int i = 0; i < keyDowns; ++i) keybd_event(key, 0, 0, 0);
+  int received = 0;
+  MSG message;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 500 && received < keyDowns;) {
+    if (PeekMessageW(&message, window, WM_HOTKEY, WM_HOTKEY, PM_REMOVE)) {
+      received += message.wParam == key && static_cast<UINT>(message.lParam) == (static_cast<UINT>(key) << 16);
+    } else {
+      Sleep(10);
+    }
+  }
+  keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+  UnregisterHotKey(window, key);
+  char details[32];
+  std::snprintf(details, sizeof(details), ", \"hotkeys\": %d", received);
+  return print("every_key_down_of_a_held_hotkey_is_a_hotkey_message", received == keyDowns, details);
+}
+
 }  // namespace
 
 int main() {
@@ -88,6 +111,7 @@ int main() {
   bool all = secondHotKeyRegistrationFails(window);
   all = refusedCreationDestroysWindow() && all;
   all = missedTimerTicksDoNotPileUp(window) && all;
+  all = everyKeyDownOfAHeldHotKeyIsAHotKeyMessage(window) && all;
   DestroyWindow(window);
   return all ? 0 : 1;
 }

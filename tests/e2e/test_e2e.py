@@ -554,6 +554,9 @@ class PlatformFactsTest(unittest.TestCase):
     def test_missed_timer_ticks_do_not_pile_up(self):
         self.assert_holds("missed_timer_ticks_do_not_pile_up")
 
+    def test_every_key_down_of_a_held_hot_key_is_a_hot_key_message(self):
+        self.assert_holds("every_key_down_of_a_held_hotkey_is_a_hotkey_message")
+
 
 if __name__ == "__main__":
     unittest.main()
