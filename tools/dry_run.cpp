@@ -27,7 +27,7 @@ struct Event {
 // What the author reads: paths as written, the device's texts beside their meaning.
 std::string describe(const Event& event, bool afterFailedLoad) {
   if (event.kind == "message") {
-    std::string text = "message " + utf16ToUtf8(event.message->caption) + " \"" + utf16ToUtf8(event.message->text) + "\"";
+    std::string text = "message " + utf16ToUtf8(event.message->caption) + " \"" + shown(event.message->text) + "\"";
     if (event.message->line) text += " (line " + std::to_string(*event.message->line) + ")";
     return text + ": " + explain(*event.message);
   }

@@ -19,13 +19,6 @@ std::string plural(size_t count, const std::string& word) {
   return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
-// The device's text as its box shows it, on one line: a line break as \n.
-std::string shown(const std::u16string& text) {
-  std::string out;
-  for (char c : utf16ToUtf8(text)) out += c == '\n' ? std::string("\\n") : std::string(1, c);
-  return out;
-}
-
 std::string fileJson(const FileCheck& check) {
   std::ostringstream out;
   out << "{\"result\": " << check.result << ", \"messages\": [";
@@ -56,6 +49,12 @@ std::string fileJson(const FileCheck& check) {
 }
 
 }  // namespace
+
+std::string shown(const std::u16string& text) {
+  std::string out;
+  for (char c : utf16ToUtf8(text)) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return out;
+}
 
 std::string explain(const Message& message) {
   static const std::pair<const char16_t*, const char*> kMeanings[] = {

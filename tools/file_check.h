@@ -47,6 +47,9 @@ std::string checkJsonOf(const std::vector<FileCheck>& checks);
 // device holds after each file.
 std::string reportOf(const FileCheck& check, bool quiet);
 
+// The device's text as its box shows it, on one line: a line break as \n.
+std::string shown(const std::u16string& text);
+
 // What a device message means, in a few English words.
 std::string explain(const Message& message);
 

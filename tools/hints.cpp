@@ -89,6 +89,14 @@ std::u16string_view leadingWord(std::u16string_view text) {
   return word;
 }
 
+// Where a value holds what its author meant as a comment: ; or # behind a blank.
+size_t commentStart(std::u16string_view value) {
+  for (size_t i = 1; i < value.size(); ++i) {
+    if ((value[i] == u';' || value[i] == u'#') && isBlank(value[i - 1])) return i;
+  }
+  return std::u16string_view::npos;
+}
+
 std::string blockName(Block block) { return block == Block::Binding ? "KURVIX" : "SETTINGS"; }
 
 class Walk {
@@ -247,7 +255,7 @@ class Walk {
     }
     keysInBlock_[key.name] = line.number;
 
-    if (commentAfterValue(line, key, value)) return;
+    if (commentAfterValue(line, key, value) && key.kind == Kind::Number) return;
     if (key.kind == Kind::Number) numberValue(line, key, value);
     if (key.kind == Kind::Flag) flagValue(line, value);
     if (key.kind == Kind::Text) textValue(line, key, value);
@@ -255,15 +263,12 @@ class Walk {
 
   bool commentAfterValue(const FileLine& line, const Key& key, std::u16string_view value) {
     if (key.kind == Kind::Flag) return false;  // only its first character counts
-    for (size_t i = 1; i < value.size(); ++i) {
-      if ((value[i] == u';' || value[i] == u'#') && isBlank(value[i - 1])) {
-        add(line.number, "comment-after-value", "comments are whole lines: " + inQuotes(value.substr(i)) +
-            (key.kind == Kind::Text ? " is part of the " + text8(key.name) + " value" : " is ignored") +
-            "; put the comment on a line of its own that begins with ;");
-        return true;
-      }
-    }
-    return false;
+    size_t start = commentStart(value);
+    if (start == std::u16string_view::npos) return false;
+    add(line.number, "comment-after-value", "comments are whole lines: " + inQuotes(value.substr(start)) +
+        (key.kind == Kind::Text ? " is part of the " + text8(key.name) + " value" : " is ignored") +
+        "; put the comment on a line of its own that begins with ;");
+    return true;
   }
 
   void numberValue(const FileLine& line, const Key& key, std::u16string_view value) {
@@ -323,7 +328,8 @@ class Walk {
   void textValue(const FileLine& line, const Key& key, std::u16string_view value) {
     std::string name = text8(key.name);
     bool command = key.name == u"Command";
-    if (!value.empty() && isBlank(value.back())) {
+    bool comment = commentStart(value) != std::u16string_view::npos;
+    if (!comment && !value.empty() && isBlank(value.back())) {
       add(line.number, "trailing-blanks", "the " + name + " value ends in blanks, and they are part of it: the "
           "device looks for a path that ends in blanks");
     }
@@ -346,8 +352,8 @@ class Walk {
     }
     if (!command) {
       if (!value.empty() && value[0] != u'\\' && value[0] != u'/' && !(value.size() >= 2 && value[1] == u':')) {
-        add(line.number, "relative-newini", "NewIni needs the full path, as \\Speicher\\" + text8(value) +
-            ": Windows CE has no current directory");
+        add(line.number, "relative-newini", "NewIni needs the file's full path from the root of the device, as "
+            "\\...\\" + text8(value) + ": Windows CE has no current directory");
       }
       newIniLines_[std::u16string(value)] = line.number;
     }
