@@ -9,6 +9,9 @@
 #include <iterator>
 #include <string>
 #include <tuple>
+#include <vector>
+
+#include "tools/check_api.h"
 
 namespace {
 
@@ -90,6 +93,37 @@ TEST_F(KurvixCheckTest, CorrectFilesGetNoHintsEvenWhenStrict) {
   }
   CheckRun run = runCheck("--strict -q " + clean);
   EXPECT_EQ(run.out, "") << "the NewIni file beside it is checked and clean too";
+
+  // Lines written in other ways that the device reads as meant.
+  for (const char* text : {"KURVIX\r\nKeyCode = 193\r\nCommand=\\Program Files\\Scan 2\\x.exe\r\n",
+                           "KURVIX\nKeyCode=193  \nCommand=\\Programme\\C#\\x.exe\nDisable=yes\n",
+                           "KURVIX\rKeyCode=193\rDisable=0\r\rSETTINGS\rElapseTime\t=\t800\r",
+                           "// Kommentar\r\n(Klammer\r\nKURVIX Scanner (links)\r\n'x\r\nKeyCode=193\r\n"
+                           "NewIni=/Speicher/Zweite.ini\r\n"}) {
+    run = runCheck("--strict -q " + write("fine.ini", unicode(text)));
+    EXPECT_EQ(run.status, 0) << text << "\n" << run.out;
+    EXPECT_EQ(run.out, "") << text;
+  }
+}
+
+// The entry points the web page calls give exactly what the command line prints.
+TEST_F(KurvixCheckTest, CheckApiAnswersAsTheCommandLine) {
+  std::filesystem::copy_file(example(), directory / "Kurvix.ini");
+  write("Zweite.ini", unicode("KURVIX\r\nKeyCode=200\r\nbad\r\n"));
+  for (const std::string& text : {contents(example()), unicode("KURVIX\r\nKeycode=0xC1\r\nDisable=Ja\r\n"),
+                                  std::string("KURVIX\r\n"), std::string()}) {
+    std::string file = write("api.ini", text);
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    EXPECT_EQ(checkJson(file, bytes), runCheck("--json " + file).out);
+    EXPECT_EQ(pressJson(file, bytes, {{193, 1200}, {194, 300}}), runCheck("--json " + file + " --press 193:1200 --press 194:300").out);
+  }
+  std::string file = (directory / "Kurvix.ini").string();
+  std::string text = contents(file);
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  EXPECT_EQ(checkJson(file, bytes), runCheck("--json " + file).out);
+  EXPECT_EQ(pressJson(file, bytes, {{195, 1200}}), runCheck("--json " + file + " --press 195:1200").out);
+  // Without a file system beside it, NewIni files are simply not found.
+  EXPECT_TRUE(has(checkJson("\\nowhere\\Kurvix.ini", bytes), "\"newIniFiles\": []}"));
 }
 
 TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
