@@ -109,8 +109,8 @@ class Walk {
     unsigned previousNumber = 0, longLine = 0;
     for (const FileLine& line : lines_) {
       if (line.text.empty() || line.text[0] == 0) {
+        if (block_ != Block::None) blockEndedBy_ = line.number;
         endBlock();
-        lastEmptyLine_ = line.number;
       } else if (!isCommentLine(line.text)) {
         if (block_ == Block::None) {
           outsideBlock(line);
@@ -151,9 +151,12 @@ class Walk {
       blockLine_ = line.number;
     } else if (allBlank(line.text)) {
       add(line.number, "blank-line", "this line holds only blanks; an empty line must be really empty");
-    } else if (!bracketHeader(line) && !keyOutsideBlock(line)) {
-      nearMiss(line, Block::None);
+    } else if (!keyOutsideBlock(line)) {
+      blockEndedBy_.reset();
+      if (!bracketHeader(line)) nearMiss(line, Block::None);
+      return;
     }
+    if (block_ != Block::None) blockEndedBy_.reset();
   }
 
   bool bracketHeader(const FileLine& line) {
@@ -173,9 +176,9 @@ class Walk {
   bool keyOutsideBlock(const FileLine& line) {
     for (const Key& key : kKeys) {
       if (!startsWith(line.text, key.name)) continue;
-      std::string why = lastEmptyLine_ ? "the empty line " + std::to_string(*lastEmptyLine_) + " ended the block before it"
-                                      : "no KURVIX or SETTINGS header comes before it";
-      add(line.number, "key-outside-block", text8(key.name) + " stands outside any block and changes nothing: " + why);
+      std::string why = blockEndedBy_ ? "the empty line " + std::to_string(*blockEndedBy_) + " ended its block"
+                                     : "it stands in no KURVIX or SETTINGS block";
+      add(line.number, "key-outside-block", text8(key.name) + " changes nothing here: " + why);
       return true;
     }
     return false;
@@ -440,7 +443,7 @@ class Walk {
   std::vector<Hint>& hints_;
   Block block_ = Block::None;
   unsigned blockLine_ = 0;
-  std::optional<unsigned> lastEmptyLine_;
+  std::optional<unsigned> blockEndedBy_;  // the empty line that ended the last block, while key lines follow
   std::map<std::u16string, unsigned> keysInBlock_;
   std::optional<std::pair<unsigned, std::u16string>> strayHeader_;
   std::vector<std::string> overwritten_;
