@@ -312,12 +312,20 @@ TEST_F(KurvixCheckTest, ToUnicodeConvertsEveryCharacterOrNothing) {
   EXPECT_TRUE(has(runCheck(bare).out, "--to-unicode"));
   EXPECT_EQ(runCheck("--to-unicode " + bare + " " + out).status, 0);
   EXPECT_EQ(contents(out), unicode("KURVIX\r\nKeyCode=66\r\n"));
+  // UTF-16 big-endian without byte-order mark is not UTF-8 with zero bytes: refused, and named it converts.
+  std::string big = write("big.txt", std::string("\0K\0U\0R\0V\0I\0X\0\r\0\n", 16));
+  run = runCheck("--to-unicode " + big + " " + out, true);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.out, big + ":1:1: error: a zero byte is no text")) << run.out;
+  EXPECT_TRUE(has(runCheck(big).out, "--from=UTF-16BE")) << runCheck(big).out;
+  EXPECT_EQ(runCheck("--to-unicode --from=UTF-16BE " + big + " " + out).status, 0);
+  EXPECT_EQ(contents(out), unicode("KURVIX\r\n"));
   // Half a surrogate pair is not a character.
   std::string lone = write("lone.txt", unicode("KURVIX\r\nCommand=") + std::string("\x00\xD8", 2) + unicode("\r\n").substr(2));
   run = runCheck("--to-unicode " + lone + " " + out, true);
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(has(run.out, lone + ":2:9: error: bytes 0x00 0xD8 (offset 34)")) << run.out;
-  EXPECT_EQ(contents(out), unicode("KURVIX\r\nKeyCode=66\r\n"));
+  EXPECT_EQ(contents(out), unicode("KURVIX\r\n"));
 }
 
 TEST_F(KurvixCheckTest, FailedReadsAndWritesExitWithTwoAndTouchNothing) {

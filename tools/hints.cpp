@@ -26,6 +26,10 @@ std::optional<Hint> encodingHint(const std::vector<uint8_t>& bytes) {
     found = "UTF-8 (with a byte-order mark)";
   } else if (looksUtf16LeWithoutMark(bytes)) {
     found = "UTF-16 little-endian without the byte-order mark FF FE";
+  } else if (bytes.size() >= 2 && bytes[0] == 0 && bytes[1] != 0) {
+    return Hint{"encoding", "the file looks like UTF-16 big-endian without a byte-order mark; the device reads only "
+                "UTF-16 little-endian that begins with the byte-order mark FF FE; convert it with: kurvix-check "
+                "--to-unicode --from=UTF-16BE FILE NEW-FILE", std::nullopt};
   } else if (!bytes.empty()) {
     found = "UTF-8 or plain text";
   } else {
