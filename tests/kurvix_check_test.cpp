@@ -207,6 +207,8 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
       {"KURVIX\r\nKeyCode=193 # Scanner\r\n", 2, "comment-after-value"},
       {"KURVIX\r\nKeyCode=193\r\nCommand=\\Windows\\a.exe  \r\n", 3, "trailing-blanks"},
       {"KURVIX\r\nKeyCode=0xC5\r\n", 2, "keycode-not-decimal"},
+      {"KURVIX\r\nKeyCode=C5\r\n", 2, "keycode-not-decimal"},
+      {"KURVIX\r\nKeyCode=65abc\r\n", 2, "number-stops"},
       {"KURVIX\r\nKeyCode=300\r\n", 2, "keycode-range"},
       {"KURVIX\r\nKeyCode=-1\r\n", 2, "keycode-range"},
       {"[SETTINGS]\r\nCheckIntervall=50\r\n", 1, "bracket-header"},
@@ -247,7 +249,9 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
                            "it is missing: the device does not begin a new block here, and the lines after it "
                            "overwrite KeyCode (line 2), Command (line 3) of that binding [header-inside-block]"))
       << run.out;
-  EXPECT_TRUE(has(runCheck(write("k.ini", unicode("KURVIX\r\nKeyCode=0xC5\r\n"))).out, "write 197"));
+  run = runCheck(write("k.ini", unicode("KURVIX\r\nKeyCode=0xC5\r\n")));
+  EXPECT_TRUE(has(run.out, "write 197")) << run.out;
+  EXPECT_FALSE(has(run.out, "no-keycode")) << "the binding has a KeyCode line, only a wrong one";
   EXPECT_TRUE(has(runCheck(write("n.ini", unicode("SETTINGS\r\nElapseTime=1,5\r\n"))).out,
                   "ElapseTime=1,5 is read as 1: the number stops at \",\""));
   EXPECT_TRUE(has(runCheck(write("c.ini", unicode("KURVIX\r\nKeyCode=1\r\nCommand=\\Windows\\pword.exe "

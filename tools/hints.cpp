@@ -261,6 +261,9 @@ class Walk {
           " and here); only this later one counts");
     }
     keysInBlock_[key.name] = line.number;
+    if (key.name == u"KeyCode") hasKeyCode_.back() = true;
+    if (key.name == u"CheckIntervall") checkInterval_ = {line.number, true};
+    if (key.name == u"ElapseTime") elapseTime_ = {line.number, true};
 
     if (commentAfterValue(line, key, value) && key.kind == Kind::Number) return;
     if (key.kind == Kind::Number) numberValue(line, key, value);
@@ -291,7 +294,7 @@ class Walk {
     } else if (digits.size() > 1 && (digits.back() == 'h' || digits.back() == 'H')) {
       hexDigits = digits.substr(0, digits.size() - 1), hex = true;
     } else {
-      hex = digits.find_first_of("abcdefABCDEF") != std::string::npos;
+      hex = !digits.empty() && std::string("abcdefABCDEF").find(digits[0]) != std::string::npos;  // "C5"
     }
     hex = hex && !hexDigits.empty() && hexDigits.size() <= 8 &&
           hexDigits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
@@ -310,14 +313,11 @@ class Walk {
       return;
     }
     if (key.name == u"KeyCode") {
-      hasKeyCode_.back() = true;
       if (number == 0 || number > 254) {
         add(line.number, "keycode-range", "KeyCode " + text8(trimmed) + " is read as " + std::to_string(number) +
             ", outside 1 to 254: no key has it");
       }
     }
-    Setting& setting = key.name == u"CheckIntervall" ? checkInterval_ : elapseTime_;
-    if (key.block == Block::Settings) setting = {line.number, true};
   }
 
   void flagValue(const FileLine& line, std::u16string_view value) {
