@@ -303,6 +303,7 @@ TEST_F(KurvixCheckTest, ToUnicodeConvertsEveryCharacterOrNothing) {
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(has(run.out, ansi + ":3:11: error: byte 0xFC (offset 30) is not UTF-8")) << run.out;
   EXPECT_TRUE(has(run.out, "--from=NAME")) << run.out;
+  EXPECT_TRUE(has(runCheck(ansi).out, "--to-unicode --from=CP1252 FILE NEW-FILE")) << "the check's hint says so first";
   EXPECT_EQ(contents(out).substr(0, 14), unicode("KURVIX"));
   run = runCheck("--to-unicode --from=CP1252 " + ansi + " " + out);
   EXPECT_EQ(run.status, 0) << run.out;
