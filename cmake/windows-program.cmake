@@ -4,7 +4,9 @@ enable_language(RC)
 
 add_executable(kurvix WIN32 ${KURVIX_DEVICE_SOURCES} ${KURVIX_SHELL_SOURCES} res/kurvix.rc)
 target_include_directories(kurvix PRIVATE ${CMAKE_SOURCE_DIR})
-set_source_files_properties(res/kurvix.rc PROPERTIES INCLUDE_DIRECTORIES ${CMAKE_SOURCE_DIR}/res)
+configure_file(res/version.h.in ${CMAKE_BINARY_DIR}/res/version.h @ONLY)
+set_source_files_properties(res/kurvix.rc PROPERTIES INCLUDE_DIRECTORIES
+                            "${CMAKE_SOURCE_DIR}/res;${CMAKE_BINARY_DIR}/res")
 # Generic names (ShellExecuteEx, NOTIFYICONDATA, WNDCLASS) must mean the wide versions.
 target_compile_definitions(kurvix PRIVATE UNICODE _UNICODE KURVIX_CONTACT="${KURVIX_CONTACT}")
 

@@ -20,6 +20,8 @@
  *                                             does; the tick before, the call's duration
  *   foreground [--set CLASS] [--timeout MS]   the foreground window; --set activates one
  *   sink LOG [--timeout MS]                   a focused window logging its key messages
+ *   version PATH                              the file's version resource as the file's
+ *                                             properties read it (GetFileVersionInfoW)
  */
 #include <windows.h>
 // shellapi.h needs the types of windows.h.
@@ -471,12 +473,50 @@ int cmdSink(const Args& args) {
   return 0;
 }
 
+int cmdVersion(const Args& args) {
+  std::wstring path = wide(positional(args, 1));
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  std::vector<char> data(size);
+  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data())) {
+    return report(false, [](Json& json) { json.flag("found", false); });
+  }
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length);
+  WORD* translation = nullptr;
+  VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                 &length);
+  return report(fixed != nullptr && translation != nullptr, [&](Json& json) {
+    json.flag("found", true);
+    if (fixed == nullptr || translation == nullptr) return;
+    json.numbers("file_version", {HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)});
+    json.numbers("product_version",
+                 {HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
+                  HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS)});
+    json.numbers("translation", {translation[0], translation[1]});
+    wchar_t block[64];
+    for (const char* name : {"FileDescription", "FileVersion", "ProductName", "ProductVersion",
+                             "OriginalFilename", "Comments"}) {
+      swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\%hs", translation[0], translation[1],
+               name);
+      wchar_t* value = nullptr;
+      if (VerQueryValueW(data.data(), block, reinterpret_cast<void**>(&value), &length) &&
+          value != nullptr) {
+        json.text(name, value);
+      }
+    }
+  });
+}
+
 int run(const Args& args) {
   static const std::map<std::string, int (*)(const Args&)> commands = {
       {"desktop", cmdDesktop},       {"window", cmdWindow}, {"box", cmdBox},
       {"press", cmdPress},           {"post", cmdPost},     {"send", cmdSend},
       {"watch", cmdWatch},           {"kill", cmdKill},     {"hotkey", cmdHotkey},
-      {"foreground", cmdForeground}, {"sink", cmdSink},     {"open", cmdOpen}};
+      {"foreground", cmdForeground}, {"sink", cmdSink},     {"open", cmdOpen},
+      {"version", cmdVersion}};
   auto command = commands.find(positional(args, 0));
   if (command == commands.end()) throw UsageError{"unknown command: " + args.positional[0]};
   return command->second(args);

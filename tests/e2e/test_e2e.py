@@ -9,6 +9,7 @@ tests/e2e/run.sh installs, builds and runs. Alone:  python3 tests/e2e/test_e2e.p
 """
 
 import json
+import re
 import shutil
 import subprocess
 import sys
@@ -21,7 +22,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wineenv import (BUILD_DIR, HELPER_DIR, Picture, Session, end_process,  # noqa: E402
+from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, Picture, Session, end_process,  # noqa: E402
                      wait_for, wait_until, windows_path, write_ini)
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
@@ -459,6 +460,38 @@ class StatusWindowTest(WineTestCase):
         self.assertNotEqual(set(after.region(*text_area)), {LIGHT_GREY}, "the key-code line")
         contact = after.region(0, h - COLUMN, w - COLUMN, h)
         self.assertNotEqual(set(contact), {LIGHT_GREY}, "the contact line")
+
+
+def build_setting(pattern, text):
+    found = re.search(pattern, text, re.MULTILINE)
+    if found is None:
+        raise RuntimeError(f"{pattern} not found")
+    return found.group(1)
+
+
+class VersionTest(unittest.TestCase):
+    """The version an administrator sees in the file's properties is the project's."""
+
+    def test_version_resource_names_the_project_version_in_german(self):
+        version = build_setting(r"^project\(Kurvix VERSION ([0-9.]+)",
+                                (ROOT / "CMakeLists.txt").read_text())
+        contact = build_setting(r"^KURVIX_CONTACT:STRING=(.*)$",
+                                (BUILD_DIR / "CMakeCache.txt").read_text())
+        info = session.driver("version", windows_path(KURVIX_EXE))
+        self.assertTrue(info["ok"], info)
+        numbers = [int(part) for part in version.split(".")] + [0]
+        self.assertEqual(info["file_version"], numbers)
+        self.assertEqual(info["product_version"], numbers)
+        self.assertEqual(info["translation"], [0x0407, 1200])
+        self.assertEqual((info["FileVersion"], info["ProductVersion"]), (version, version))
+        self.assertEqual(info["ProductName"], "Kurvix")
+        self.assertEqual(info["OriginalFilename"], "kurvix.exe")
+        self.assertTrue(info["FileDescription"].startswith("Kurvix"), info)
+        self.assertEqual(info["Comments"], contact)
+
+    def test_a_file_without_version_resource_is_told_apart(self):
+        info = session.driver("version", windows_path(HELPER_DIR / "witness.exe"))
+        self.assertEqual((info["ok"], info["found"]), (False, False))
 
 
 class PlatformFactsTest(unittest.TestCase):
