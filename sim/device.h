@@ -67,7 +67,7 @@ const std::vector<FileOpen>& fileOpens();
 // Default: u"\\Windows\\Kurvix.exe".
 void setModulePath(const std::u16string& path);
 HINSTANCE instance();  // the program's module handle, also GetModuleHandleW(NULL)
-// Handles of files and processes that are open now.
+// Handles of files, processes and mutexes that are open now.
 size_t openHandleCount();
 // CloseHandle calls on a handle that was not open (closed already, never opened, null).
 size_t badCloseCount();
@@ -76,6 +76,17 @@ size_t badCloseCount();
 // (uint32_t)(start + now()) where start is set by setTickCount and wraps at 2^32.
 uint64_t now();
 void setTickCount(uint32_t tick);  // GetTickCount() returns tick at this moment
+
+// ---- Kernel: named mutexes ---------------------------------------------------------------
+// CreateMutexW makes a new handle every time; a name that exists already (an open handle
+// of the program's own, or one another program holds) makes GetLastError() answer
+// ERROR_ALREADY_EXISTS, otherwise 0 (no other call sets the last error). A name lives while
+// any handle to it is open; closing the program's handles and releaseMutex end it, as the
+// end of a process does. Ownership and waiting are not simulated. Names compare exactly.
+std::vector<std::u16string> mutexNames();  // names that exist now, sorted, each once
+// Another program (a second Kurvix, say) holds a mutex of this name until releaseMutex.
+void holdMutex(const std::u16string& name);
+void releaseMutex(const std::u16string& name);
 
 // ---- Kernel and shell: programs started with ShellExecuteEx ---------------------------------
 enum class StartOutcome {

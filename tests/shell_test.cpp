@@ -399,6 +399,80 @@ TEST_F(ShellTest, TrayPictureShowsTheBindingsOnAgainAfterAReloadThatSwitchedThem
   EXPECT_EQ(runProgram(), 0);
 }
 
+// ---- One instance per program file ------------------------------------------------------------
+
+// A second start of the program file while it runs, as the StartUp shortcut and a tap in
+// the file explorer make it: on the device a second process, here WinMain entered from the
+// first one's message loop, which a guard that works never lets get that far.
+int startAgain(const std::u16string& modulePath, Calls* calls) {
+  sim::setModulePath(modulePath);
+  size_t before = sim::calls().size();
+  WCHAR commandLine[1] = {0};
+  int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+  calls->assign(sim::calls().begin() + before, sim::calls().end());
+  return exitCode;
+}
+
+TEST_F(ShellTest, ASecondStartOfTheSameProgramEndsAtOnceAndTheFirstKeepsWorking) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) {
+    for (std::u16string path : {u"\\Programme\\Kurvix.exe", u"\\PROGRAMME\\kurvix.EXE",
+                                u"/programme/KURVIX.exe"}) {
+      Calls calls;
+      EXPECT_EQ(startAgain(path, &calls), 0);
+      // Nothing loaded, registered, created or shown: only the look for the first.
+      ASSERT_EQ(calls.size(), 4u);
+      EXPECT_EQ(calls[0].rfind("GetModuleFileNameW(h1,", 0), 0u);
+      EXPECT_EQ(calls[1], "CreateMutexW(0,0)");
+      EXPECT_EQ(calls[2], "GetLastError()");
+      EXPECT_EQ(calls[3].rfind("CloseHandle(", 0), 0u);
+    }
+    EXPECT_EQ(sim::findWindow(kClass), window);
+    EXPECT_EQ(sim::trayIcons().size(), 1u);
+    EXPECT_EQ(sim::hotKeys().size(), 3u);
+    EXPECT_EQ(sim::mutexNames().size(), 1u);
+  });
+  sim::pressAt(193, 200, 1500);  // the first instance still starts the calendar
+  closeAt(2000);
+  EXPECT_EQ(runProgram(), 0);
+  ASSERT_EQ(sim::programs().size(), 1u);
+  EXPECT_EQ(sim::programs()[0].file, u"\\Windows\\Kalender.exe");
+  EXPECT_TRUE(sim::messageBoxes().empty());
+  expectNothingLeft();
+  EXPECT_TRUE(sim::mutexNames().empty());  // the mark goes with the program
+}
+
+TEST_F(ShellTest, ACopyInAnotherFolderRunsBesideTheFirst) {
+  // The first instance, in \Speicher\Kurvix: the name of its mark while it runs.
+  sim::setModulePath(u"\\Speicher\\Kurvix\\kurvix.exe");
+  sim::putFile(u"\\Speicher\\Kurvix\\Kurvix.ini", unicodeFile(joinLines({u"KURVIX", u"KeyCode=196"})));
+  std::vector<std::u16string> marks;
+  at(100, [&marks](HWND) { marks = sim::mutexNames(); });
+  closeAt(200);
+  EXPECT_EQ(runProgram(), 0);
+  ASSERT_EQ(marks.size(), 1u);
+
+  // It runs on as another process; the copy in \Programme starts in full beside it.
+  sim::holdMutex(marks[0]);
+  sim::setModulePath(u"\\Programme\\Kurvix.exe");
+  configure(kThreeBindings);
+  at(300, [this](HWND window) {
+    EXPECT_EQ(title(), u"Kurvix (3)");
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+    EXPECT_EQ(sim::hotKeys().size(), 3u);
+  });
+  closeAt(400);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+
+  // While it runs, the one in \Speicher\Kurvix is not started a second time.
+  sim::clearCalls();
+  Calls calls;
+  EXPECT_EQ(startAgain(u"\\speicher\\kurvix\\KURVIX.EXE", &calls), 0);
+  EXPECT_TRUE(sim::callsOf({"RegisterClassW", "CreateWindowExW", "CreateFileW"}).empty());
+  EXPECT_EQ(sim::openHandleCount(), 0u);
+}
+
 // ---- A whole session ----------------------------------------------------------------------
 
 TEST_F(ShellTest, WholeSessionFromStartToCloseLeavesNothingBehind) {

@@ -6,7 +6,8 @@
  *
  *   desktop [--hold MS]                       size of the desktop (starts Wine's desktop);
  *                                             --hold stays a user of the desktop for MS
- *   window CLASS [--title T] [--visible 0|1] [--gone 1] [--timeout MS]
+ *   window CLASS [--title T] [--visible 0|1] [--gone 1] [--timeout MS]   (with the count
+ *                                             of windows of the class)
  *   box [--caption C] [--press ok|cancel|yes|no] [--timeout MS]
  *   press VK HOLD_MS [VK HOLD_MS]... [--gap MS]   key down, hold, key up (keybd_event);
  *                                             several presses --gap MS apart, one answer each
@@ -186,6 +187,15 @@ HWND findWindow(const std::string& windowClass) {
   return FindWindowW(wide(windowClass).c_str(), nullptr);
 }
 
+/* Top-level windows of the class, shown or not: a second instance would add one. */
+long long countWindows(const std::string& windowClass) {
+  long long count = 0;
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, wide(windowClass).c_str(), nullptr)) != nullptr)
+    ++count;
+  return count;
+}
+
 int report(bool ok, const std::function<void(Json&)>& fill) {
   Json json;
   json.flag("ok", ok);
@@ -222,7 +232,7 @@ int cmdWindow(const Args& args) {
     return true;
   });
   return report(met, [&](Json& json) {
-    json.flag("found", window != nullptr);
+    json.flag("found", window != nullptr).number("count", countWindows(windowClass));
     if (window != nullptr) describeWindow(json, window);
   });
 }

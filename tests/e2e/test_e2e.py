@@ -383,6 +383,42 @@ class PressTest(WineTestCase):
         self.assertGreaterEqual(starts[0][1] - press["down_tick"], DEFAULT_ELAPSE_MS)
 
 
+class OneInstanceTest(WineTestCase):
+    """A second start of the same kurvix.exe finds the first and leaves it alone; a copy in
+    another folder runs beside it."""
+
+    def test_second_start_from_the_same_folder_ends_at_once_and_the_first_keeps_working(self):
+        self.start_sink()
+        first, _ = self.start_with_bindings()
+        second = self.start_kurvix()
+        self.assertEqual(second.wait(10), 0)
+        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        self.assertEqual((window["ok"], window["count"], window["visible"]), (True, 1, False))
+        self.assertIsNone(first.poll())
+        self.assertEqual(self.taken_keys(KEY_COMMAND, KEY_DISABLE), {KEY_COMMAND, KEY_DISABLE})
+        self.assert_tray({TRAY_RED})
+        self.focus_sink()
+        self.long_press(KEY_COMMAND)
+        self.assertEqual(len(self.wait_for_witness_starts(1)), 1)
+
+    def test_a_copy_in_another_folder_runs_beside_the_first(self):
+        first, _ = self.start_with_bindings()
+        other = self.dir / "andere"
+        other.mkdir()
+        shutil.copy(KURVIX_EXE, other)
+        write_ini(other / "Kurvix.ini", ["KURVIX", f"KeyCode={KEY_SECOND_COMMAND}",
+                                         f"Command={windows_path(self.dir / 'witness.exe')}"])
+        second = prefix.start(other / "kurvix.exe", other, other / "kurvix.log")
+        self.addCleanup(self.end_kurvix, second)
+        both = wait_for(lambda: self.driver("window", "Kurvix.Class")["count"], 2, 10)
+        self.assertEqual(both, 2)
+        self.assertEqual(self.wait_for_taken_keys((KEY_COMMAND, KEY_SECOND_COMMAND),
+                                                  {KEY_COMMAND, KEY_SECOND_COMMAND}),
+                         {KEY_COMMAND, KEY_SECOND_COMMAND})
+        self.assertIsNone(first.poll())
+        self.assertIsNone(second.poll())
+
+
 class StatusWindowTest(WineTestCase):
     """The window a tap of the tray icon shows: its taps and its picture."""
 
@@ -519,6 +555,9 @@ class PlatformFactsTest(unittest.TestCase):
 
     def test_missed_timer_ticks_do_not_pile_up(self):
         self.assert_holds("missed_timer_ticks_do_not_pile_up")
+
+    def test_named_mutex_tells_the_second_creator(self):
+        self.assert_holds("named_mutex_tells_the_second_creator")
 
 
 if __name__ == "__main__":
