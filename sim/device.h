@@ -109,6 +109,7 @@ struct Program {
   DWORD exitCode;  // STILL_ACTIVE while running
   bool terminated;
   DWORD terminateCode;
+  std::u16string parameters;  // "" when the pointer was null (see parametersNull)
 };
 const std::vector<Program>& programs();  // every ShellExecuteEx call, in order
 void endProgram(size_t index, DWORD exitCode);

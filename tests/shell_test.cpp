@@ -399,6 +399,50 @@ TEST_F(ShellTest, TrayPictureShowsTheBindingsOnAgainAfterAReloadThatSwitchedThem
   EXPECT_EQ(runProgram(), 0);
 }
 
+// ---- Commands with arguments ------------------------------------------------------------------
+
+TEST_F(ShellTest, AQuotedProgramTakesTheRestOfTheCommandAsItsParameters) {
+  struct Case {
+    std::u16string command, file;
+    std::optional<std::u16string> parameters;
+  };
+  const std::vector<Case> cases = {
+      {u"\"\\Windows\\pword.exe\" \\My Documents\\Liste.psw", u"\\Windows\\pword.exe",
+       u"\\My Documents\\Liste.psw"},
+      {u"\"\\Program Files\\Mein Programm.exe\"", u"\\Program Files\\Mein Programm.exe",
+       std::nullopt},
+      {u"\"\\a.exe\" \t -x \"b c\" \t ", u"\\a.exe", u"-x \"b c\""},
+      {u"\"\\a.exe\"   ", u"\\a.exe", std::nullopt},
+      {u"\"\\a.exe\"-x", u"\\a.exe", u"-x"},
+      // Used whole, as always: no quote first, an open quote, nothing between the quotes.
+      {u"\\Windows\\pword.exe \\My Documents\\Liste.psw",
+       u"\\Windows\\pword.exe \\My Documents\\Liste.psw", std::nullopt},
+      {u"\"\\Programme\\offen.exe -x", u"\"\\Programme\\offen.exe -x", std::nullopt},
+      {u"\"\" -x", u"\"\" -x", std::nullopt},
+  };
+  std::u16string ini;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    ini += u"KURVIX\r\nKeyCode=" + utf8ToUtf16(std::to_string(193 + i)) + u"\r\nCommand=" +
+           cases[i].command + u"\r\n\r\n";
+  }
+  configure(ini);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    sim::pressAt(static_cast<UINT>(193 + i), 100 + 2000 * i, 1400 + 2000 * i);
+  }
+  closeAt(100 + 2000 * cases.size());
+  EXPECT_EQ(runProgram(), 0);
+  ASSERT_EQ(sim::programs().size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const sim::Program& started = sim::programs()[i];
+    SCOPED_TRACE(utf16ToUtf8(cases[i].command));
+    EXPECT_EQ(started.file, cases[i].file);
+    EXPECT_EQ(started.parametersNull, !cases[i].parameters.has_value());
+    EXPECT_EQ(started.parameters, cases[i].parameters.value_or(u""));
+    EXPECT_TRUE(started.directoryNull);
+  }
+  expectNothingLeft();
+}
+
 // ---- One instance per program file ------------------------------------------------------------
 
 // A second start of the program file while it runs, as the StartUp shortcut and a tap in

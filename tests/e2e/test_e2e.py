@@ -383,6 +383,38 @@ class PressTest(WineTestCase):
         self.assertGreaterEqual(starts[0][1] - press["down_tick"], DEFAULT_ELAPSE_MS)
 
 
+class CommandTest(WineTestCase):
+    """What a binding's Command starts: a quoted program with its arguments, or the whole
+    value as the file, as before."""
+
+    def test_a_quoted_program_receives_the_rest_as_its_arguments(self):
+        spaced = self.dir / "mit Leerzeichen"
+        spaced.mkdir()
+        shutil.copy(WITNESS_EXE, spaced)
+        self.addCleanup(self.end_witnesses_in, spaced)
+        self.start_kurvix([
+            "SETTINGS", f"CheckIntervall={CHECK_INTERVAL_MS}", f"ElapseTime={ELAPSE_MS}", "",
+            "KURVIX", f"KeyCode={KEY_COMMAND}",
+            f'Command="{windows_path(self.dir / "witness.exe")}"  \\My Documents\\Liste.psw -x  ',
+            "", "KURVIX", f"KeyCode={KEY_SECOND_COMMAND}",
+            f"Command={windows_path(spaced / 'witness.exe')}"])
+        self.assertTrue(self.driver("window", "Kurvix.Class", "--title", "Kurvix (2)")["ok"])
+        self.long_press(KEY_COMMAND)
+        (pid, _), = self.wait_for_witness_starts(1)
+        arguments = (self.dir / "witness-arguments.log").read_text().splitlines()
+        self.assertEqual(arguments, [f"{pid} \\My Documents\\Liste.psw -x"])
+
+        # A path with blanks and no quotes still names the program whole, without arguments.
+        self.long_press(KEY_SECOND_COMMAND)
+        self.assertTrue(wait_until(lambda: (spaced / "witness.log").exists(), 5))
+        self.assertFalse((spaced / "witness-arguments.log").exists())
+
+    def end_witnesses_in(self, folder):
+        log = folder / "witness.log"
+        for line in log.read_text().splitlines() if log.exists() else []:
+            self.driver("kill", line.split()[0])
+
+
 class OneInstanceTest(WineTestCase):
     """A second start of the same kurvix.exe finds the first and leaves it alone; a copy in
     another folder runs beside it."""
