@@ -150,6 +150,11 @@ struct HotKey {
 // key, so that tests see what the program left behind.
 std::vector<HotKey> hotKeys();
 bool isRegistered(UINT virtualKey);
+// Another program (the shell, say) holds the key as its hot key until releaseHotKey:
+// RegisterHotKey of it fails, and its key-downs reach that program (keysToOthers). Not
+// listed in hotKeys(); false when the key is registered already.
+bool holdHotKey(UINT virtualKey);
+void releaseHotKey(UINT virtualKey);
 // The user's keyboard. A key that goes down while it is registered (modifiers 0) posts
 // WM_HOTKEY(id, vk << 16 | modifiers) to the owner; any other key event reaches the
 // focus: the foreground window as WM_KEYDOWN / WM_KEYUP when it is one of the device's

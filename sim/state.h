@@ -124,6 +124,7 @@ struct Device {
 
   // keyboard
   std::vector<HotKey> hotKeys;
+  std::set<UINT> othersHotKeys;  // keys other programs hold as their hot keys
   std::array<bool, 256> keysDown{};
   std::vector<KeyEvent> injectedKeys, keysToOthers;
 

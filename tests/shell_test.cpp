@@ -517,6 +517,137 @@ TEST_F(ShellTest, ACopyInAnotherFolderRunsBesideTheFirst) {
   EXPECT_EQ(sim::openHandleCount(), 0u);
 }
 
+// ---- Keys another program holds ----------------------------------------------------------------
+
+Box takenKey(std::u16string key) {
+  return {u"Kurvix - Taste belegt:", std::move(key), MB_OK | MB_ICONEXCLAMATION};
+}
+
+std::vector<UINT> registeredKeys() {
+  std::vector<UINT> keys;
+  for (const sim::HotKey& hotKey : sim::hotKeys()) keys.push_back(hotKey.virtualKey);
+  return keys;
+}
+
+TEST_F(ShellTest, KeysTakenAtStartUpAreReportedOnceEachAfterTheReadersMessagesAndTheRestWork) {
+  ASSERT_TRUE(sim::holdHotKey(194));
+  ASSERT_TRUE(sim::holdHotKey(196));
+  // 194 is bound twice: one message. 193 is bound twice and free: no message.
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"Farbe=rot",
+                       u"", u"KURVIX", u"KeyCode=194", u"", u"KURVIX", u"KeyCode=196", u"",
+                       u"KURVIX", u"KeyCode=194", u"", u"KURVIX", u"KeyCode=193"}));
+  sim::pressAt(193, 100, 1400);
+  sim::pressAt(194, 2000, 2100);
+  closeAt(3000);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_EQ(boxes(), (std::vector<Box>{
+                         {u"Kurvix - Ignoriere unbekannten Wert:", u"Farbe=rot",
+                          MB_OK | MB_ICONEXCLAMATION},
+                         takenKey(u"194"), takenKey(u"196")}));
+  EXPECT_EQ(sim::programs().size(), 1u);  // the free key works
+  std::vector<bool> downs;  // the taken key reaches its holder, down and up
+  for (const sim::KeyEvent& event : sim::keysToOthers())
+    if (event.virtualKey == 194) downs.push_back(event.down);
+  EXPECT_EQ(downs, (std::vector<bool>{true, false}));
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, AKeyTakenWhileTheBindingsWereOffIsReportedOnE) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(300, [](HWND window) {
+    EXPECT_TRUE(sim::holdHotKey(195));
+    sim::tap(window, W - 9, 27);  // E
+  });
+  at(400, [this](HWND) {
+    EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"195")});
+    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{193, 194}));
+    EXPECT_EQ(buttonLetter(), u"D");
+    EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>(STATUS_ENABLED, 0)));
+  });
+  closeAt(500);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, AKeyTakenIsReportedAfterAReloadToo) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Speicher\\Zweite.ini"}));
+  sim::putFile(u"\\Speicher\\Zweite.ini",
+               unicodeFile(joinLines({u"KURVIX", u"KeyCode=197", u"", u"KURVIX", u"KeyCode=198"})));
+  ASSERT_TRUE(sim::holdHotKey(198));
+  sim::pressAt(193, 100, 1400);
+  at(1500, [](HWND) {
+    EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"198")});
+    EXPECT_EQ(registeredKeys(), std::vector<UINT>{197});
+  });
+  closeAt(1600);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, SwitchedOffWhileATakenKeyIsReportedRegistersNoMoreKeys) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"", u"KURVIX", u"KeyCode=194", u"",
+                       u"KURVIX", u"KeyCode=195"}));
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(300, [](HWND window) {
+    sim::holdHotKey(193);
+    sim::holdHotKey(194);
+    sim::whileBoxOpen([window](const sim::MessageBoxRecord&) {
+      sim::tap(window, W - 9, 9);  // D again, while the box about 193 is open
+      sim::pump();
+    });
+    sim::tap(window, W - 9, 27);  // E
+  });
+  at(400, [this](HWND window) {
+    EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"193")});  // 194 is not tried any more
+    EXPECT_TRUE(registeredKeys().empty());
+    EXPECT_EQ(buttonLetter(), u"E");
+    EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>(STATUS_DISABLED, 0)));
+    sim::whileBoxOpen(nullptr);
+    sim::tap(window, W - 9, H - 9);  // hidden again: the icon says off
+    sim::pump();
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_DISABLED);
+  });
+  closeAt(500);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, ClosedWhileATakenKeyIsReportedOnEEndsCleanly) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(300, [](HWND window) {
+    sim::holdHotKey(193);
+    sim::whileBoxOpen([window](const sim::MessageBoxRecord&) {
+      sim::close(window);
+      sim::pump();
+    });
+    sim::tap(window, W - 9, 27);  // E
+  });
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"193")});
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, AKeyPassedThroughWhileOffIsTheTablesOwnAndNotReportedOnE) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  sim::pressAt(193, 200, 500);  // a short press that ends while the bindings are off
+  at(300, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(700, [](HWND window) {
+    EXPECT_EQ(registeredKeys(), std::vector<UINT>{193});  // given back and registered again
+    sim::tap(window, W - 9, 27);  // E
+  });
+  at(800, [](HWND) { EXPECT_EQ(registeredKeys(), (std::vector<UINT>{193, 194, 195})); });
+  closeAt(900);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_TRUE(sim::messageBoxes().empty());
+  expectNothingLeft();
+}
+
 // ---- A whole session ----------------------------------------------------------------------
 
 TEST_F(ShellTest, WholeSessionFromStartToCloseLeavesNothingBehind) {

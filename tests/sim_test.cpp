@@ -1,6 +1,7 @@
 // The simulated device behaves as the real platform does where the device code relies on it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -295,6 +296,23 @@ TEST_F(SimTest, AKeyCanBeRegisteredOnlyOnce) {
   EXPECT_FALSE(sim::isRegistered(193));
   EXPECT_TRUE(RegisterHotKey(second, 6, 0, 193));
   EXPECT_EQ(sim::callsOf({"RegisterHotKey"})[0], "RegisterHotKey(w1,193,0,193)");
+}
+
+TEST_F(SimTest, AKeyAnotherProgramHoldsCannotBeRegisteredAndItsPressesGoThere) {
+  HWND window = makeWindow();
+  EXPECT_TRUE(sim::holdHotKey(0xC3));
+  EXPECT_FALSE(RegisterHotKey(window, 0xC3, 0, 0xC3));
+  EXPECT_FALSE(sim::isRegistered(0xC3));  // not the device program's
+  sim::keyDown(0xC3);
+  sim::keyUp(0xC3);
+  sim::pump();
+  std::vector<UINT> messages = messagesOf(window);
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), static_cast<UINT>(WM_HOTKEY)), 0);
+  ASSERT_EQ(sim::keysToOthers().size(), 2u);
+  EXPECT_TRUE(sim::keysToOthers()[0].down);
+  sim::releaseHotKey(0xC3);
+  EXPECT_TRUE(RegisterHotKey(window, 0xC3, 0, 0xC3));
+  EXPECT_FALSE(sim::holdHotKey(0xC3));  // registered already
 }
 
 TEST_F(SimTest, ARegisteredKeyPressBecomesAHotKeyAndItsReleaseGoesToTheFocus) {

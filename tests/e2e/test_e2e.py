@@ -415,6 +415,29 @@ class CommandTest(WineTestCase):
             self.driver("kill", line.split()[0])
 
 
+class TakenKeyTest(WineTestCase):
+    """A key that another program holds already is reported, once, and the others work."""
+
+    def test_a_key_another_program_holds_is_reported_at_start_up(self):
+        holder, ready = self.driver.start("hotkey", KEY_DISABLE, "--wait", 60000)
+        self.addCleanup(lambda: holder.poll() is None and holder.kill())
+        self.assertEqual((ready["ok"], ready["free"]), (True, True), ready)
+        self.start_kurvix(binding_ini(self.dir))
+        box = self.driver("box", "--press", "ok")
+        self.assertTrue(box["ok"], box)
+        self.assertEqual((box["caption"], box["text"], box["buttons"]),
+                         ("Kurvix - Taste belegt:", str(KEY_DISABLE), [IDOK]))
+        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        self.assertTrue(window["ok"], window)
+        self.assertEqual(self.taken_keys(KEY_COMMAND, KEY_NEW_INI), {KEY_COMMAND, KEY_NEW_INI})
+        self.assert_tray({TRAY_RED})
+        time.sleep(SETTLE_S)
+        self.assertFalse(self.driver("box", "--timeout", 0)["ok"], "one message per key")
+        # The key still belongs to the program that holds it.
+        self.driver("press", KEY_DISABLE, SHORT_HOLD_MS)
+        self.assertTrue(self.driver.finish(holder)["ok"])
+
+
 class OneInstanceTest(WineTestCase):
     """A second start of the same kurvix.exe finds the first and leaves it alone; a copy in
     another folder runs beside it."""
