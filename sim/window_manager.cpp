@@ -99,6 +99,10 @@ HDC beginPaint(HWND handle, PAINTSTRUCT* paint) {
 void keyEvent(UINT virtualKey, bool down, DWORD flags, bool injected) {
   Device& d = device();
   if (virtualKey < d.keysDown.size()) d.keysDown[virtualKey] = down;
+  if (down && d.othersHotKeys.count(virtualKey) != 0) {
+    d.keysToOthers.push_back({virtualKey, down, flags, injected});
+    return;
+  }
   if (down) {
     for (const HotKey& hotKey : d.hotKeys) {
       if (hotKey.modifiers == 0 && hotKey.virtualKey == virtualKey) {
@@ -313,6 +317,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
           {logName(window), logName(id), logName(modifiers), logName(virtualKey)});
   Device& d = device();
   if (window != nullptr && liveWindow(window) == nullptr) return FALSE;
+  if (modifiers == 0 && d.othersHotKeys.count(virtualKey) != 0) return FALSE;
   for (const HotKey& hotKey : d.hotKeys)
     if (hotKey.modifiers == modifiers && hotKey.virtualKey == virtualKey) return FALSE;
   d.hotKeys.push_back({window, id, modifiers, virtualKey});
@@ -607,6 +612,11 @@ bool isRegistered(UINT virtualKey) {
     return hotKey.modifiers == 0 && hotKey.virtualKey == virtualKey;
   });
 }
+bool holdHotKey(UINT virtualKey) {
+  if (isRegistered(virtualKey)) return false;
+  return device().othersHotKeys.insert(virtualKey).second;
+}
+void releaseHotKey(UINT virtualKey) { device().othersHotKeys.erase(virtualKey); }
 void keyDown(UINT virtualKey) { keyEvent(virtualKey, true, 0, false); }
 void keyUp(UINT virtualKey) { keyEvent(virtualKey, false, 0, false); }
 void pressAt(UINT virtualKey, uint64_t down, uint64_t up) {

@@ -79,6 +79,30 @@ bool missedTimerTicksDoNotPileUp(HWND window) {
   return print("missed_timer_ticks_do_not_pile_up", pending == 1, details);
 }
 
+/* A named mutex that exists already is handed out again with ERROR_ALREADY_EXISTS; a new
+   one leaves the last error 0 even when it held another error before; the name goes with
+   its last handle. */
+bool namedMutexTellsTheSecondCreator() {
+  const wchar_t* const name = L"Kurvix:/FACTS/KURVIX.EXE";
+  SetLastError(ERROR_ACCESS_DENIED);
+  HANDLE first = CreateMutexW(nullptr, FALSE, name);
+  DWORD firstError = GetLastError();
+  HANDLE second = CreateMutexW(nullptr, FALSE, name);
+  DWORD secondError = GetLastError();
+  CloseHandle(second);
+  CloseHandle(first);
+  HANDLE again = CreateMutexW(nullptr, FALSE, name);
+  DWORD againError = GetLastError();
+  CloseHandle(again);
+  char details[96];
+  std::snprintf(details, sizeof(details), ", \"first\": %lu, \"second\": %lu, \"again\": %lu",
+                firstError, secondError, againError);
+  return print("named_mutex_tells_the_second_creator",
+               first != nullptr && second != nullptr && firstError == 0 &&
+                   secondError == ERROR_ALREADY_EXISTS && againError == 0,
+               details);
+}
+
 }  // namespace
 
 int main() {
@@ -88,6 +112,7 @@ int main() {
   bool all = secondHotKeyRegistrationFails(window);
   all = refusedCreationDestroysWindow() && all;
   all = missedTimerTicksDoNotPileUp(window) && all;
+  all = namedMutexTellsTheSecondCreator() && all;
   DestroyWindow(window);
   return all ? 0 : 1;
 }
