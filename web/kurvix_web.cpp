@@ -1,29 +1,26 @@
 // The page's way into the device code and kurvix-check: a few C functions for JavaScript.
 // Each returns UTF-8 text (JSON) or bytes that stay valid until the next call.
 //
-// kurvix_check and kurvix_press run kurvix-check itself, so the page and the command line
-// cannot disagree; the file is put into the module's own file system under the name the
-// caller gives, because the name shows in the device's messages and in the hints. The other
-// functions serve only the page: where the device's lines begin, the status window as the
+// kurvix_check and kurvix_press are kurvix-check's own checks (tools/check_api.h), so the page
+// and the command line cannot disagree. The file is also put into the module's own file
+// system under the name the caller gives, so that a NewIni naming the file itself is found
+// beside it as on the host. The other functions serve the page: the status window as the
 // program paints it, and the conversion to the device's format.
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "config/reader.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
+#include "tools/check_api.h"
 #include "tools/convert.h"
 #include "tools/utf.h"
-
-int kurvixCheckMain(int argc, char** argv);
 
 // Where WebAssembly's linker begins static data. Below 64 KiB the device takes a pointer for
 // an integer resource id, as Windows does, so a module built without -sGLOBAL_BASE=65536
@@ -40,10 +37,10 @@ const char* answer(std::string text) {
   return result.c_str();
 }
 
-// The file as kurvix-check would find it on the host, for as long as the run needs it.
+// The file where kurvix-check would find it on the host, for as long as a check needs it.
 class HostFile {
  public:
-  HostFile(const char* name, const uint8_t* bytes, int size) : path_(name) {
+  HostFile(const char* name, const uint8_t* bytes, int size) : path_(name), bytes_(bytes, bytes + size) {
     std::error_code error;
     if (path_.has_parent_path()) std::filesystem::create_directories(path_.parent_path(), error);
     std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes), size);
@@ -52,23 +49,12 @@ class HostFile {
     std::error_code error;
     std::filesystem::remove(path_, error);
   }
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
 
  private:
   std::filesystem::path path_;
+  std::vector<uint8_t> bytes_;
 };
-
-// kurvix-check with these arguments; what it prints on standard output.
-std::string runKurvixCheck(std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), "kurvix-check");
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  std::ostringstream out;
-  std::streambuf* standardOutput = std::cout.rdbuf(out.rdbuf());
-  kurvixCheckMain(static_cast<int>(arguments.size()), argv.data());
-  std::cout.rdbuf(standardOutput);
-  return out.str();
-}
 
 std::string jsonRect(const RECT& rect) {
   std::ostringstream out;
@@ -118,44 +104,16 @@ EMSCRIPTEN_KEEPALIVE unsigned kurvix_static_data_start() {
 // kurvix-check --json NAME, for these bytes under that name.
 EMSCRIPTEN_KEEPALIVE const char* kurvix_check(const char* name, const uint8_t* bytes, int size) {
   HostFile file(name, bytes, size);
-  return answer(runKurvixCheck({"--json", name}));
+  return answer(checkJson(name, file.bytes()));
 }
 
-// kurvix-check --json NAME --press KEY:MS ...; presses is "KEY:MS KEY:MS ...". "" when a
-// press is not two whole numbers, as kurvix-check then prints only its usage.
+// kurvix-check --json NAME --press KEY:MS ...; presses holds count pairs of key and ms.
 EMSCRIPTEN_KEEPALIVE const char* kurvix_press(const char* name, const uint8_t* bytes, int size,
-                                              const char* presses) {
+                                              const uint32_t* presses, int count) {
   HostFile file(name, bytes, size);
-  std::vector<std::string> arguments = {"--json", name};
-  std::istringstream words(presses);
-  for (std::string press; words >> press;) {
-    arguments.push_back("--press");
-    arguments.push_back(press);
-  }
-  return answer(runKurvixCheck(arguments));
-}
-
-// Where each line the device reads begins, in code units behind the byte-order mark, read
-// with the device's own line reader: [] for a file the device refuses.
-EMSCRIPTEN_KEEPALIVE const char* kurvix_lines(const uint8_t* bytes, int size) {
-  sim::reset();
-  sim::putFile(u"\\lines.ini", std::vector<uint8_t>(bytes, bytes + size));
-  HANDLE file = CreateFileW(u"\\lines.ini", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::ostringstream out;
-  out << "[";
-  BYTE mark[2];
-  DWORD got = 0;
-  if (ReadFile(file, mark, 2, &got, nullptr) && got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
-    WCHAR line[LINE_CAPACITY];
-    for (DWORD position; (position = SetFilePointer(file, 0, nullptr, FILE_CURRENT)) < GetFileSize(file, nullptr);) {
-      out << (position > 2 ? ", " : "") << (position - 2) / 2;
-      if (readLine(file, line, LINE_CAPACITY) == LINE_READ_FAILED) break;
-    }
-  }
-  CloseHandle(file);
-  out << "]";
-  return answer(out.str());
+  std::vector<Press> held;
+  for (int i = 0; i < count; ++i) held.push_back({presses[2 * i], presses[2 * i + 1]});
+  return answer(pressJson(name, file.bytes(), held));
 }
 
 // The status window as the program paints it with this configuration as its Kurvix.ini:
@@ -181,13 +139,17 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
   return answer(exitCode != 0 || painting.empty() ? "{\"ended\": true}" : painting);
 }
 
-// The file in the device's format (UTF-16LE, byte-order mark, CR LF) from UTF-8 text, as
-// kurvix-check --to-unicode writes it; kurvix_result_size() tells its length.
-EMSCRIPTEN_KEEPALIVE const uint8_t* kurvix_device_format(const uint8_t* bytes, int size) {
-  resultBytes = toDeviceFormat(std::vector<uint8_t>(bytes, bytes + size));
-  return resultBytes.data();
+// The file in the device's format (UTF-16LE, byte-order mark, CR LF), converted as
+// kurvix-check --to-unicode [--from FROM] converts it (FROM "" to recognise it): "" and the
+// bytes in kurvix_result_bytes(), or, when the conversion is refused, "LINE:COLUMN: why".
+EMSCRIPTEN_KEEPALIVE const char* kurvix_convert(const uint8_t* bytes, int size, const char* from) {
+  Conversion conversion = toDeviceFormat(std::vector<uint8_t>(bytes, bytes + size), from);
+  resultBytes = conversion.bytes.value_or(std::vector<uint8_t>());
+  if (conversion.bytes) return answer("");
+  return answer(conversion.position.empty() ? conversion.error : conversion.position + ": " + conversion.error);
 }
 
+EMSCRIPTEN_KEEPALIVE const uint8_t* kurvix_result_bytes() { return resultBytes.data(); }
 EMSCRIPTEN_KEEPALIVE int kurvix_result_size() { return static_cast<int>(resultBytes.size()); }
 
 }  // extern "C"

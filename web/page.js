@@ -27,8 +27,8 @@
     throw new TypeError('bytes must be a Uint8Array');
   }
 
-  // Calls f with pointers to copies of the arguments in the module's memory: a Uint8Array
-  // gives (pointer, length), a string its zero-terminated UTF-8.
+  // Calls f with pointers to copies of the arguments in the module's memory: a Uint8Array or
+  // Uint32Array gives (pointer, length), a string its zero-terminated UTF-8.
   function withMemory(args, f) {
     const module = loaded();
     const pointers = [];
@@ -41,6 +41,11 @@
           pointers.push(pointer);
           module.stringToUTF8(arg, pointer, size);
           passed.push(pointer);
+        } else if (arg instanceof Uint32Array) {
+          const pointer = module._malloc(Math.max(4 * arg.length, 4));
+          pointers.push(pointer);
+          module.HEAPU32.set(arg, pointer >> 2);
+          passed.push(pointer, arg.length);
         } else {
           const pointer = module._malloc(Math.max(arg.length, 1));
           pointers.push(pointer);
@@ -64,36 +69,32 @@
     return JSON.parse(output);
   };
 
-  // kurvix-check takes up to nine digits for a key code. The dry run keeps a record of every
-  // timer tick of a hold, so the page, whose memory ends at 2 GiB, tries holds of up to an
-  // hour and up to 100 presses at a time (kurvix-check itself needs about 420 MB for a day).
-  const MOST_KEY = 999999999;
-  const MOST_MS = 3600000;
-  const MOST_PRESSES = 100;
+  // What kurvix-check takes: a key code from 1 to 254 and a hold of up to nine digits.
+  const FIRST_KEY = 1;
+  const LAST_KEY = 254;
+  const MOST_MS = 999999999;
+  // The page runs presses on its one thread: a person tries holds of up to an hour (a day's
+  // hold takes the dry run about two seconds, and the page would not answer meanwhile).
+  const MOST_MS_BY_HAND = 3600000;
 
   // Exactly the array `kurvix-check --json NAME --press KEY:MS ...` prints.
   kurvix.press = function (bytes, presses, name) {
-    if (!Array.isArray(presses) || presses.length === 0 || presses.length > MOST_PRESSES) {
-      throw new TypeError('presses must be an array of 1 to ' + MOST_PRESSES + ' presses [key, ms]');
+    if (!Array.isArray(presses) || presses.length === 0) {
+      throw new TypeError('presses must be a non-empty array of [key, ms]');
     }
-    const words = presses.map(function (press) {
-      const whole = function (n, most) { return Number.isInteger(n) && n >= 0 && n <= most; };
-      if (!Array.isArray(press) || press.length !== 2 || !whole(press[0], MOST_KEY) || !whole(press[1], MOST_MS)) {
-        throw new TypeError('a press must be [key, ms]: a key code from 0 to ' + MOST_KEY +
+    presses.forEach(function (press) {
+      const whole = function (n, least, most) { return Number.isInteger(n) && n >= least && n <= most; };
+      if (!Array.isArray(press) || press.length !== 2 || !whole(press[0], FIRST_KEY, LAST_KEY) ||
+          !whole(press[1], 0, MOST_MS)) {
+        throw new TypeError('a press must be [key, ms]: a key code from ' + FIRST_KEY + ' to ' + LAST_KEY +
           ' and a hold of 0 to ' + MOST_MS + ' ms');
       }
-      return press[0] + ':' + press[1];
     });
-    const output = withMemory([name || 'Kurvix.ini', toBytes(bytes), words.join(' ')],
-      function (n, b, size, p) { return text(loaded()._kurvix_press(n, b, size, p)); });
+    const pairs = Uint32Array.from([].concat.apply([], presses));
+    const output = withMemory([name || 'Kurvix.ini', toBytes(bytes), pairs], function (n, b, size, p) {
+      return text(loaded()._kurvix_press(n, b, size, p, presses.length));
+    });
     return JSON.parse(output);
-  };
-
-  // Where each line the device reads begins (code units behind the byte-order mark).
-  kurvix.lines = function (bytes) {
-    return JSON.parse(withMemory([toBytes(bytes)], function (b, size) {
-      return text(loaded()._kurvix_lines(b, size));
-    }));
   };
 
   // The status window's painting on the simulated device with this configuration.
@@ -103,14 +104,22 @@
     }));
   };
 
-  // Text in the device's format: UTF-16LE with byte-order mark and CR LF line ends.
-  kurvix.deviceFormat = function (textValue) {
-    const utf8 = new TextEncoder().encode(textValue);
-    return withMemory([utf8], function (b, size) {
+  // A file in the device's format (UTF-16LE, byte-order mark, CR LF), as kurvix-check
+  // --to-unicode converts it: from the encoding named (iconv's names, such as CP1252), or,
+  // with none, recognised by its first bytes. {bytes} or, when refused, {error}.
+  kurvix.convert = function (bytes, from) {
+    return withMemory([toBytes(bytes), from || ''], function (b, size, f) {
       const module = loaded();
-      const pointer = module._kurvix_device_format(b, size);
-      return module.HEAPU8.slice(pointer, pointer + module._kurvix_result_size());
+      const error = text(module._kurvix_convert(b, size, f));
+      if (error) return { error: error };
+      const pointer = module._kurvix_result_bytes();
+      return { bytes: module.HEAPU8.slice(pointer, pointer + module._kurvix_result_size()) };
     });
+  };
+
+  // Text in the device's format.
+  kurvix.deviceFormat = function (textValue) {
+    return kurvix.convert(new TextEncoder().encode(textValue), 'UTF-8').bytes;
   };
 
   // ---- The page -----------------------------------------------------------------------------
@@ -129,41 +138,10 @@
     ['Record', 'VK_F10', 121]
   ];
 
-  // English for the device's German messages, by caption (and for "Fehler", by its sentence).
-  const EXPLAIN = {
-    'Kurvix - Ignoriere unbekannten Typ:': 'Outside a block this line is neither empty, a comment, nor a KURVIX or ' +
-      'SETTINGS header, so the device skips it. An empty line ends a block: a key line after one lands here.',
-    'Kurvix - Ignoriere unbekannten Wert:': 'In a binding (after KURVIX) the line does not begin with KeyCode, ' +
-      'Command, NewIni or Disable, spelt exactly so. The device skips it; the binding goes on.',
-    'Kurvix - Ignoriere Fehler:': 'The key is known, but the device found no value: the equals sign is missing ' +
-      'or the value is too short. The field keeps what it had.',
-    'Settings - Ignoriere unbekannten Wert:': 'In SETTINGS only CheckIntervall and ElapseTime are known, spelt ' +
-      'exactly so. The device skips the line.',
-    'Settings - Ignoriere Fehler:': 'The setting is known but has no value (no equals sign); it keeps what it had.',
-    'Datei nicht gefunden:': 'The device cannot open this file, and loads nothing.',
-    'Terminieren?': 'The program this key started last still runs: the device asks whether to end it ' +
-      '(the try-out answers No).',
-    'Die Datei ist leer': 'The file is empty or does not begin with the byte-order mark FF FE of UTF-16LE: ' +
-      'the device loads nothing. "Save for the device" writes the text in the format it needs.',
-    'Die Datei konnte nicht': 'Reading the file failed part-way; the device refuses it as a whole.',
-    'Der Pfad zum Programm': 'The program could not find its own directory.'
-  };
-
-  function explain(message) {
-    if (message.caption === 'Fehler') {
-      for (const start in EXPLAIN) {
-        if (message.text.indexOf(start) === 0) return EXPLAIN[start];
-      }
-    }
-    return EXPLAIN[message.caption] || '';
-  }
-
   const state = {
     name: 'Kurvix.ini',
     opened: null,      // the bytes of the file as opened, checked until the first edit
     encoding: '',      // how the opened file was read
-    checked: null,     // the bytes last checked
-    lineStarts: [],
     presses: [],
     stepped: 0
   };
@@ -181,36 +159,23 @@
   }
 
   // ---- Reading files ----
-  function decode(bytes, choice) {
-    const starts = function (prefix) { return prefix.every(function (b, i) { return bytes[i] === b; }); };
-    let encoding = choice;
-    if (choice === 'auto') {
-      if (starts([0xFF, 0xFE])) encoding = 'utf-16le';
-      else if (starts([0xFE, 0xFF])) encoding = 'utf-16be';
-      else if (starts([0xEF, 0xBB, 0xBF])) encoding = 'utf-8';
-      else if (bytes.length >= 2 && bytes[0] !== 0 && bytes[1] === 0) encoding = 'utf-16le';
-      else {
-        try {
-          new TextDecoder('utf-8', { fatal: true }).decode(bytes);
-          encoding = 'utf-8';
-        } catch (e) {
-          encoding = 'windows-1252';
-        }
-      }
-    }
-    const names = { 'utf-16le': 'UTF-16LE', 'utf-16be': 'UTF-16BE', 'utf-8': 'UTF-8', 'windows-1252': 'Windows-1252' };
-    const bom = encoding === 'utf-8' ? starts([0xEF, 0xBB, 0xBF])
-      : encoding === 'utf-16le' ? starts([0xFF, 0xFE]) : encoding === 'utf-16be' && starts([0xFE, 0xFF]);
-    return {
-      text: new TextDecoder(encoding).decode(bytes),
-      label: names[encoding] + (encoding.indexOf('utf') === 0 ? (bom ? ' with byte-order mark' : ' without byte-order mark') : '')
-    };
-  }
-
+  // The editor shows a file as kurvix-check --to-unicode would convert it. Recognising the
+  // encoding finds UTF-16 and UTF-8; text that is not valid UTF-8 is read as Windows-1252.
   function showOpened() {
-    const decoded = decode(state.opened, $('encoding').value);
-    state.encoding = decoded.label;
-    editor.value = decoded.text;
+    const choice = $('encoding').value;
+    let converted = kurvix.convert(state.opened, choice === 'auto' ? '' : choice);
+    state.encoding = choice === 'auto' ? 'encoding recognised' : $('encoding').selectedOptions[0].textContent;
+    if (converted.error && choice === 'auto') {
+      state.encoding = 'read as Windows-1252: not UTF-8 (' + converted.error + ')';
+      converted = kurvix.convert(state.opened, 'CP1252');
+    }
+    if (converted.error) {
+      editor.value = '';
+      state.encoding = 'cannot be read as ' + state.encoding + ': ' + converted.error;
+      setStatus(state.name + ' ' + state.encoding, true);
+    } else {
+      editor.value = new TextDecoder('utf-16le').decode(converted.bytes.subarray(2)).replace(/\r\n/g, '\n');
+    }
     refresh();
   }
 
@@ -238,21 +203,6 @@
       gutter.textContent = numbers.join('\n') + '\n';
     }
     gutter.scrollTop = editor.scrollTop;
-  }
-
-  // The editor's line (1-based) of a line the device counts: a line the device cuts at its
-  // 259th unit goes on in the same editor line, and so does the empty line it then reads.
-  function editorLine(deviceLine) {
-    if (!deviceLine || deviceLine > state.lineStarts.length) return null;
-    const offset = state.lineStarts[deviceLine - 1];
-    const bytes = state.checked;
-    let line = 1;
-    for (let i = 0; i < offset; ++i) {
-      const unit = bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8;
-      const next = i + 1 < offset ? (bytes[4 + 2 * i] | bytes[5 + 2 * i] << 8) : -1;
-      if (unit === 0x0A || (unit === 0x0D && next !== 0x0A)) ++line;
-    }
-    return line;
   }
 
   function goToLine(line) {
@@ -294,17 +244,16 @@
     const messages = $('messages');
     messages.textContent = '';
     result.messages.forEach(function (message) {
-      const line = message.line ? editorLine(message.line) : null;
-      messages.appendChild(finding(line, [
+      messages.appendChild(finding(message.line, [
         german('caption', message.caption), document.createTextNode(' '),
         german('text', '\u201E' + message.text + '\u201C'),
-        element('span', 'explain', explain(message))
+        element('span', 'explain', message.explanation)
       ]));
     });
     const hints = $('hints');
     hints.textContent = '';
     result.hints.forEach(function (hint) {
-      hints.appendChild(finding(hint.line ? editorLine(hint.line) : null, [element('span', 'hint', hint.text)]));
+      hints.appendChild(finding(hint.line, [element('span', 'hint', hint.text)]));
     });
     if (result.hints.length === 0) hints.appendChild(element('li', 'help', 'No hints.'));
 
@@ -331,10 +280,9 @@
     if (wasm === null) return;
     updateGutter();
     try {
-      state.checked = currentBytes();
-      state.lineStarts = kurvix.lines(state.checked);
-      renderCheck(kurvix.check(state.checked, state.name));
-      drawWindow();
+      const bytes = currentBytes();
+      renderCheck(kurvix.check(bytes, state.name));
+      drawWindow(bytes);
       $('file-info').textContent = state.opened !== null
         ? 'Checking ' + state.name + ' as opened (' + state.encoding + '). Editing checks the text as it will be saved.'
         : 'Checking the text as it will be saved, as ' + state.name + '.';
@@ -364,9 +312,9 @@
     for (let x = from[0], y = from[1]; x !== to[0] || y !== to[1]; x += dx, y += dy) g.fillRect(x, y, 1, 1);
   }
 
-  function drawWindow() {
+  function drawWindow(bytes) {
     const canvas = $('window-picture');
-    const picture = kurvix.statusWindow(state.checked, Number($('last-key').value) || 0);
+    const picture = kurvix.statusWindow(bytes, Number($('last-key').value) || 0);
     const g = canvas.getContext('2d');
     const scale = 2;
     if (picture.ended) {
@@ -419,7 +367,7 @@
     });
     canvas.setAttribute('aria-label', 'The status window "' + picture.title + '", showing: ' + texts.join(' | '));
   }
-  $('last-key').addEventListener('input', function () { if (wasm !== null) drawWindow(); });
+  $('last-key').addEventListener('input', function () { if (wasm !== null) drawWindow(currentBytes()); });
 
   // ---- Presses ----
   const EVENTS = {
@@ -441,7 +389,6 @@
       span.appendChild(document.createTextNode(' '));
       span.appendChild(german('text', '\u201E' + event.text + '\u201C'));
       if (event.line) span.appendChild(document.createTextNode(' (line ' + event.line + ' of its file)'));
-      span.appendChild(element('span', 'explain', explain(event)));
       return span;
     }
     return document.createTextNode((EVENTS[event.event] || function () { return event.event; })(event));
@@ -499,8 +446,10 @@
   $('press-add').addEventListener('click', function () {
     const key = Number($('press-key').value);
     const ms = Number($('press-ms').value);
-    if (!Number.isInteger(key) || !Number.isInteger(ms) || key < 0 || ms < 0 || key > MOST_KEY || ms > MOST_MS) {
-      setStatus('A press needs a key code and a hold time of up to ' + MOST_MS + ' ms, in whole numbers.', true);
+    if (!Number.isInteger(key) || !Number.isInteger(ms) || key < FIRST_KEY || key > LAST_KEY || ms < 0 ||
+        ms > MOST_MS_BY_HAND) {
+      setStatus('A press needs a key code from ' + FIRST_KEY + ' to ' + LAST_KEY + ' and a hold of up to ' +
+        MOST_MS_BY_HAND + ' ms, in whole numbers.', true);
       return;
     }
     state.presses.push([key, ms]);
