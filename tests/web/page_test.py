@@ -21,7 +21,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-PAGE = ROOT / "build-web" / "kurvix.html"
+PAGE = pathlib.Path(os.environ.get("KURVIX_PAGE", ROOT / "build-web" / "kurvix.html"))
 SCREENSHOT = ROOT / "build-web" / "page.png"
 KURVIX_CHECK = pathlib.Path(os.environ.get("KURVIX_CHECK", ROOT / "build" / "kurvix-check"))
 
