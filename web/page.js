@@ -498,13 +498,15 @@
     event.target.value = '';  // the same file can be opened again
   });
   $('encoding').addEventListener('change', function () { if (state.opened !== null) showOpened(); });
+  // A file dropped anywhere on the page opens: the browser would otherwise leave the page
+  // for the file and lose the text.
   const drop = $('drop');
-  drop.addEventListener('dragover', function (event) {
+  document.addEventListener('dragover', function (event) {
     event.preventDefault();
     drop.classList.add('dragging');
   });
-  drop.addEventListener('dragleave', function () { drop.classList.remove('dragging'); });
-  drop.addEventListener('drop', function (event) {
+  document.addEventListener('dragleave', function () { drop.classList.remove('dragging'); });
+  document.addEventListener('drop', function (event) {
     event.preventDefault();
     drop.classList.remove('dragging');
     if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);

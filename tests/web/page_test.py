@@ -266,6 +266,25 @@ class PageUseTest(PageTest):
                 self.assertEqual(saved.read_bytes(), expected)
                 self.wait(lambda: "without a message" in browser.find_element(By.ID, "load-result").text)
 
+    def test_a_file_dropped_on_the_page_is_opened(self):
+        for target in ("editor", "h-press"):
+            with self.subTest(dropped_on=target):
+                name = f"dropped-{target}.ini"
+                browser.execute_script("""
+                    const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
+                    const transfer = new DataTransfer();
+                    transfer.items.add(new File([bytes], arguments[1]));
+                    const target = document.getElementById(arguments[2]);
+                    for (const type of ['dragenter', 'dragover', 'drop']) {
+                      target.dispatchEvent(new DragEvent(type, {dataTransfer: transfer, bubbles: true, cancelable: true}));
+                    }""", base64.b64encode(device_file("KURVIX", "KeyCode=196", "Command=\\Windows\\Notiz.exe")).decode(),
+                    name, target)
+                self.wait(lambda: name in self.text("file-info"))
+                self.assertEqual(browser.current_url, PAGE.as_uri())
+                self.assertIn("196\tVK_APP4\topens \u201e\\Windows\\Notiz.exe\u201c", self.text("bindings"))
+                self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"),
+                                 "KURVIX\nKeyCode=196\nCommand=\\Windows\\Notiz.exe")
+
     def test_the_encoding_can_be_chosen_by_hand(self):
         path = self.dir / "latin.ini"
         path.write_bytes("KURVIX\r\nCommand=Ärger.exe\r\n".encode("utf-8"))
