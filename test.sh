@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
 ensure_packages cmake g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev python3
+ensure_packages help2man  # kurvix-check's manual page
 
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

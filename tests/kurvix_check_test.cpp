@@ -9,6 +9,9 @@
 #include <iterator>
 #include <string>
 #include <tuple>
+#include <vector>
+
+#include "tools/check_api.h"
 
 namespace {
 
@@ -90,6 +93,37 @@ TEST_F(KurvixCheckTest, CorrectFilesGetNoHintsEvenWhenStrict) {
   }
   CheckRun run = runCheck("--strict -q " + clean);
   EXPECT_EQ(run.out, "") << "the NewIni file beside it is checked and clean too";
+
+  // Lines written in other ways that the device reads as meant.
+  for (const char* text : {"KURVIX\r\nKeyCode = 193\r\nCommand=\\Program Files\\Scan 2\\x.exe\r\n",
+                           "KURVIX\nKeyCode=193  \nCommand=\\Programme\\C#\\x.exe\nDisable=yes\n",
+                           "KURVIX\rKeyCode=193\rDisable=0\r\rSETTINGS\rElapseTime\t=\t800\r",
+                           "// Kommentar\r\n(Klammer\r\nKURVIX Scanner (links)\r\n'x\r\nKeyCode=193\r\n"
+                           "NewIni=/Speicher/Zweite.ini\r\n"}) {
+    run = runCheck("--strict -q " + write("fine.ini", unicode(text)));
+    EXPECT_EQ(run.status, 0) << text << "\n" << run.out;
+    EXPECT_EQ(run.out, "") << text;
+  }
+}
+
+// The entry points the web page calls give exactly what the command line prints.
+TEST_F(KurvixCheckTest, CheckApiAnswersAsTheCommandLine) {
+  std::filesystem::copy_file(example(), directory / "Kurvix.ini");
+  write("Zweite.ini", unicode("KURVIX\r\nKeyCode=200\r\nbad\r\n"));
+  for (const std::string& text : {contents(example()), unicode("KURVIX\r\nKeycode=0xC1\r\nDisable=Ja\r\n"),
+                                  std::string("KURVIX\r\n"), std::string()}) {
+    std::string file = write("api.ini", text);
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    EXPECT_EQ(checkJson(file, bytes), runCheck("--json " + file).out);
+    EXPECT_EQ(pressJson(file, bytes, {{193, 1200}, {194, 300}}), runCheck("--json " + file + " --press 193:1200 --press 194:300").out);
+  }
+  std::string file = (directory / "Kurvix.ini").string();
+  std::string text = contents(file);
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  EXPECT_EQ(checkJson(file, bytes), runCheck("--json " + file).out);
+  EXPECT_EQ(pressJson(file, bytes, {{195, 1200}}), runCheck("--json " + file + " --press 195:1200").out);
+  // Without a file system beside it, NewIni files are simply not found.
+  EXPECT_TRUE(has(checkJson("\\nowhere\\Kurvix.ini", bytes), "\"newIniFiles\": []}"));
 }
 
 TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
@@ -173,6 +207,8 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
       {"KURVIX\r\nKeyCode=193 # Scanner\r\n", 2, "comment-after-value"},
       {"KURVIX\r\nKeyCode=193\r\nCommand=\\Windows\\a.exe  \r\n", 3, "trailing-blanks"},
       {"KURVIX\r\nKeyCode=0xC5\r\n", 2, "keycode-not-decimal"},
+      {"KURVIX\r\nKeyCode=C5\r\n", 2, "keycode-not-decimal"},
+      {"KURVIX\r\nKeyCode=65abc\r\n", 2, "number-stops"},
       {"KURVIX\r\nKeyCode=300\r\n", 2, "keycode-range"},
       {"KURVIX\r\nKeyCode=-1\r\n", 2, "keycode-range"},
       {"[SETTINGS]\r\nCheckIntervall=50\r\n", 1, "bracket-header"},
@@ -213,7 +249,9 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
                            "it is missing: the device does not begin a new block here, and the lines after it "
                            "overwrite KeyCode (line 2), Command (line 3) of that binding [header-inside-block]"))
       << run.out;
-  EXPECT_TRUE(has(runCheck(write("k.ini", unicode("KURVIX\r\nKeyCode=0xC5\r\n"))).out, "write 197"));
+  run = runCheck(write("k.ini", unicode("KURVIX\r\nKeyCode=0xC5\r\n")));
+  EXPECT_TRUE(has(run.out, "write 197")) << run.out;
+  EXPECT_FALSE(has(run.out, "no-keycode")) << "the binding has a KeyCode line, only a wrong one";
   EXPECT_TRUE(has(runCheck(write("n.ini", unicode("SETTINGS\r\nElapseTime=1,5\r\n"))).out,
                   "ElapseTime=1,5 is read as 1: the number stops at \",\""));
   EXPECT_TRUE(has(runCheck(write("c.ini", unicode("KURVIX\r\nKeyCode=1\r\nCommand=\\Windows\\pword.exe "
@@ -278,12 +316,20 @@ TEST_F(KurvixCheckTest, ToUnicodeConvertsEveryCharacterOrNothing) {
   EXPECT_TRUE(has(runCheck(bare).out, "--to-unicode"));
   EXPECT_EQ(runCheck("--to-unicode " + bare + " " + out).status, 0);
   EXPECT_EQ(contents(out), unicode("KURVIX\r\nKeyCode=66\r\n"));
+  // UTF-16 big-endian without byte-order mark is not UTF-8 with zero bytes: refused, and named it converts.
+  std::string big = write("big.txt", std::string("\0K\0U\0R\0V\0I\0X\0\r\0\n", 16));
+  run = runCheck("--to-unicode " + big + " " + out, true);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.out, big + ":1:1: error: a zero byte is no text")) << run.out;
+  EXPECT_TRUE(has(runCheck(big).out, "--from=UTF-16BE")) << runCheck(big).out;
+  EXPECT_EQ(runCheck("--to-unicode --from=UTF-16BE " + big + " " + out).status, 0);
+  EXPECT_EQ(contents(out), unicode("KURVIX\r\n"));
   // Half a surrogate pair is not a character.
   std::string lone = write("lone.txt", unicode("KURVIX\r\nCommand=") + std::string("\x00\xD8", 2) + unicode("\r\n").substr(2));
   run = runCheck("--to-unicode " + lone + " " + out, true);
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(has(run.out, lone + ":2:9: error: bytes 0x00 0xD8 (offset 34)")) << run.out;
-  EXPECT_EQ(contents(out), unicode("KURVIX\r\nKeyCode=66\r\n"));
+  EXPECT_EQ(contents(out), unicode("KURVIX\r\n"));
 }
 
 TEST_F(KurvixCheckTest, FailedReadsAndWritesExitWithTwoAndTouchNothing) {

@@ -69,6 +69,12 @@ std::optional<std::u16string> fromUtf8(const std::vector<uint8_t>& bytes, Conver
                      hexByte(static_cast<uint8_t>(text[invalidAt])) + " (offset " + std::to_string(skip + invalidAt) +
                      ") is not UTF-8" + kNameIt);
   }
+  size_t zero = decoded ? decoded->find(u'\0') : std::u16string::npos;
+  if (zero != std::u16string::npos) {
+    failure = refuse(positionAfter(decoded->substr(0, zero)), "a zero byte is no text; a file whose every other "
+                     "byte is zero is UTF-16: name its byte order with --from=UTF-16BE or --from=UTF-16LE");
+    return std::nullopt;
+  }
   return decoded;
 }
 

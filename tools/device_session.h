@@ -56,6 +56,7 @@ struct Message {
 class MessageLog {
  public:
   explicit MessageLog(std::map<std::u16string, std::vector<FileLine>> lines);
+  ~MessageLog() { sim::whileBoxOpen(nullptr); }
   MessageLog(const MessageLog&) = delete;
   MessageLog& operator=(const MessageLog&) = delete;
   const std::vector<Message>& messages() const { return messages_; }

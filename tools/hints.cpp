@@ -26,6 +26,10 @@ std::optional<Hint> encodingHint(const std::vector<uint8_t>& bytes) {
     found = "UTF-8 (with a byte-order mark)";
   } else if (looksUtf16LeWithoutMark(bytes)) {
     found = "UTF-16 little-endian without the byte-order mark FF FE";
+  } else if (bytes.size() >= 2 && bytes[0] == 0 && bytes[1] != 0) {
+    return Hint{"encoding", "the file looks like UTF-16 big-endian without a byte-order mark; the device reads only "
+                "UTF-16 little-endian that begins with the byte-order mark FF FE; convert it with: kurvix-check "
+                "--to-unicode --from=UTF-16BE FILE NEW-FILE", std::nullopt};
   } else if (!bytes.empty()) {
     found = "UTF-8 or plain text";
   } else {
@@ -109,8 +113,8 @@ class Walk {
     unsigned previousNumber = 0, longLine = 0;
     for (const FileLine& line : lines_) {
       if (line.text.empty() || line.text[0] == 0) {
+        if (block_ != Block::None) blockEndedBy_ = line.number;
         endBlock();
-        lastEmptyLine_ = line.number;
       } else if (!isCommentLine(line.text)) {
         if (block_ == Block::None) {
           outsideBlock(line);
@@ -151,9 +155,12 @@ class Walk {
       blockLine_ = line.number;
     } else if (allBlank(line.text)) {
       add(line.number, "blank-line", "this line holds only blanks; an empty line must be really empty");
-    } else if (!bracketHeader(line) && !keyOutsideBlock(line)) {
-      nearMiss(line, Block::None);
+    } else if (!keyOutsideBlock(line)) {
+      blockEndedBy_.reset();
+      if (!bracketHeader(line)) nearMiss(line, Block::None);
+      return;
     }
+    if (block_ != Block::None) blockEndedBy_.reset();
   }
 
   bool bracketHeader(const FileLine& line) {
@@ -173,9 +180,9 @@ class Walk {
   bool keyOutsideBlock(const FileLine& line) {
     for (const Key& key : kKeys) {
       if (!startsWith(line.text, key.name)) continue;
-      std::string why = lastEmptyLine_ ? "the empty line " + std::to_string(*lastEmptyLine_) + " ended the block before it"
-                                      : "no KURVIX or SETTINGS header comes before it";
-      add(line.number, "key-outside-block", text8(key.name) + " stands outside any block and changes nothing: " + why);
+      std::string why = blockEndedBy_ ? "the empty line " + std::to_string(*blockEndedBy_) + " ended its block"
+                                     : "it stands in no KURVIX or SETTINGS block";
+      add(line.number, "key-outside-block", text8(key.name) + " changes nothing here: " + why);
       return true;
     }
     return false;
@@ -254,6 +261,9 @@ class Walk {
           " and here); only this later one counts");
     }
     keysInBlock_[key.name] = line.number;
+    if (key.name == u"KeyCode") hasKeyCode_.back() = true;
+    if (key.name == u"CheckIntervall") checkInterval_ = {line.number, true};
+    if (key.name == u"ElapseTime") elapseTime_ = {line.number, true};
 
     if (commentAfterValue(line, key, value) && key.kind == Kind::Number) return;
     if (key.kind == Kind::Number) numberValue(line, key, value);
@@ -284,7 +294,7 @@ class Walk {
     } else if (digits.size() > 1 && (digits.back() == 'h' || digits.back() == 'H')) {
       hexDigits = digits.substr(0, digits.size() - 1), hex = true;
     } else {
-      hex = digits.find_first_of("abcdefABCDEF") != std::string::npos;
+      hex = !digits.empty() && std::string("abcdefABCDEF").find(digits[0]) != std::string::npos;  // "C5"
     }
     hex = hex && !hexDigits.empty() && hexDigits.size() <= 8 &&
           hexDigits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
@@ -303,14 +313,11 @@ class Walk {
       return;
     }
     if (key.name == u"KeyCode") {
-      hasKeyCode_.back() = true;
       if (number == 0 || number > 254) {
         add(line.number, "keycode-range", "KeyCode " + text8(trimmed) + " is read as " + std::to_string(number) +
             ", outside 1 to 254: no key has it");
       }
     }
-    Setting& setting = key.name == u"CheckIntervall" ? checkInterval_ : elapseTime_;
-    if (key.block == Block::Settings) setting = {line.number, true};
   }
 
   void flagValue(const FileLine& line, std::u16string_view value) {
@@ -440,7 +447,7 @@ class Walk {
   std::vector<Hint>& hints_;
   Block block_ = Block::None;
   unsigned blockLine_ = 0;
-  std::optional<unsigned> lastEmptyLine_;
+  std::optional<unsigned> blockEndedBy_;  // the empty line that ended the last block, while key lines follow
   std::map<std::u16string, unsigned> keysInBlock_;
   std::optional<std::pair<unsigned, std::u16string>> strayHeader_;
   std::vector<std::string> overwritten_;
