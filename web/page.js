@@ -142,6 +142,7 @@
     name: 'Kurvix.ini',
     opened: null,      // the bytes of the file as opened, checked until the first edit
     encoding: '',      // how the opened file was read
+    unreadable: false, // the opened file could not be read as chosen, and the editor is empty
     presses: [],
     stepped: 0
   };
@@ -169,6 +170,7 @@
       state.encoding = 'read as Windows-1252: not UTF-8 (' + converted.error + ')';
       converted = kurvix.convert(state.opened, 'CP1252');
     }
+    state.unreadable = Boolean(converted.error);
     if (converted.error) {
       editor.value = '';
       state.encoding = 'cannot be read as ' + state.encoding + ': ' + converted.error;
@@ -184,7 +186,7 @@
       state.name = file.name || 'Kurvix.ini';
       state.opened = new Uint8Array(buffer);
       showOpened();
-      setStatus('Opened ' + state.name + '.');
+      if (!state.unreadable) setStatus('Opened ' + state.name + '.');
     }, function () { setStatus('Could not read ' + file.name + '.', true); });
   }
 
@@ -294,6 +296,7 @@
   let pending = null;
   editor.addEventListener('input', function () {
     state.opened = null;
+    state.unreadable = false;
     updateGutter();
     clearTimeout(pending);
     pending = setTimeout(refresh, 120);
@@ -512,6 +515,11 @@
     if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);
   });
   $('save').addEventListener('click', function () {
+    // The editor is empty because the file could not be read: saving would write nothing.
+    if (state.unreadable) {
+      setStatus('Nothing saved: ' + state.name + ' ' + state.encoding + '. Choose how to read it first.', true);
+      return;
+    }
     const bytes = kurvix.deviceFormat(editor.value);
     const link = document.createElement('a');
     link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));

@@ -19,6 +19,7 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PAGE = pathlib.Path(os.environ.get("KURVIX_PAGE", ROOT / "build-web" / "kurvix.html"))
@@ -294,6 +295,19 @@ class PageUseTest(PageTest):
         browser.find_element(By.ID, "encoding").send_keys("Windows-1252")
         self.wait(lambda: "Command=Ã„rger.exe" in editor.get_property("value"))
         self.assertIn("Windows-1252", browser.find_element(By.ID, "file-info").text)
+        # A Windows-1252 file read as UTF-8 cannot be shown; Save then writes nothing.
+        path = self.dir / "cp1252.ini"
+        path.write_bytes("KURVIX\r\nCommand=Ärger.exe\r\n".encode("cp1252"))
+        Select(browser.find_element(By.ID, "encoding")).select_by_visible_text("UTF-8")
+        self.open_file(path)
+        self.assertIn("byte 0xC4", self.text("status"))
+        self.assertEqual(editor.get_property("value"), "")
+        browser.find_element(By.ID, "save").click()
+        self.assertIn("Nothing saved", self.text("status"))
+        time.sleep(0.5)
+        self.assertFalse((scratch / "downloads" / "cp1252.ini").exists())
+        browser.find_element(By.ID, "encoding").send_keys("Windows-1252")
+        self.wait(lambda: "Command=Ärger.exe" in editor.get_property("value"))
 
     def test_presses_run_all_at_once_and_step_by_step(self):
         path = self.dir / "Kurvix.ini"
