@@ -296,7 +296,7 @@ class PageUseTest(PageTest):
         self.wait(lambda: "Command=Ã„rger.exe" in editor.get_property("value"))
         self.assertIn("Windows-1252", browser.find_element(By.ID, "file-info").text)
         # A Windows-1252 file read as UTF-8 cannot be shown; Save then writes nothing.
-        path = self.dir / "cp1252.ini"
+        path = self.dir / "unreadable.ini"
         path.write_bytes("KURVIX\r\nCommand=Ärger.exe\r\n".encode("cp1252"))
         Select(browser.find_element(By.ID, "encoding")).select_by_visible_text("UTF-8")
         self.open_file(path)
@@ -305,7 +305,7 @@ class PageUseTest(PageTest):
         browser.find_element(By.ID, "save").click()
         self.assertIn("Nothing saved", self.text("status"))
         time.sleep(0.5)
-        self.assertFalse((scratch / "downloads" / "cp1252.ini").exists())
+        self.assertFalse((scratch / "downloads" / "unreadable.ini").exists())
         browser.find_element(By.ID, "encoding").send_keys("Windows-1252")
         self.wait(lambda: "Command=Ärger.exe" in editor.get_property("value"))
 
