@@ -205,6 +205,13 @@ class ScriptingInterfaceTest(PageTest):
         self.assertEqual([e["event"] for e in events], ["started", "passed-through"])
         self.assertEqual(events[0]["file"], "\\Windows\\Kalender.exe")
 
+    def test_the_page_is_one_file_that_loads_nothing_else(self):
+        loaded = browser.execute_script(
+            "return performance.getEntriesByType('resource').map(e => e.name).filter(n => !n.startsWith('data:'));")
+        self.assertEqual(loaded, [])
+        self.assertEqual(browser.execute_script("return document.getElementById('status').textContent;"),
+                         "Ready. The device runs in this page.")
+
     def test_wrong_presses_are_refused_with_an_error(self):
         for presses in ("[]", "[[193]]", "[[0, 5]]", "[[255, 5]]", "[[193, 1.5]]", "[[193, -1]]",
                         "[[193, 1000000000]]", "'193:5'"):
