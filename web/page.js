@@ -418,7 +418,7 @@
   }
 
   // Runs the first `count` presses from start-up and lists what the device did; only the
-  // events of presses from `from` on are shown.
+  // events of presses from `from` on are shown (those of start-up with the first).
   function runPresses(count, from) {
     const steps = $('press-steps');
     steps.textContent = '';
@@ -434,7 +434,7 @@
       return;
     }
     events.forEach(function (event) {
-      if (event.press !== 0 && event.press < from) return;
+      if (event.press < from && !(event.press === 0 && from === 1)) return;  // shown at an earlier step
       const who = event.press === 0 ? 'Start-up' : 'Press ' + event.press + ' (key ' + event.key + ', ' + event.ms + ' ms)';
       const item = element('li');
       item.appendChild(element('span', 'who', who + ': '));

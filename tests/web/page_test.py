@@ -348,6 +348,15 @@ class PageUseTest(PageTest):
         second = browser.find_element(By.ID, "press-steps").text
         self.assertTrue(second.startswith("Press 2 (key 193, 1200 ms): asked \u201eTerminieren?\u201c"), second)
         self.assertNotIn("Press 1", second)
+        # Start-up belongs to the first step only.
+        editor = browser.find_element(By.ID, "editor")
+        editor.send_keys(Keys.CONTROL + Keys.END)
+        editor.send_keys("\nbad")
+        self.wait(lambda: "Line 17" in self.text("messages"))
+        step.click()
+        self.assertTrue(self.text("press-steps").startswith("Start-up: message box Kurvix - Ignoriere unbekannten Wert:"))
+        step.click()
+        self.assertTrue(self.text("press-steps").startswith("Press 2 (key 193, 1200 ms): asked"), self.text("press-steps"))
 
     def test_the_status_window_is_drawn_as_the_program_paints_it(self):
         path = self.dir / "Kurvix.ini"
