@@ -151,6 +151,14 @@ TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
       << run.out;
 }
 
+TEST_F(KurvixCheckTest, TextsKeepTrailingBlanksAndShowLoneSurrogatesEscaped) {
+  std::string bytes = unicode("KURVIX\r\nCommand=a  \r\nNewIni=") + std::string("\x00\xD8", 2) + unicode("b").substr(2);
+  CheckRun run = runCheck("--json " + write("b.ini", bytes));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(has(run.out, "\"command\": \"a  \", \"newIniPath\": \"\\ud800b\"")) << run.out;
+  EXPECT_TRUE(has(runCheck(write("c.ini", bytes)).out, "Command \"a  \""));
+}
+
 TEST_F(KurvixCheckTest, ReportSpeaksTheCompilersLanguage) {
   std::string file = write("mine.ini", unicode("KURVIX\r\nKeyCode=65\r\nCommand=\\Windows\\a.exe\r\nkeycode=5\r\n"));
   CheckRun run = runCheck(file);
@@ -303,6 +311,7 @@ TEST_F(KurvixCheckTest, ToUnicodeConvertsEveryCharacterOrNothing) {
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(has(run.out, ansi + ":3:11: error: byte 0xFC (offset 30) is not UTF-8")) << run.out;
   EXPECT_TRUE(has(run.out, "--from=NAME")) << run.out;
+  EXPECT_TRUE(has(runCheck(ansi).out, "--to-unicode --from=CP1252 FILE NEW-FILE")) << "the check's hint says so first";
   EXPECT_EQ(contents(out).substr(0, 14), unicode("KURVIX"));
   run = runCheck("--to-unicode --from=CP1252 " + ansi + " " + out);
   EXPECT_EQ(run.status, 0) << run.out;

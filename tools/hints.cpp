@@ -31,6 +31,12 @@ std::optional<Hint> encodingHint(const std::vector<uint8_t>& bytes) {
                 "UTF-16 little-endian that begins with the byte-order mark FF FE; convert it with: kurvix-check "
                 "--to-unicode --from=UTF-16BE FILE NEW-FILE", std::nullopt};
   } else if (!bytes.empty()) {
+    size_t invalidAt;
+    if (!strictUtf8ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), invalidAt)) {
+      return Hint{"encoding", "the file is neither UTF-8 nor UTF-16 but an 8-bit encoding, as Windows-1252 (\"ANSI\"); "
+                  "the device reads only UTF-16 little-endian that begins with the byte-order mark FF FE; convert it "
+                  "with: kurvix-check --to-unicode --from=CP1252 FILE NEW-FILE (or the encoding it is in)", std::nullopt};
+    }
     found = "UTF-8 or plain text";
   } else {
     return Hint{"encoding", "the file is empty; the device needs at least the byte-order mark FF FE", {}};
