@@ -243,6 +243,11 @@
       ? 'The device loads this file' + (result.messages.length ? ' and shows these message boxes, one after another:' : ' without a message.')
       : 'The device refuses this file and loads nothing:';
     $('load-result').textContent = loadText;
+    const count = function (n, what) { return n + ' ' + what + (n === 1 ? '' : 's'); };
+    const summary = count(result.bindings.length, 'binding') + ', ' + count(result.messages.length, 'message') +
+      ', ' + count(result.hints.length, 'hint') + '.';
+    // Announced to screen readers as it changes, not at every key typed.
+    if ($('summary').textContent !== summary) $('summary').textContent = summary;
     const messages = $('messages');
     messages.textContent = '';
     result.messages.forEach(function (message) {

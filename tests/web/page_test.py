@@ -250,9 +250,11 @@ class PageUseTest(PageTest):
         self.assertIn("1\t193\tVK_APP1\topens \u201e\\Windows\\Kalender.exe\u201c", table)
         self.assertIn("2\t194\tVK_APP2\tswitches all bindings off", table)
         self.assertIn("without a message", browser.find_element(By.ID, "load-result").text)
+        self.assertEqual(self.text("summary"), "2 bindings, 0 messages, 0 hints.")
         editor.send_keys("\nCommand\n")
         self.wait(lambda: "Kurvix - Ignoriere Fehler:" in self.text("messages"))
         self.assertIn("Line 8", self.text("messages"))
+        self.assertTrue(self.text("summary").startswith("2 bindings, 1 message, "), self.text("summary"))
 
     def test_files_in_desktop_encodings_open_and_save_in_the_device_format(self):
         text = "; Tasten für Grüße\nKURVIX\nKeyCode=193\nCommand=\\Programme\\Grüße.exe\n"
