@@ -29,3 +29,8 @@ cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmak
   -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 cmake --build build-win32 -j "$jobs" --target kurvix >/dev/null
 tests/e2e/run.sh
+echo "== the configuration companion page (build-web/kurvix.html) in headless Chromium"
+ensure_packages emscripten chromium chromium-driver python3-selenium
+JOBS=$jobs web/build.sh
+# Debian's Python: it has selenium.
+/usr/bin/python3 -m unittest discover -s tests/web -p '*_test.py'
