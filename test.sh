@@ -26,3 +26,7 @@ cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmak
   -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 cmake --build build-win32 -j "$jobs" --target kurvix >/dev/null
 tests/e2e/run.sh
+echo "== the functions the device code calls, against Windows CE's coredll"
+tests/ce/run.sh
+echo "== the device code on 32-bit ARM (ARMv5TE, XScale) under QEMU"
+tests/arm/run.sh
