@@ -9,11 +9,12 @@ cd "$(dirname "$0")/../.."
 source scripts/packages.sh
 ensure_packages cmake make g++-arm-linux-gnueabi qemu-user libgtest-dev
 
-sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-# GCC's AddressSanitizer for ARM needs the 64-bit atomics of libatomic.
-cmake -S . -B build-arm -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$sanitizers" \
-  -DCMAKE_EXE_LINKER_FLAGS="-latomic" >/dev/null
+# Through CXXFLAGS and LDFLAGS, so that CMake adds the toolchain file's processor flags to
+# them. GCC's AddressSanitizer for ARM needs the 64-bit atomics of libatomic.
+CXXFLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
+LDFLAGS="-latomic" \
+  cmake --no-warn-unused-cli -S . -B build-arm -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # LeakSanitizer cannot run under QEMU's user-mode emulation (it stops the program's threads
 # the way a debugger does); the x86-64 sanitizer build checks for leaks. The build runs the
 # tests too, to list their cases. Recording where each block was allocated costs a stack walk
