@@ -33,7 +33,10 @@ CE_NAMES = {
     "Shell_NotifyIconW": "Shell_NotifyIcon",
 }
 
-# Called by the desktop build only, each with its reason.
+# Called by the desktop build only, each with its reason. The desktop's narrower font needs no
+# entry: it is selected with GetStockObject and SelectObject, which the Windows CE path calls
+# too (the class brush, the pens); its DEFAULT_GUI_FONT is a constant, not an export, and the
+# simulated device does not even define it, so the Windows CE path cannot refer to it.
 DESKTOP_ONLY = {
     "malloc": "platform/memory_mingw.cpp serves the device code's nothrow new from the C "
               "runtime in the mingw-w64 build, so that no exception runtime is linked; a "
