@@ -13,7 +13,8 @@ ensure_packages cmake make g++-arm-linux-gnueabi qemu-user libgtest-dev
 # them. GCC's AddressSanitizer for ARM needs the 64-bit atomics of libatomic.
 CXXFLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
 LDFLAGS="-latomic" \
-  cmake --no-warn-unused-cli -S . -B build-arm -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux.cmake \
+  cmake --no-warn-unused-cli -S . -B build-arm \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # LeakSanitizer cannot run under QEMU's user-mode emulation (it stops the program's threads
 # the way a debugger does); the x86-64 sanitizer build checks for leaks. The build runs the

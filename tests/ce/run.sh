@@ -23,8 +23,9 @@ if report=$(python3 tests/ce/check_coredll.py build-win64 build "$reduced"); the
   echo "FAILED: the check passed although coredll lacked Shell_NotifyIcon and RegisterHotKey"
   exit 1
 fi
-for expected in "coredll does not export Shell_NotifyIconW (on Windows CE: Shell_NotifyIcon), called by tray_icon.cpp" \
-                "coredll does not export RegisterHotKey, called by binding_table.cpp"; do
+for expected in \
+  "coredll does not export Shell_NotifyIconW (on Windows CE: Shell_NotifyIcon), called by tray_icon" \
+  "coredll does not export RegisterHotKey, called by binding_table.cpp"; do
   grep -qF "$expected" <<<"$report" || { echo "FAILED: the check did not say: $expected"; exit 1; }
 done
 echo "ok: the check names a function coredll lacks and its caller"

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
   std::sort(inputs.begin(), inputs.end());
   for (const std::filesystem::path& path : inputs) {
     std::ifstream file(path, std::ios::binary);
-    std::vector<char> read((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<char> read((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     if (!file.good() && !file.eof()) {
       std::fprintf(stderr, "%s: cannot be read\n", path.c_str());
       return 1;
