@@ -34,3 +34,7 @@ ensure_packages emscripten chromium chromium-driver python3-selenium
 JOBS=$jobs web/build.sh
 # Debian's Python: it has selenium.
 /usr/bin/python3 -m unittest discover -s tests/web -p '*_test.py'
+echo "== the functions the device code calls, against Windows CE's coredll"
+tests/ce/run.sh
+echo "== the device code on 32-bit ARM (ARMv5TE, XScale) under QEMU"
+tests/arm/run.sh
