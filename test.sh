@@ -5,6 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
 ensure_packages cmake g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev python3
+ensure_packages help2man  # kurvix-check's manual page
+# The Windows builds and the end-to-end tests at the end: installed before anything is built.
+ensure_packages mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine xvfb imagemagick
 
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -26,3 +29,12 @@ cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmak
   -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 cmake --build build-win32 -j "$jobs" --target kurvix >/dev/null
 tests/e2e/run.sh
+echo "== the configuration companion page (build-web/kurvix.html) in headless Chromium"
+ensure_packages emscripten chromium chromium-driver python3-selenium
+JOBS=$jobs web/build.sh
+# Debian's Python: it has selenium.
+/usr/bin/python3 -m unittest discover -s tests/web -p '*_test.py'
+echo "== the functions the device code calls, against Windows CE's coredll"
+tests/ce/run.sh
+echo "== the device code on 32-bit ARM (ARMv5TE, XScale) under QEMU"
+tests/arm/run.sh

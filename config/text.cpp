@@ -47,6 +47,26 @@ DWORD skipWhiteSpace(const WCHAR* text, DWORD count) {
   return i;
 }
 
+namespace {
+int isBlank(WCHAR unit) { return unit == 0x20 || unit == 0x09; }
+}  // namespace
+
+int splitQuotedCommand(WCHAR* command, const WCHAR** file, const WCHAR** parameters) {
+  if (command[0] != '"') return 0;
+  DWORD length = textLength(command);
+  DWORD closing = findChar(command + 1, '"', length - 1);
+  if (closing == TEXT_NOT_FOUND || closing == 0) return 0;
+  command[closing + 1] = 0;
+  DWORD start = closing + 2;
+  while (start < length && isBlank(command[start])) ++start;
+  DWORD end = length;
+  while (end > start && isBlank(command[end - 1])) --end;
+  command[end] = 0;
+  *file = command + 1;
+  *parameters = end > start ? command + start : NULL;
+  return 1;
+}
+
 DWORD findValue(const WCHAR* line, DWORD length, DWORD minimum) {
   DWORD equals = findChar(line, TEXT('='), length);
   if (equals == TEXT_NOT_FOUND) return TEXT_NOT_FOUND;

@@ -20,6 +20,13 @@ DWORD skipWhiteSpace(const WCHAR* text, DWORD count);
 DWORD findValue(const WCHAR* line, DWORD length, DWORD minimum);
 DWORD parseDecimal(const WCHAR* text);
 unsigned char parseFlag(const WCHAR* text);
+/* A command that begins with a quote names its program between the quotes and passes the
+   rest, without the blanks around it, as parameters. splitQuotedCommand cuts such a
+   command, given as a copy it may change, and points *file and *parameters (null when
+   there are none) into it, returning 1. It returns 0 and changes nothing when the command
+   does not begin with a quote, the quote is not closed or nothing stands between the
+   quotes: such a command is used whole. */
+int splitQuotedCommand(WCHAR* command, const WCHAR** file, const WCHAR** parameters);
 /* A new heap block holding a copy of text; the caller frees it with delete[]. Null when
    no memory is left. */
 WCHAR* duplicateText(const WCHAR* text);

@@ -103,9 +103,32 @@ void BindingTable::append(KeyBinding* binding) {
 
 void BindingTable::registerAll() {
   for (DWORD i = 0; i < count_; ++i) {
-    DWORD keyCode = bindings_[i]->keyCode();
-    if (!isHeld(keyCode)) RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode);
+    // A key held across a switch-off or a reload is registered already, by this table.
+    if (isHeld(bindings_[i]->keyCode())) continue;
+    if (registerKey(i) != 0) return;
   }
+}
+
+int BindingTable::registerKey(DWORD index) {
+  const KeyBinding* binding = bindings_[index];
+  DWORD keyCode = binding->keyCode();
+  if (RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode)) return 0;
+  // Not taken by another program: the table holds the key already, for an earlier binding
+  // of the same key.
+  for (DWORD i = 0; i < index; ++i) {
+    if (bindings_[i]->keyCode() == keyCode) return 0;
+  }
+  WCHAR text[16];
+  wsprintfW(text, TEXT("%u"), keyCode);
+  // The box's own message loop may switch the bindings off, ask for a reload or destroy
+  // the table; the operation keeps the bindings in place until it ends.
+  ++operationDepth_;
+  MessageBoxW(NULL, text, TEXT("Kurvix - Taste belegt:"), MB_OK | MB_ICONEXCLAMATION);
+  // Registering stops when the bindings went off, the table is to go, or a reload asked for
+  // meanwhile is about to replace these bindings and register its own.
+  int stop = disabled_ || destroyPending_ || pendingReload_ != NULL;
+  leaveOperation();
+  return stop;
 }
 
 void BindingTable::unregisterAll() {
@@ -165,11 +188,12 @@ void BindingTable::disable() {
 }
 
 void BindingTable::enable() {
+  postStatus(STATUS_ENABLED, 0);
   if (disabled_) {
     disabled_ = 0;
+    // Last: the message box about a taken key may end with the table freed.
     registerAll();
   }
-  postStatus(STATUS_ENABLED, 0);
 }
 
 void BindingTable::postStatus(WPARAM status, LPARAM value) {

@@ -84,6 +84,10 @@ class BindingTable {
      frees the table if it was destroyed meanwhile: nothing may touch it afterwards. */
   void leaveOperation();
   void releaseKeysAndTimers();
+  /* Registers the key of the binding at index; a key that another program holds is
+     reported in a message box. Returns 1 when registering must stop: the bindings were
+     switched off or the table destroyed (and perhaps freed) while the box was open. */
+  int registerKey(DWORD index);
 
   KeyBinding** bindings_;
   DWORD checkInterval_;

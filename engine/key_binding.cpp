@@ -1,5 +1,7 @@
 #include "engine/key_binding.h"
 
+#include "config/text.h"
+
 KeyBinding::KeyBinding()
     : keyCode_(0),
       disableAll_(0),
@@ -51,14 +53,24 @@ void KeyBinding::launch() {
   }
   if (command_ == NULL) return;
 
+  // "\Programme\Word.exe" \Dokumente\Liste.doc: the program between the quotes, the rest
+  // as its parameters. Any other command goes whole, so paths with blanks keep working.
+  // Without memory for the copy, the command goes whole as well.
+  const WCHAR* file = command_;
+  const WCHAR* parameters = NULL;
+  WCHAR* split = command_[0] == '"' ? duplicateText(command_) : NULL;
+  if (split != NULL) splitQuotedCommand(split, &file, &parameters);
+
   SHELLEXECUTEINFO info;
   memset(&info, 0, sizeof(info));
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
   info.lpVerb = TEXT("Open");
-  info.lpFile = command_;
+  info.lpFile = file;
+  info.lpParameters = parameters;
   info.nShow = SW_SHOW;
   info.hInstApp = GetModuleHandleW(NULL);
   ShellExecuteEx(&info);
   process_ = info.hProcess;
+  delete[] split;
 }

@@ -4,16 +4,62 @@
  *
  * The window is centred in a rectangle of the work area's size placed at the screen's
  * top left corner: the work area's own left and top are not added.
+ *
+ * One instance per program file: a second start of the same kurvix.exe (a StartUp
+ * shortcut and a tap in the file explorer) would add a second icon whose keys the first
+ * instance holds already. It finds the first by a named mutex made from the program's
+ * path and ends at once with 0, before it loads or shows anything. A copy in another
+ * folder, with its own Kurvix.ini, has another name and runs beside it.
  */
+#include "config/text.h"
 #include "shell/main_window.h"
 
 namespace {
 const int WINDOW_WIDTH = 276;
 const int CLIENT_HEIGHT_BELOW_CAPTION = 68;
 const WCHAR* const CLASS_NAME = TEXT("Kurvix.Class");
+const WCHAR* const INSTANCE_PREFIX = TEXT("Kurvix:");
+/* The longest object name Windows CE takes, with its zero. */
+const DWORD INSTANCE_NAME_CAPACITY = 260;
+
+/* Windows CE compares file names without regard to case, so the name is upper-cased
+   (ASCII and Latin-1 letters, the umlauts among them); a backslash, which object names may
+   not hold on the desktop, becomes a slash, as paths treat both alike. */
+WCHAR instanceNameUnit(WCHAR unit) {
+  if ((unit >= 'a' && unit <= 'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7)) {
+    return static_cast<WCHAR>(unit - 0x20);
+  }
+  return unit == '\\' ? static_cast<WCHAR>('/') : unit;
+}
+
+/* The mutex that marks this program file as running, or null when another instance of it
+   runs (*anotherRuns is then 1) or when no name can be made: a path that cannot be found
+   or does not fit whole lets the program run unguarded rather than not at all. */
+HANDLE markInstance(HINSTANCE instance, int* anotherRuns) {
+  *anotherRuns = 0;
+  WCHAR name[INSTANCE_NAME_CAPACITY];
+  copyText(INSTANCE_PREFIX, name, INSTANCE_NAME_CAPACITY);
+  DWORD start = textLength(name);
+  DWORD room = INSTANCE_NAME_CAPACITY - start;
+  DWORD length = GetModuleFileNameW(instance, name + start, room);
+  if (length == 0 || length >= room) return NULL;
+  for (DWORD i = start; i < start + length; ++i) name[i] = instanceNameUnit(name[i]);
+  name[start + length] = 0;
+  HANDLE mark = CreateMutexW(NULL, FALSE, name);
+  if (mark != NULL && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mark);
+    *anotherRuns = 1;
+    return NULL;
+  }
+  return mark;
+}
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, WinMainCommandLine, int) {
+  int anotherRuns = 0;
+  HANDLE instanceMark = markInstance(instance, &anotherRuns);
+  if (anotherRuns) return 0;
+
   WNDCLASS windowClass;
   memset(&windowClass, 0, sizeof(windowClass));
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -34,13 +80,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, WinMainCommandLine, int) {
                                 WINDOW_WIDTH, height, NULL, NULL, instance, NULL);
   // No window: the configuration could not be loaded (the reader has said why) or the
   // system refused the window. Either way there is nothing to run.
-  if (window == NULL) return 1;
-  UpdateWindow(window);
-
-  MSG message;
-  while (GetMessageW(&message, NULL, 0, 0)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+  int exitCode = 1;
+  if (window != NULL) {
+    UpdateWindow(window);
+    MSG message;
+    while (GetMessageW(&message, NULL, 0, 0)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    exitCode = static_cast<int>(message.wParam);
   }
-  return static_cast<int>(message.wParam);
+  if (instanceMark != NULL) CloseHandle(instanceMark);
+  return exitCode;
 }

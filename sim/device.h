@@ -67,7 +67,7 @@ const std::vector<FileOpen>& fileOpens();
 // Default: u"\\Windows\\Kurvix.exe".
 void setModulePath(const std::u16string& path);
 HINSTANCE instance();  // the program's module handle, also GetModuleHandleW(NULL)
-// Handles of files and processes that are open now.
+// Handles of files, processes and mutexes that are open now.
 size_t openHandleCount();
 // CloseHandle calls on a handle that was not open (closed already, never opened, null).
 size_t badCloseCount();
@@ -76,6 +76,17 @@ size_t badCloseCount();
 // (uint32_t)(start + now()) where start is set by setTickCount and wraps at 2^32.
 uint64_t now();
 void setTickCount(uint32_t tick);  // GetTickCount() returns tick at this moment
+
+// ---- Kernel: named mutexes ---------------------------------------------------------------
+// CreateMutexW makes a new handle every time; a name that exists already (an open handle
+// of the program's own, or one another program holds) makes GetLastError() answer
+// ERROR_ALREADY_EXISTS, otherwise 0 (no other call sets the last error). A name lives while
+// any handle to it is open; closing the program's handles and releaseMutex end it, as the
+// end of a process does. Ownership and waiting are not simulated. Names compare exactly.
+std::vector<std::u16string> mutexNames();  // names that exist now, sorted, each once
+// Another program (a second Kurvix, say) holds a mutex of this name until releaseMutex.
+void holdMutex(const std::u16string& name);
+void releaseMutex(const std::u16string& name);
 
 // ---- Kernel and shell: programs started with ShellExecuteEx ---------------------------------
 enum class StartOutcome {
@@ -98,6 +109,7 @@ struct Program {
   DWORD exitCode;  // STILL_ACTIVE while running
   bool terminated;
   DWORD terminateCode;
+  std::u16string parameters;  // "" when the pointer was null (see parametersNull)
 };
 const std::vector<Program>& programs();  // every ShellExecuteEx call, in order
 void endProgram(size_t index, DWORD exitCode);
@@ -138,6 +150,11 @@ struct HotKey {
 // key, so that tests see what the program left behind.
 std::vector<HotKey> hotKeys();
 bool isRegistered(UINT virtualKey);
+// Another program (the shell, say) holds the key as its hot key until releaseHotKey:
+// RegisterHotKey of it fails, and its key-downs reach that program (keysToOthers). Not
+// listed in hotKeys(); false when the key is registered already.
+bool holdHotKey(UINT virtualKey);
+void releaseHotKey(UINT virtualKey);
 // The user's keyboard. A key that goes down while it is registered (modifiers 0) posts
 // WM_HOTKEY(id, vk << 16 | modifiers) to the owner; any other key event reaches the
 // focus: the foreground window as WM_KEYDOWN / WM_KEYUP when it is one of the device's

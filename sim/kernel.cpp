@@ -114,7 +114,7 @@ BOOL CloseHandle(HANDLE object) {
   logCall("CloseHandle", {logName(object)});
   Device& d = device();
   int number = handleNumber(object);
-  if (d.openFiles.erase(number) + d.openProcesses.erase(number) == 0) {
+  if (d.openFiles.erase(number) + d.openProcesses.erase(number) + d.openMutexes.erase(number) == 0) {
     ++d.badCloses;
     return FALSE;
   }
@@ -176,6 +176,28 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
   return TRUE;
 }
 
+// ---- Named mutexes ---------------------------------------------------------------------------
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name) {
+  logCall("CreateMutexW", {security == nullptr ? "0" : "?", logName(initialOwner)});
+  Device& d = device();
+  std::u16string key = wide(name);
+  bool exists = false;
+  if (!key.empty()) {
+    exists = d.othersMutexes.count(key) != 0;
+    for (const auto& open : d.openMutexes) exists = exists || open.second == key;
+  }
+  int number = newHandle();
+  d.openMutexes[number] = key;
+  d.lastError = exists ? ERROR_ALREADY_EXISTS : 0;
+  return handleValue(number);
+}
+
+DWORD GetLastError() {
+  logCall("GetLastError", {});
+  return device().lastError;
+}
+
 namespace sim::detail {
 
 std::optional<StartOutcome> startOutcome(const std::u16string& file) {
@@ -209,8 +231,23 @@ void failReadsFrom(const std::u16string& path, uint32_t offset) {
 const std::vector<FileOpen>& fileOpens() { return device().fileOpens; }
 
 void setModulePath(const std::u16string& path) { device().modulePath = path; }
+
+std::vector<std::u16string> mutexNames() {
+  std::set<std::u16string> names(device().othersMutexes.begin(), device().othersMutexes.end());
+  for (const auto& open : device().openMutexes) {
+    if (!open.second.empty()) names.insert(open.second);
+  }
+  return std::vector<std::u16string>(names.begin(), names.end());
+}
+void holdMutex(const std::u16string& name) { device().othersMutexes.insert(name); }
+void releaseMutex(const std::u16string& name) {
+  auto found = device().othersMutexes.find(name);
+  if (found != device().othersMutexes.end()) device().othersMutexes.erase(found);
+}
 HINSTANCE instance() { return static_cast<HINSTANCE>(handleValue(kModuleHandle)); }
-size_t openHandleCount() { return device().openFiles.size() + device().openProcesses.size(); }
+size_t openHandleCount() {
+  return device().openFiles.size() + device().openProcesses.size() + device().openMutexes.size();
+}
 size_t badCloseCount() { return device().badCloses; }
 
 uint64_t now() { return device().now; }

@@ -112,6 +112,9 @@ struct Device {
   std::map<std::u16string, StartOutcome> startOutcomes;
   std::vector<Program> programs;
   std::set<size_t> failingExitCodeQueries;
+  std::map<int, std::u16string> openMutexes;      // handle number -> name ("" unnamed)
+  std::multiset<std::u16string> othersMutexes;    // names other programs hold
+  DWORD lastError = 0;
 
   // message boxes
   std::vector<MessageBoxRecord> boxes;
@@ -121,6 +124,7 @@ struct Device {
 
   // keyboard
   std::vector<HotKey> hotKeys;
+  std::set<UINT> othersHotKeys;  // keys other programs hold as their hot keys
   std::array<bool, 256> keysDown{};
   std::vector<KeyEvent> injectedKeys, keysToOthers;
   bool keyRepeat = true;

@@ -104,6 +104,7 @@ typedef POINT* LPPOINT;
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 #define STILL_ACTIVE 259
+#define ERROR_ALREADY_EXISTS 183
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -123,6 +124,8 @@ HMODULE GetModuleHandleW(LPCWSTR moduleName);
 DWORD GetTickCount();
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
+DWORD GetLastError();
 
 /* ---- window manager ---- */
 

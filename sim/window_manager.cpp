@@ -99,6 +99,10 @@ HDC beginPaint(HWND handle, PAINTSTRUCT* paint) {
 void keyEvent(UINT virtualKey, bool down, DWORD flags, bool injected, bool repeat = false) {
   Device& d = device();
   if (virtualKey < d.keysDown.size()) d.keysDown[virtualKey] = down;
+  if (down && d.othersHotKeys.count(virtualKey) != 0) {
+    d.keysToOthers.push_back({virtualKey, down, flags, injected});
+    return;
+  }
   if (down) {
     for (const HotKey& hotKey : d.hotKeys) {
       if (hotKey.modifiers == 0 && hotKey.virtualKey == virtualKey) {
@@ -333,6 +337,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
           {logName(window), logName(id), logName(modifiers), logName(virtualKey)});
   Device& d = device();
   if (window != nullptr && liveWindow(window) == nullptr) return FALSE;
+  if (modifiers == 0 && d.othersHotKeys.count(virtualKey) != 0) return FALSE;
   for (const HotKey& hotKey : d.hotKeys)
     if (hotKey.modifiers == modifiers && hotKey.virtualKey == virtualKey) return FALSE;
   d.hotKeys.push_back({window, id, modifiers, virtualKey});
@@ -645,6 +650,11 @@ void keyUp(UINT virtualKey) {
   if (device().repeatingKey == virtualKey) stopRepeat();
   keyEvent(virtualKey, false, 0, false);
 }
+bool holdHotKey(UINT virtualKey) {
+  if (isRegistered(virtualKey)) return false;
+  return device().othersHotKeys.insert(virtualKey).second;
+}
+void releaseHotKey(UINT virtualKey) { device().othersHotKeys.erase(virtualKey); }
 void pressAt(UINT virtualKey, uint64_t down, uint64_t up) {
   at(down, [virtualKey] { keyDown(virtualKey); });
   at(up, [virtualKey] { keyUp(virtualKey); });

@@ -1,5 +1,6 @@
 // kurvix-check through its real entry point: the program, its output and its exit status.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -7,6 +8,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
+#include <vector>
+
+#include "tools/check_api.h"
 
 namespace {
 
@@ -15,8 +20,9 @@ struct CheckRun {
   int status;
 };
 
-CheckRun runCheck(const std::string& arguments) {
-  std::string command = std::string(KURVIX_CHECK) + " " + arguments + " 2>/dev/null";
+// Runs kurvix-check with the arguments (shell words); stderr joins stdout with withErrors.
+CheckRun runCheck(const std::string& arguments, bool withErrors = false) {
+  std::string command = std::string(KURVIX_CHECK) + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
   FILE* pipe = popen(command.c_str(), "r");
   CheckRun run{"", -1};
   if (pipe == nullptr) return run;
@@ -28,6 +34,13 @@ CheckRun runCheck(const std::string& arguments) {
   return run;
 }
 
+std::string contents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 class KurvixCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,7 +49,10 @@ class KurvixCheckTest : public ::testing::Test {
                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(directory);
   }
-  void TearDown() override { std::filesystem::remove_all(directory); }
+  void TearDown() override {
+    std::filesystem::permissions(directory, std::filesystem::perms::owner_all);
+    std::filesystem::remove_all(directory);
+  }
   // Writes bytes to a file in the test's directory and returns its path.
   std::string write(const std::string& name, const std::string& bytes) {
     std::filesystem::path path = directory / name;
@@ -52,101 +68,344 @@ class KurvixCheckTest : public ::testing::Test {
     }
     return bytes;
   }
+  std::string example() const { return std::string(SOURCE_DIR) + "/examples/Kurvix.ini"; }
   std::filesystem::path directory;
 };
 
-TEST_F(KurvixCheckTest, BundledExampleLoadsCleanly) {
-  CheckRun run = runCheck("--json " + std::string(SOURCE_DIR) + "/examples/Kurvix.ini");
+// A five-key file as an administrator writes it, with nothing wrong in it.
+const char* const kCleanFile =
+    "; Lager, Handscanner\r\n"
+    "SETTINGS\r\nCheckIntervall=50\r\nElapseTime=800\r\n\r\n"
+    "KURVIX Scanner\r\nKeyCode=193\r\nCommand=\"\\Programme\\Scan\\scan.exe\" /auto\r\n\r\n"
+    "KURVIX Kalender\r\n; the calendar\r\nKeyCode=194\r\nCommand=\\Windows\\Kalender.exe\r\n\r\n"
+    "KURVIX\r\nKeyCode=195\r\nCommand=\\My Documents\\Liste.psw\r\n\r\n"
+    "KURVIX aus\r\nKeyCode=196\r\nDisable=1\r\n\r\n"
+    "KURVIX\r\nKeyCode=197\r\nNewIni=\\Speicher\\Zweite.ini\r\n";
+
+TEST_F(KurvixCheckTest, CorrectFilesGetNoHintsEvenWhenStrict) {
+  std::string clean = write("Kurvix.ini", unicode(kCleanFile));
+  write("Zweite.ini", unicode("SETTINGS\r\nCheckIntervall=50\r\nElapseTime=800\r\n\r\nKURVIX\r\nKeyCode=198\r\n"
+                              "Command=\\Windows\\x.exe\r\n"));
+  for (const std::string& file : {example(), std::string(SOURCE_DIR) + "/examples/desktop/Kurvix.ini", clean}) {
+    CheckRun run = runCheck("--strict " + file);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(has(run.out, file + ": loaded, 0 messages, 0 hints\n")) << run.out;
+  }
+  CheckRun run = runCheck("--strict -q " + clean);
+  EXPECT_EQ(run.out, "") << "the NewIni file beside it is checked and clean too";
+
+  // Lines written in other ways that the device reads as meant.
+  for (const char* text : {"KURVIX\r\nKeyCode = 193\r\nCommand=\\Program Files\\Scan 2\\x.exe\r\n",
+                           "KURVIX\nKeyCode=193  \nCommand=\\Programme\\C#\\x.exe\nDisable=yes\n",
+                           "KURVIX\rKeyCode=193\rDisable=0\r\rSETTINGS\rElapseTime\t=\t800\r",
+                           "// Kommentar\r\n(Klammer\r\nKURVIX Scanner (links)\r\n'x\r\nKeyCode=193\r\n"
+                           "NewIni=/Speicher/Zweite.ini\r\n"}) {
+    run = runCheck("--strict -q " + write("fine.ini", unicode(text)));
+    EXPECT_EQ(run.status, 0) << text << "\n" << run.out;
+    EXPECT_EQ(run.out, "") << text;
+  }
+}
+
+// The entry points the web page calls give exactly what the command line prints.
+TEST_F(KurvixCheckTest, CheckApiAnswersAsTheCommandLine) {
+  std::filesystem::copy_file(example(), directory / "Kurvix.ini");
+  write("Zweite.ini", unicode("KURVIX\r\nKeyCode=200\r\nbad\r\n"));
+  for (const std::string& text : {contents(example()), unicode("KURVIX\r\nKeycode=0xC1\r\nDisable=Ja\r\n"),
+                                  std::string("KURVIX\r\n"), std::string()}) {
+    std::string file = write("api.ini", text);
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    EXPECT_EQ(checkJson(file, bytes), runCheck("--json " + file).out);
+    EXPECT_EQ(pressJson(file, bytes, {{193, 1200}, {194, 300}}), runCheck("--json " + file + " --press 193:1200 --press 194:300").out);
+  }
+  std::string file = (directory / "Kurvix.ini").string();
+  std::string text = contents(file);
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  EXPECT_EQ(checkJson(file, bytes), runCheck("--json " + file).out);
+  EXPECT_EQ(pressJson(file, bytes, {{195, 1200}}), runCheck("--json " + file + " --press 195:1200").out);
+  // Without a file system beside it, NewIni files are simply not found.
+  EXPECT_TRUE(has(checkJson("\\nowhere\\Kurvix.ini", bytes), "\"newIniFiles\": []}"));
+}
+
+TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
+  CheckRun run = runCheck("--json " + example());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "{\"result\": 0, \"messages\": [], \"checkInterval\": 50, \"elapseTime\": 800, "
             "\"bindings\": [{\"keyCode\": 193, \"command\": \"\\\\Windows\\\\Kalender.exe\", "
             "\"newIniPath\": null, \"disableAll\": 0}, {\"keyCode\": 194, \"command\": null, "
             "\"newIniPath\": null, \"disableAll\": 1}, {\"keyCode\": 195, \"command\": null, "
-            "\"newIniPath\": \"\\\\Speicher\\\\Zweite.ini\", \"disableAll\": 0}], \"hints\": []}\n");
-}
+            "\"newIniPath\": \"\\\\Speicher\\\\Zweite.ini\", \"disableAll\": 0}], \"hints\": [], \"file\": \"" +
+                example() + "\", \"newIniFiles\": []}\n");
 
-TEST_F(KurvixCheckTest, BadLinesAreListedAndTheExitStatusIsOne) {
-  std::string file = write("a.ini", unicode("KURVIX\r\nKeyCode=65\r\nCommand=\r\n\r\nfoo \"x\"\\\r\n"));
-  CheckRun run = runCheck("--json " + file);
+  std::string file = write("a.ini", unicode("KURVIX\r\nKeycode=65\r\nCommand=\r\n\r\nfoo \"x\"\\\r\n"));
+  run = runCheck("--json " + file);
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("\"messages\": [{\"caption\": \"Kurvix - Ignoriere Fehler:\", \"text\": "
-                         "\"Command=\", \"type\": 48, \"line\": 3}, {\"caption\": \"Kurvix - Ignoriere "
-                         "unbekannten Typ:\", \"text\": \"foo \\\"x\\\"\\\\\", \"type\": 48, \"line\": 5}]"),
-            std::string::npos)
+  EXPECT_TRUE(has(run.out, "\"messages\": [{\"caption\": \"Kurvix - Ignoriere unbekannten Wert:\", \"text\": "
+                           "\"Keycode=65\", \"type\": 48, \"line\": 2, \"explanation\": "))
       << run.out;
-
-  run = runCheck(file);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("Kurvix - Ignoriere Fehler:"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("1. KeyCode 65, no action"), std::string::npos) << run.out;
-}
-
-TEST_F(KurvixCheckTest, UnloadableFilesExitWithTwo) {
-  CheckRun missing = runCheck("--json " + (directory / "fehlt.ini").string());
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.out.find("\"result\": 1, \"messages\": [{\"caption\": \"Datei nicht gefunden:\""),
-            std::string::npos)
-      << missing.out;
-  CheckRun utf8 = runCheck("--json " + write("utf8.ini", "KURVIX\r\nKeyCode=65\r\n"));
-  EXPECT_EQ(utf8.status, 2);
-  EXPECT_NE(utf8.out.find("\"caption\": \"Fehler\", \"text\": \"Die Datei ist leer oder nicht im "
-                          "Unicode Format:\\n"),
-            std::string::npos)
-      << utf8.out;
+  EXPECT_TRUE(has(run.out, "{\"caption\": \"Kurvix - Ignoriere unbekannten Typ:\", \"text\": \"foo \\\"x\\\"\\\\\", "
+                           "\"type\": 48, \"line\": 5, \"explanation\": "))
+      << run.out;
+  EXPECT_TRUE(has(run.out, "\"hints\": [{\"text\": \"binding 1 has no KeyCode: no key ever reaches it\", "
+                           "\"line\": 1, \"id\": \"no-keycode\"}, {\"text\": \"\\\"Keycode\\\" differs from"))
+      << run.out;
 }
 
 TEST_F(KurvixCheckTest, TextsKeepTrailingBlanksAndShowLoneSurrogatesEscaped) {
   std::string bytes = unicode("KURVIX\r\nCommand=a  \r\nNewIni=") + std::string("\x00\xD8", 2) + unicode("b").substr(2);
   CheckRun run = runCheck("--json " + write("b.ini", bytes));
   EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find("\"command\": \"a  \", \"newIniPath\": \"\\ud800b\""), std::string::npos)
-      << run.out;
-  EXPECT_NE(runCheck(write("c.ini", bytes)).out.find("Command \"a  \""), std::string::npos);
+  EXPECT_TRUE(has(run.out, "\"command\": \"a  \", \"newIniPath\": \"\\ud800b\"")) << run.out;
+  EXPECT_TRUE(has(runCheck(write("c.ini", bytes)).out, "Command \"a  \""));
 }
 
-TEST_F(KurvixCheckTest, MessagesNameTheLineAsTheDeviceCountsIt) {
-  // Line 2 is 259 units and so followed by an extra empty line: the bad line is line 7.
-  std::string file = write("lines.ini", unicode("KURVIX\r\nCommand=" + std::string(251, 'c') +
-                                               "\r\n; 4\r\nKURVIX\r\nKeyCode=1\r\nbad\r\n"));
-  CheckRun run = runCheck("--json " + file);
-  EXPECT_NE(run.out.find("\"text\": \"bad\", \"type\": 48, \"line\": 7}"), std::string::npos) << run.out;
-  EXPECT_NE(runCheck(file).out.find("message 1 (line 7)"), std::string::npos);
-  // Messages about the whole file have no line.
-  run = runCheck("--json " + (directory / "fehlt.ini").string());
-  EXPECT_EQ(run.out.find("\"line\""), std::string::npos) << run.out;
-}
+TEST_F(KurvixCheckTest, ReportSpeaksTheCompilersLanguage) {
+  std::string file = write("mine.ini", unicode("KURVIX\r\nKeyCode=65\r\nCommand=\\Windows\\a.exe\r\nkeycode=5\r\n"));
+  CheckRun run = runCheck(file);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            file + ":4: warning: Kurvix - Ignoriere unbekannten Wert: \"keycode=5\" (ignoring an unknown key: a line "
+            "in a KURVIX block that begins with none of KeyCode, Command, NewIni, Disable)\n" +
+            file + ":4: note: \"keycode\" differs from \"KeyCode\" only in case; upper and lower case matter "
+            "[near-miss]\n" +
+            file + ": loaded, 1 message, 1 hint\n"
+            "CheckIntervall 100 ms, ElapseTime 1000 ms\n"
+            "1 binding\n"
+            "  1. KeyCode 65, Command \"\\Windows\\a.exe\"\n");
+  EXPECT_EQ(runCheck("-q " + file).out, run.out.substr(0, run.out.find(file + ": loaded")));
 
-TEST_F(KurvixCheckTest, HintsPointAtMistakesTheDeviceDoesNotExplain) {
-  std::string utf8 = write("utf8.ini", "KURVIX\nKeyCode=65\n");
-  CheckRun run = runCheck(utf8);
+  // A file the device does not load: an error about the whole file, with the device's path.
+  run = runCheck((directory / "fehlt.ini").string());
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.out.find("hint: the file is UTF-8"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("--to-unicode"), std::string::npos);
-  EXPECT_NE(runCheck(write("be.ini", "\xFE\xFF")).out.find("UTF-16 big-endian"), std::string::npos);
+  EXPECT_TRUE(has(run.out, (directory / "fehlt.ini").string() + ": error: Datei nicht gefunden: \"" +
+                               (directory / "fehlt.ini").string() + "\" (file not found"))
+      << run.out;
+  run = runCheck(write("utf8.ini", "KURVIX\r\n"));
+  EXPECT_TRUE(has(run.out, ": error: Fehler \"Die Datei ist leer oder nicht im Unicode Format:\\n")) << run.out;
+  EXPECT_TRUE(has(run.out, "utf8.ini: note: the file is UTF-8 or plain text; the device reads only UTF-16 "
+                           "little-endian that begins with the byte-order mark FF FE; convert it with: kurvix-check "
+                           "--to-unicode FILE NEW-FILE [encoding]"))
+      << run.out;
+}
 
-  std::string mistakes = write("m.ini", unicode("KURVIX\r\nkeyCode=65\r\n\r\nKURVIX\r\nKeyCode=66\r\n\r\n"
-                                                "KURVIX\r\nKeyCode=66\r\nNewIni=m.ini\r\n"));
-  run = runCheck(mistakes);
-  EXPECT_EQ(run.status, 1);  // the device's own message about keyCode=65
-  for (const char* hint : {"hint (line 2): \"keyCode\" differs from \"KeyCode\" only in case",
-                           "hint: binding 1 has no KeyCode", "binding 3 (KeyCode 66) has the key of binding 2",
-                           "binding 3 (KeyCode 66): NewIni names this file itself"}) {
-    EXPECT_NE(run.out.find(hint), std::string::npos) << hint << "\n" << run.out;
+TEST_F(KurvixCheckTest, LinesAreTheEditorsLines) {
+  // Line 2 is 259 units and so read as two lines by the device; the bad line is still line 6.
+  std::string file = write("lines.ini", unicode("KURVIX\r\nCommand=" + std::string(251, 'c') +
+                                               "\r\n; 3\r\nKURVIX\r\nKeyCode=1\r\nbad\r\n"));
+  CheckRun run = runCheck("--json " + file);
+  EXPECT_TRUE(has(run.out, "\"text\": \"bad\", \"type\": 48, \"line\": 6,")) << run.out;
+  run = runCheck(file);
+  EXPECT_TRUE(has(run.out, "lines.ini:2: note: the device reads this line as two")) << run.out;
+  // LF, CR and CR LF each end a line.
+  file = write("ends.ini", unicode("KURVIX\nKeyCode=1\rCommand=\\a.exe\r\nbad\n"));
+  EXPECT_TRUE(has(runCheck(file).out, "ends.ini:4: warning: ")) << runCheck(file).out;
+}
+
+// Each hint: a file with the mistake, the line the hint must name, its id.
+TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
+  const std::tuple<std::string, int, std::string> kCases[] = {
+      {"KURVIX\r\nKeyCode=193\r\nSETTINGS\r\nCheckIntervall=50\r\n", 3, "header-inside-block"},
+      {"KURVIX\r\nKeyCode=193\r\n  \r\nKURVIX\r\nKeyCode=194\r\n", 3, "blank-line"},
+      {"  \r\nKURVIX\r\nKeyCode=194\r\n", 1, "blank-line"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\r\nCommand=\\b.exe\r\n", 4, "key-twice"},
+      {"KURVIX\r\nKeyCode=193\r\nDisable=Ja\r\n", 3, "disable-off-value"},
+      {"KURVIX\r\nKeyCode=193\r\nDisable=true\r\n", 3, "disable-off-value"},
+      {"KURVIX\r\nKeyCode=193\r\nDisable=Y\r\n", 3, "disable-off-value"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand=\\Windows\\a.exe ; Kalender\r\n", 3, "comment-after-value"},
+      {"KURVIX\r\nKeyCode=193 # Scanner\r\n", 2, "comment-after-value"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand=\\Windows\\a.exe  \r\n", 3, "trailing-blanks"},
+      {"KURVIX\r\nKeyCode=0xC5\r\n", 2, "keycode-not-decimal"},
+      {"KURVIX\r\nKeyCode=C5\r\n", 2, "keycode-not-decimal"},
+      {"KURVIX\r\nKeyCode=65abc\r\n", 2, "number-stops"},
+      {"KURVIX\r\nKeyCode=300\r\n", 2, "keycode-range"},
+      {"KURVIX\r\nKeyCode=-1\r\n", 2, "keycode-range"},
+      {"[SETTINGS]\r\nCheckIntervall=50\r\n", 1, "bracket-header"},
+      {"SETTINGS\r\nCheckInterval=50\r\n", 2, "near-miss"},
+      {"SETTINGS\r\nElapsetime=800\r\n", 2, "near-miss"},
+      {"KURVIX\r\nKeycode=193\r\n", 2, "near-miss"},
+      {"KURVIX\r\nKeyCode=193\r\nElapseTime=800\r\n", 3, "wrong-block"},
+      {"KURVIX\r\nKeyCode=193\r\n\r\nCommand=\\a.exe\r\n", 4, "key-outside-block"},
+      {"SETTINGS\r\nElapseTime=1,5\r\n", 2, "number-stops"},
+      {"SETTINGS\r\nCheckIntervall=0\r\n", 2, "check-interval"},
+      {"SETTINGS\r\nCheckIntervall=-50\r\n", 2, "check-interval"},
+      {"SETTINGS\r\nCheckIntervall=200\r\nElapseTime=100\r\n", 3, "elapse-below-interval"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand= \r\n", 3, "empty-command"},
+      {"KURVIX\r\nKeyCode=193\r\nNewIni=\r\n", 3, "empty-newini"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand=C:\\Windows\\a.exe\r\n", 3, "drive-letter"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand=\\Windows\\pword.exe \\My Documents\\x.psw\r\n", 3, "command-arguments"},
+      {"KURVIX\r\nKeyCode=193\r\nNewIni=Zweite.ini\r\n", 3, "relative-newini"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand=\\" + std::string(300, 'a') + "\r\n", 3, "long-line"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand \\a.exe\r\n", 3, "no-equals"},
+      {"KURVIX\r\nCommand=\\a.exe\r\n", 1, "no-keycode"},
+      {"KURVIX\r\nKeyCode=5\r\n\r\nKURVIX Zwei\r\nKeyCode=5\r\n", 4, "same-key"},
+  };
+  for (const auto& [text, line, id] : kCases) {
+    std::string file = write("hint.ini", unicode(text));
+    CheckRun run = runCheck("--strict " + file);
+    std::string prefix = file + ":" + std::to_string(line) + ": note: ";
+    size_t at = run.out.find(prefix);
+    ASSERT_NE(at, std::string::npos) << id << "\n" << run.out;
+    EXPECT_EQ(run.out.substr(at, run.out.find('\n', at) - at).substr(run.out.find('\n', at) - at - id.size() - 2),
+              "[" + id + "]")
+        << id << "\n" << run.out;
+    EXPECT_EQ(run.status, 1) << id;
   }
-  // Hints alone change the exit status only with --strict.
-  std::string duplicates = write("d.ini", unicode("KURVIX\r\nKeyCode=5\r\n\r\nKURVIX\r\nKeyCode=5"));
-  EXPECT_EQ(runCheck(duplicates).status, 0);
-  EXPECT_EQ(runCheck("--strict " + duplicates).status, 1);
+  // What a header inside a block does to the binding before it is named.
+  CheckRun run = runCheck(write("h.ini", unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\r\nKURVIX\r\n"
+                                                 "KeyCode=194\r\nCommand=\\b.exe\r\n")));
+  EXPECT_TRUE(has(run.out, ":4: note: KURVIX stands inside the KURVIX block of line 1 because the empty line before "
+                           "it is missing: the device does not begin a new block here, and the lines after it "
+                           "overwrite KeyCode (line 2), Command (line 3) of that binding [header-inside-block]"))
+      << run.out;
+  run = runCheck(write("k.ini", unicode("KURVIX\r\nKeyCode=0xC5\r\n")));
+  EXPECT_TRUE(has(run.out, "write 197")) << run.out;
+  EXPECT_FALSE(has(run.out, "no-keycode")) << "the binding has a KeyCode line, only a wrong one";
+  EXPECT_TRUE(has(runCheck(write("n.ini", unicode("SETTINGS\r\nElapseTime=1,5\r\n"))).out,
+                  "ElapseTime=1,5 is read as 1: the number stops at \",\""));
+  EXPECT_TRUE(has(runCheck(write("c.ini", unicode("KURVIX\r\nKeyCode=1\r\nCommand=\\Windows\\pword.exe "
+                                                  "\\My Documents\\x.psw\r\n"))).out,
+                  "write Command=\"\\Windows\\pword.exe\" \\My Documents\\x.psw [command-arguments]"));
+
+  // Whole-file hints and hints about the files a NewIni names.
+  run = runCheck("--strict " + write("none.ini", unicode("; nothing yet\r\n")));
+  EXPECT_TRUE(has(run.out, "none.ini: note: the file holds no binding")) << run.out;
+  EXPECT_TRUE(has(run.out, "[no-binding]"));
+  write("self.ini", unicode("SETTINGS\r\nElapseTime=500\r\n\r\nKURVIX\r\nKeyCode=5\r\nNewIni=\\x\\self.ini\r\n\r\n"
+                            "KURVIX\r\nKeyCode=6\r\nNewIni=\\x\\plain.ini\r\n"));
+  write("plain.ini", unicode("KURVIX\r\nKeyCode=7\r\n"));
+  run = runCheck((directory / "self.ini").string());
+  EXPECT_TRUE(has(run.out, "self.ini:6: note: binding 1: NewIni names this file itself")) << run.out;
+  EXPECT_TRUE(has(run.out, "self.ini:10: note: " + (directory / "plain.ini").string() + " has no SETTINGS block"))
+      << run.out;
+  EXPECT_TRUE(has(run.out, "[newini-without-settings]"));
+  EXPECT_EQ(run.status, 0) << "hints alone count only with --strict";
+}
+
+TEST_F(KurvixCheckTest, NewIniFilesAreCheckedUnderTheirOwnNames) {
+  std::filesystem::copy_file(example(), directory / "Kurvix.ini");
+  std::string second = write("Zweite.ini", unicode("KURVIX\r\nKeyCode=200\r\nbad\r\n"));
+  CheckRun run = runCheck((directory / "Kurvix.ini").string());
+  EXPECT_EQ(run.status, 1) << "the device would show the second file's message on the long press";
+  EXPECT_TRUE(has(run.out, second + ":3: warning: Kurvix - Ignoriere unbekannten Wert: \"bad\"")) << run.out;
+  EXPECT_TRUE(has(run.out, second + ": loaded, 1 message, 0 hints\n")) << run.out;
+  run = runCheck("--json " + (directory / "Kurvix.ini").string());
+  EXPECT_TRUE(has(run.out, "\"newIniFiles\": [{\"result\": 0, \"messages\": [{\"caption\": \"Kurvix - Ignoriere "
+                           "unbekannten Wert:\", \"text\": \"bad\""))
+      << run.out;
+  EXPECT_TRUE(has(run.out, "\"file\": \"" + second + "\"}]}\n")) << run.out;
+}
+
+TEST_F(KurvixCheckTest, ToUnicodeConvertsEveryCharacterOrNothing) {
+  std::string out = (directory / "Kurvix.ini").string();
+  // UTF-8 with its byte-order mark and mixed line ends.
+  std::string in = write("desktop.txt", "\xEF\xBB\xBFKURVIX Stra\xC3\x9F" "e\nKeyCode=65\r\nCommand=\\a.exe\r");
+  CheckRun run = runCheck("--to-unicode " + in + " " + out);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(contents(out), unicode("KURVIX Stra") + std::string("\xDF\x00", 2) +
+                               unicode("e\r\nKeyCode=65\r\nCommand=\\a.exe\r\n").substr(2));
+  EXPECT_TRUE(has(run.out, "1. KeyCode 65, Command \"\\a.exe\"")) << run.out;
+
+  // Windows-1252 is refused with its place and byte, and OUT keeps what it held; named, it converts.
+  std::string ansi = write("ansi.txt", "KURVIX\r\nKeyCode=65\r\nCommand=\\B\xFCro\\a.exe\r\n");
+  run = runCheck("--to-unicode " + ansi + " " + out, true);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.out, ansi + ":3:11: error: byte 0xFC (offset 30) is not UTF-8")) << run.out;
+  EXPECT_TRUE(has(run.out, "--from=NAME")) << run.out;
+  EXPECT_TRUE(has(runCheck(ansi).out, "--to-unicode --from=CP1252 FILE NEW-FILE")) << "the check's hint says so first";
+  EXPECT_EQ(contents(out).substr(0, 14), unicode("KURVIX"));
+  run = runCheck("--to-unicode --from=CP1252 " + ansi + " " + out);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(has(contents(out), unicode("Command=\\B").substr(2) + std::string("\xFC\x00", 2) + unicode("ro").substr(2)));
+  EXPECT_EQ(runCheck("--to-unicode --from CP850 " + write("dos.txt", "KURVIX\r\nCommand=\\B\x81ro\r\n") + " " + out).status, 0);
+  EXPECT_TRUE(has(contents(out), std::string("\xFC\x00", 2)));
+  EXPECT_EQ(runCheck("--to-unicode --from=NO-SUCH-CODE " + ansi + " " + out).status, 64);
+
+  // UTF-16LE without byte-order mark, as desktop editors save "Unicode".
+  std::string bare = write("bare.txt", unicode("KURVIX\r\nKeyCode=66\r\n").substr(2));
+  EXPECT_TRUE(has(runCheck(bare).out, "--to-unicode"));
+  EXPECT_EQ(runCheck("--to-unicode " + bare + " " + out).status, 0);
+  EXPECT_EQ(contents(out), unicode("KURVIX\r\nKeyCode=66\r\n"));
+  // UTF-16 big-endian without byte-order mark is not UTF-8 with zero bytes: refused, and named it converts.
+  std::string big = write("big.txt", std::string("\0K\0U\0R\0V\0I\0X\0\r\0\n", 16));
+  run = runCheck("--to-unicode " + big + " " + out, true);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.out, big + ":1:1: error: a zero byte is no text")) << run.out;
+  EXPECT_TRUE(has(runCheck(big).out, "--from=UTF-16BE")) << runCheck(big).out;
+  EXPECT_EQ(runCheck("--to-unicode --from=UTF-16BE " + big + " " + out).status, 0);
+  EXPECT_EQ(contents(out), unicode("KURVIX\r\n"));
+  // Half a surrogate pair is not a character.
+  std::string lone = write("lone.txt", unicode("KURVIX\r\nCommand=") + std::string("\x00\xD8", 2) + unicode("\r\n").substr(2));
+  run = runCheck("--to-unicode " + lone + " " + out, true);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.out, lone + ":2:9: error: bytes 0x00 0xD8 (offset 34)")) << run.out;
+  EXPECT_EQ(contents(out), unicode("KURVIX\r\n"));
+}
+
+TEST_F(KurvixCheckTest, FailedReadsAndWritesExitWithTwoAndTouchNothing) {
+  std::string out = write("out.ini", "kept");
+  std::filesystem::create_directory(directory / "folder");
+  CheckRun run = runCheck("--to-unicode " + (directory / "folder").string() + " " + out, true);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.out, "folder: cannot read: Is a directory")) << run.out;
+  EXPECT_EQ(contents(out), "kept");
+  EXPECT_EQ(runCheck("--to-unicode " + (directory / "fehlt.txt").string() + " " + out).status, 2);
+  EXPECT_EQ(contents(out), "kept");
+  run = runCheck((directory / "folder").string(), true);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_FALSE(has(run.out, "Unicode Format")) << "an unreadable file is not an empty one";
+  // OUT in a folder that cannot be written: nothing is left behind.
+  std::string in = write("in.txt", "KURVIX\r\n");
+  std::filesystem::permissions(directory / "folder", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  if (::geteuid() != 0) {
+    run = runCheck("--to-unicode " + in + " " + (directory / "folder" / "Kurvix.ini").string(), true);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(has(run.out, "cannot write")) << run.out;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(directory / "folder"));
+  EXPECT_EQ(runCheck("--to-unicode " + in + " " + in).status, 64);  // never overwrites its input
+  EXPECT_EQ(contents(in), "KURVIX\r\n");
+}
+
+TEST_F(KurvixCheckTest, CommandLineFollowsTheConventions) {
+  CheckRun help = runCheck("--help", true);
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--json", "--strict", "-q, --quiet", "--press KEY:MS", "--to-unicode IN OUT", "--from NAME",
+                             "--help", "--version", "--  ", "Exit status:"}) {
+    EXPECT_TRUE(has(help.out, option)) << option;
+  }
+  EXPECT_EQ(runCheck("--version").out, "kurvix-check (Kurvix) " PROJECT_VERSION "\n");
+
+  for (const auto& [arguments, error] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"a.ini --press 0xC1:1200", "--press: 0xC1:1200: KEY must be decimal"},
+           {"a.ini --press=193", "--press: 193: write KEY:MS, as 193:1200"},
+           {"a.ini --press 193:1,5", "--press: 193:1,5: MS must be decimal, at most 999999999"},
+           {"--strange a.ini", "unknown option --strange"},
+           {"--json=yes a.ini", "--json takes no value"},
+           {"", "no FILE given"},
+           {"--to-unicode a.txt", "--to-unicode needs IN and OUT"},
+           {"--from=CP1252 a.ini", "--from goes with --to-unicode only"},
+       }) {
+    CheckRun run = runCheck(arguments, true);
+    EXPECT_EQ(run.status, 64) << arguments;
+    EXPECT_TRUE(has(run.out, "kurvix-check: " + error + "\n")) << arguments << "\n" << run.out;
+  }
+
+  // Several files: each is reported, and the worst exit status wins; -- ends the options.
+  std::string clean = write("-clean.ini", unicode("KURVIX\r\nKeyCode=5\r\n"));
+  std::string bad = write("bad.ini", unicode("KURVIX\r\nbad\r\n"));
+  EXPECT_EQ(runCheck("-- " + clean).status, 0);
+  CheckRun run = runCheck(clean + " " + bad);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(has(run.out, "-clean.ini: loaded") && has(run.out, "bad.ini: loaded")) << run.out;
+  EXPECT_EQ(runCheck(clean + " " + (directory / "fehlt.ini").string() + " " + bad).status, 2);
 }
 
 TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
-  std::string example = std::string(SOURCE_DIR) + "/examples/Kurvix.ini";
-  CheckRun run = runCheck(example + " --press 193:1200 --press 193:300 --press 193:1200 --press 194:1200 "
+  CheckRun run = runCheck(example() + " --press 193:1200 --press=193:300 --press 193:1200 --press 194:1200 "
                           "--press 193:1200 --press 77:50");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            "press 1, key 193 held 1200 ms: started \"\\\\Windows\\\\Kalender.exe\"\n"
+            "press 1, key 193 held 1200 ms: started \\Windows\\Kalender.exe\n"
             "press 2, key 193 held 300 ms: passed the key through to the program in front\n"
             "press 3, key 193 held 1200 ms: asked whether to end the program it started last (answered No)\n"
             "press 4, key 194 held 1200 ms: switched the bindings off\n"
@@ -155,16 +414,31 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
             "press 6, key 77 held 50 ms: did not catch the key (no binding has it, or the bindings are off): "
             "it went to the program in front\n");
 
-  // NewIni: the named file is found beside FILE; its messages come with the press.
-  std::filesystem::copy_file(example, directory / "Kurvix.ini");
+  // NewIni: the named file is found beside FILE; its messages come with the press and count.
+  std::filesystem::copy_file(example(), directory / "Kurvix.ini");
   write("Zweite.ini", unicode("KURVIX\r\nKeyCode=200\r\nbad\r\n"));
   run = runCheck("--json " + (directory / "Kurvix.ini").string() + " --press 195:1100 --press 200:1100");
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
             "[{\"press\": 1, \"key\": 195, \"ms\": 1100, \"event\": \"loaded\", \"file\": "
             "\"\\\\Speicher\\\\Zweite.ini\", \"bindings\": 1}, {\"press\": 1, \"key\": 195, \"ms\": 1100, "
             "\"event\": \"message\", \"caption\": \"Kurvix - Ignoriere unbekannten Wert:\", \"text\": \"bad\", "
             "\"type\": 48, \"line\": 3}, {\"press\": 2, \"key\": 200, \"ms\": 1100, \"event\": \"nothing\"}]\n");
-  EXPECT_EQ(runCheck(example + " --press 193").status, 64);
+
+  // A NewIni that cannot be loaded: the cause comes first, the switch-off follows from it.
+  run = runCheck(example() + " --press 195:1200");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "press 1, key 195 held 1200 ms: could not load \\Speicher\\Zweite.ini\n"
+            "press 1, key 195 held 1200 ms: message Datei nicht gefunden: \"\\Speicher\\Zweite.ini\": file not "
+            "found: the device cannot open this file, and loads nothing\n"
+            "press 1, key 195 held 1200 ms: so nothing is bound any more, and the bindings are off\n");
+
+  // The device's messages name the author's file, not the copy the device loads.
+  std::string mine = write("mine.ini", "KURVIX\r\n");
+  run = runCheck(mine + " --press 193:1200");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.out, "Unicode Format:\\n" + mine + "\"")) << run.out;
 }
 
 TEST_F(KurvixCheckTest, DryRunOfALongHoldLoadsOnceAlthoughTheNewFileBindsTheSameKey) {
@@ -175,31 +449,25 @@ TEST_F(KurvixCheckTest, DryRunOfALongHoldLoadsOnceAlthoughTheNewFileBindsTheSame
   CheckRun run = runCheck(first + " --press 195:10000 --press 195:1500");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            "press 1, key 195 held 10000 ms: loaded \"\\\\Speicher\\\\Zweite.ini\": 2 bindings\n"
-            "press 2, key 195 held 1500 ms: loaded \"\\\\Speicher\\\\Kurvix.ini\": 1 bindings\n");
+            "press 1, key 195 held 10000 ms: loaded \\Speicher\\Zweite.ini: 2 bindings\n"
+            "press 2, key 195 held 1500 ms: loaded \\Speicher\\Kurvix.ini: 1 binding\n");
 }
 
-TEST_F(KurvixCheckTest, ToUnicodeWritesTheDevicesFormatAndChecksIt) {
-  std::string in = write("desktop.txt", "\xEF\xBB\xBFKURVIX Stra\xC3\x9F" "e\nKeyCode=65\r\nCommand=\\a.exe\r");
-  std::string out = (directory / "Kurvix.ini").string();
-  CheckRun run = runCheck("--to-unicode " + in + " " + out);
-  EXPECT_EQ(run.status, 0) << run.out;
-  std::ifstream written(out, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(bytes, unicode("KURVIX Stra") + std::string("\xDF\x00", 2) +
-                       unicode("e\r\nKeyCode=65\r\nCommand=\\a.exe\r\n").substr(2));
-  EXPECT_NE(run.out.find("1. KeyCode 65, Command \"\\\\a.exe\""), std::string::npos) << run.out;
-
-  EXPECT_EQ(runCheck("--to-unicode " + in + " " + in).status, 64);  // never overwrites its input
-  std::ifstream unchanged(in, std::ios::binary);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(unchanged)), std::istreambuf_iterator<char>()).substr(0, 9),
-            "\xEF\xBB\xBFKURVIX");
-}
-
-TEST_F(KurvixCheckTest, WrongUsageExitsWith64) {
-  EXPECT_EQ(runCheck("").status, 64);
-  EXPECT_EQ(runCheck("a.ini b.ini").status, 64);
-  EXPECT_EQ(runCheck("--strange a.ini").status, 64);
+// A long hold runs in the memory of a short one: the simulated device's records of every poll
+// are swept while the key is down. Without the sweeps this hold needs 1.7 GB.
+TEST_F(KurvixCheckTest, LongHoldsRunInBoundedMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit worth setting";
+#else
+  std::string limited = "ulimit -v 300000; " + std::string(KURVIX_CHECK) + " " + example() + " --press 193:199999999";
+  FILE* pipe = popen(limited.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[512] = {0};
+  size_t got = fread(buffer, 1, sizeof buffer - 1, pipe);
+  int status = pclose(pipe);
+  EXPECT_EQ(std::string(buffer, got), "press 1, key 193 held 199999999 ms: started \\Windows\\Kalender.exe\n");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+#endif
 }
 
 }  // namespace

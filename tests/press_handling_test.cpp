@@ -165,7 +165,7 @@ TEST_F(PressTest, KeyMessagesThatDoNotMatchABindingChangeNothing) {
   ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=65601"})), nullptr);  // 0x10041
   sim::clearCalls();
   PostMessageW(window, WM_HOTKEY, 65601, 65 << 16);
-  PostMessageW(window, WM_HOTKEY, 65601, static_cast<LPARAM>(65601) << 16);
+  PostMessageW(window, WM_HOTKEY, 65601, static_cast<LPARAM>(static_cast<ULONG_PTR>(65601) << 16));
   sim::pump();
   EXPECT_TRUE(pressCalls().empty());
 }

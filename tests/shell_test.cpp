@@ -416,6 +416,288 @@ TEST_F(ShellTest, KeyHeldWhenTheWindowSwitchesOffDoesNotActAndIsHandedBackOnce) 
   expectNothingLeft();
 }
 
+// ---- Commands with arguments ------------------------------------------------------------------
+
+TEST_F(ShellTest, AQuotedProgramTakesTheRestOfTheCommandAsItsParameters) {
+  struct Case {
+    std::u16string command, file;
+    std::optional<std::u16string> parameters;
+  };
+  const std::vector<Case> cases = {
+      {u"\"\\Windows\\pword.exe\" \\My Documents\\Liste.psw", u"\\Windows\\pword.exe",
+       u"\\My Documents\\Liste.psw"},
+      {u"\"\\Program Files\\Mein Programm.exe\"", u"\\Program Files\\Mein Programm.exe",
+       std::nullopt},
+      {u"\"\\a.exe\" \t -x \"b c\" \t ", u"\\a.exe", u"-x \"b c\""},
+      {u"\"\\a.exe\"   ", u"\\a.exe", std::nullopt},
+      {u"\"\\a.exe\"-x", u"\\a.exe", u"-x"},
+      // Used whole, as always: no quote first, an open quote, nothing between the quotes.
+      {u"\\Windows\\pword.exe \\My Documents\\Liste.psw",
+       u"\\Windows\\pword.exe \\My Documents\\Liste.psw", std::nullopt},
+      {u"\"\\Programme\\offen.exe -x", u"\"\\Programme\\offen.exe -x", std::nullopt},
+      {u"\"\" -x", u"\"\" -x", std::nullopt},
+  };
+  std::u16string ini;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    ini += u"KURVIX\r\nKeyCode=" + utf8ToUtf16(std::to_string(193 + i)) + u"\r\nCommand=" +
+           cases[i].command + u"\r\n\r\n";
+  }
+  configure(ini);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    sim::pressAt(static_cast<UINT>(193 + i), 100 + 2000 * i, 1400 + 2000 * i);
+  }
+  closeAt(100 + 2000 * cases.size());
+  EXPECT_EQ(runProgram(), 0);
+  ASSERT_EQ(sim::programs().size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const sim::Program& started = sim::programs()[i];
+    SCOPED_TRACE(utf16ToUtf8(cases[i].command));
+    EXPECT_EQ(started.file, cases[i].file);
+    EXPECT_EQ(started.parametersNull, !cases[i].parameters.has_value());
+    EXPECT_EQ(started.parameters, cases[i].parameters.value_or(u""));
+    EXPECT_TRUE(started.directoryNull);
+  }
+  expectNothingLeft();
+}
+
+// ---- One instance per program file ------------------------------------------------------------
+
+// A second start of the program file while it runs, as the StartUp shortcut and a tap in
+// the file explorer make it: on the device a second process, here WinMain entered from the
+// first one's message loop, which a guard that works never lets get that far.
+int startAgain(const std::u16string& modulePath, Calls* calls) {
+  sim::setModulePath(modulePath);
+  size_t before = sim::calls().size();
+  WCHAR commandLine[1] = {0};
+  int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+  calls->assign(sim::calls().begin() + before, sim::calls().end());
+  return exitCode;
+}
+
+TEST_F(ShellTest, ASecondStartOfTheSameProgramEndsAtOnceAndTheFirstKeepsWorking) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) {
+    for (std::u16string path : {u"\\Programme\\Kurvix.exe", u"\\PROGRAMME\\kurvix.EXE",
+                                u"/programme/KURVIX.exe"}) {
+      Calls calls;
+      EXPECT_EQ(startAgain(path, &calls), 0);
+      // Nothing loaded, registered, created or shown: only the look for the first.
+      ASSERT_EQ(calls.size(), 4u);
+      EXPECT_EQ(calls[0].rfind("GetModuleFileNameW(h1,", 0), 0u);
+      EXPECT_EQ(calls[1], "CreateMutexW(0,0)");
+      EXPECT_EQ(calls[2], "GetLastError()");
+      EXPECT_EQ(calls[3].rfind("CloseHandle(", 0), 0u);
+    }
+    EXPECT_EQ(sim::findWindow(kClass), window);
+    EXPECT_EQ(sim::trayIcons().size(), 1u);
+    EXPECT_EQ(sim::hotKeys().size(), 3u);
+    EXPECT_EQ(sim::mutexNames().size(), 1u);
+  });
+  sim::pressAt(193, 200, 1500);  // the first instance still starts the calendar
+  closeAt(2000);
+  EXPECT_EQ(runProgram(), 0);
+  ASSERT_EQ(sim::programs().size(), 1u);
+  EXPECT_EQ(sim::programs()[0].file, u"\\Windows\\Kalender.exe");
+  EXPECT_TRUE(sim::messageBoxes().empty());
+  expectNothingLeft();
+  EXPECT_TRUE(sim::mutexNames().empty());  // the mark goes with the program
+}
+
+TEST_F(ShellTest, ACopyInAnotherFolderRunsBesideTheFirst) {
+  // The first instance, in \Speicher\Kurvix: the name of its mark while it runs.
+  sim::setModulePath(u"\\Speicher\\Kurvix\\kurvix.exe");
+  sim::putFile(u"\\Speicher\\Kurvix\\Kurvix.ini", unicodeFile(joinLines({u"KURVIX", u"KeyCode=196"})));
+  std::vector<std::u16string> marks;
+  at(100, [&marks](HWND) { marks = sim::mutexNames(); });
+  closeAt(200);
+  EXPECT_EQ(runProgram(), 0);
+  ASSERT_EQ(marks.size(), 1u);
+
+  // It runs on as another process; the copy in \Programme starts in full beside it.
+  sim::holdMutex(marks[0]);
+  sim::setModulePath(u"\\Programme\\Kurvix.exe");
+  configure(kThreeBindings);
+  at(300, [this](HWND window) {
+    EXPECT_EQ(title(), u"Kurvix (3)");
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+    EXPECT_EQ(sim::hotKeys().size(), 3u);
+  });
+  closeAt(400);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+
+  // While it runs, the one in \Speicher\Kurvix is not started a second time.
+  sim::clearCalls();
+  Calls calls;
+  EXPECT_EQ(startAgain(u"\\speicher\\kurvix\\KURVIX.EXE", &calls), 0);
+  EXPECT_TRUE(sim::callsOf({"RegisterClassW", "CreateWindowExW", "CreateFileW"}).empty());
+  EXPECT_EQ(sim::openHandleCount(), 0u);
+}
+
+// ---- Keys another program holds ----------------------------------------------------------------
+
+Box takenKey(std::u16string key) {
+  return {u"Kurvix - Taste belegt:", std::move(key), MB_OK | MB_ICONEXCLAMATION};
+}
+
+std::vector<UINT> registeredKeys() {
+  std::vector<UINT> keys;
+  for (const sim::HotKey& hotKey : sim::hotKeys()) keys.push_back(hotKey.virtualKey);
+  return keys;
+}
+
+TEST_F(ShellTest, KeysTakenAtStartUpAreReportedOnceEachAfterTheReadersMessagesAndTheRestWork) {
+  ASSERT_TRUE(sim::holdHotKey(194));
+  ASSERT_TRUE(sim::holdHotKey(196));
+  // 194 is bound twice: one message. 193 is bound twice and free: no message.
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"Farbe=rot",
+                       u"", u"KURVIX", u"KeyCode=194", u"", u"KURVIX", u"KeyCode=196", u"",
+                       u"KURVIX", u"KeyCode=194", u"", u"KURVIX", u"KeyCode=193"}));
+  sim::pressAt(193, 100, 1400);
+  sim::pressAt(194, 2000, 2100);
+  closeAt(3000);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_EQ(boxes(), (std::vector<Box>{
+                         {u"Kurvix - Ignoriere unbekannten Wert:", u"Farbe=rot",
+                          MB_OK | MB_ICONEXCLAMATION},
+                         takenKey(u"194"), takenKey(u"196")}));
+  EXPECT_EQ(sim::programs().size(), 1u);  // the free key works
+  std::vector<bool> downs;  // the taken key reaches its holder, down and up
+  for (const sim::KeyEvent& event : sim::keysToOthers())
+    if (event.virtualKey == 194) downs.push_back(event.down);
+  EXPECT_EQ(downs, (std::vector<bool>{true, false}));
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, AKeyTakenWhileTheBindingsWereOffIsReportedOnE) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(300, [](HWND window) {
+    EXPECT_TRUE(sim::holdHotKey(195));
+    sim::tap(window, W - 9, 27);  // E
+  });
+  at(400, [this](HWND) {
+    EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"195")});
+    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{193, 194}));
+    EXPECT_EQ(buttonLetter(), u"D");
+    EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>(STATUS_ENABLED, 0)));
+  });
+  closeAt(500);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, AKeyTakenIsReportedAfterAReloadToo) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Speicher\\Zweite.ini"}));
+  sim::putFile(u"\\Speicher\\Zweite.ini",
+               unicodeFile(joinLines({u"KURVIX", u"KeyCode=197", u"", u"KURVIX", u"KeyCode=198"})));
+  ASSERT_TRUE(sim::holdHotKey(198));
+  sim::pressAt(193, 100, 1400);
+  at(1500, [](HWND) {
+    EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"198")});
+    EXPECT_EQ(registeredKeys(), std::vector<UINT>{197});
+  });
+  closeAt(1600);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, SwitchedOffWhileATakenKeyIsReportedRegistersNoMoreKeys) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"", u"KURVIX", u"KeyCode=194", u"",
+                       u"KURVIX", u"KeyCode=195"}));
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(300, [](HWND window) {
+    sim::holdHotKey(193);
+    sim::holdHotKey(194);
+    sim::whileBoxOpen([window](const sim::MessageBoxRecord&) {
+      sim::tap(window, W - 9, 9);  // D again, while the box about 193 is open
+      sim::pump();
+    });
+    sim::tap(window, W - 9, 27);  // E
+  });
+  at(400, [this](HWND window) {
+    EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"193")});  // 194 is not tried any more
+    EXPECT_TRUE(registeredKeys().empty());
+    EXPECT_EQ(buttonLetter(), u"E");
+    EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>(STATUS_DISABLED, 0)));
+    sim::whileBoxOpen(nullptr);
+    sim::tap(window, W - 9, H - 9);  // hidden again: the icon says off
+    sim::pump();
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_DISABLED);
+  });
+  closeAt(500);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, ClosedWhileATakenKeyIsReportedOnEEndsCleanly) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(300, [](HWND window) {
+    sim::holdHotKey(193);
+    sim::whileBoxOpen([window](const sim::MessageBoxRecord&) {
+      sim::close(window);
+      sim::pump();
+    });
+    sim::tap(window, W - 9, 27);  // E
+  });
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"193")});
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, AReloadWhileATakenKeyIsReportedOnERegistersTheNewFileAlone) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"NewIni=\\Speicher\\Zweite.ini", u"",
+                       u"KURVIX", u"KeyCode=194", u"", u"KURVIX", u"KeyCode=195"}));
+  sim::putFile(u"\\Speicher\\Zweite.ini",
+               unicodeFile(joinLines({u"KURVIX", u"KeyCode=197", u"", u"KURVIX", u"KeyCode=198", u"",
+                                      u"KURVIX", u"KeyCode=199", u"", u"KURVIX", u"KeyCode=200"})));
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(300, [](HWND window) {
+    sim::holdHotKey(194);
+    // While the box about 194 is open, the NewIni key is held long: the new file is loaded
+    // when the box closes, and the keys of the old file that were not tried yet are not.
+    sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+      sim::keyDown(193);
+      sim::runFor(1300);
+      sim::keyUp(193);
+      sim::runFor(200);
+    });
+    sim::tap(window, W - 9, 27);  // E
+  });
+  at(3000, [this](HWND) {
+    EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"194")});
+    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{197, 198, 199, 200}));
+  });
+  closeAt(3100);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, AKeyHeldAcrossDAndEIsTheTablesOwnAndNotReportedOnE) {
+  configure(kThreeBindings);
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  sim::pressAt(193, 200, 600);  // a short press held while the bindings go off and on again
+  at(300, [](HWND window) { sim::tap(window, W - 9, 9); });  // D
+  at(400, [](HWND window) {
+    EXPECT_EQ(registeredKeys(), std::vector<UINT>{193});  // held: still caught
+    sim::tap(window, W - 9, 27);  // E
+  });
+  at(500, [](HWND) { EXPECT_EQ(registeredKeys(), (std::vector<UINT>{193, 194, 195})); });
+  at(800, [](HWND) {
+    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{194, 195, 193}));  // registered again last
+    EXPECT_EQ(sim::injectedKeys().size(), 2u);  // released: handed back once
+  });
+  closeAt(900);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_TRUE(sim::messageBoxes().empty());
+  expectNothingLeft();
+}
+
 // ---- A whole session ----------------------------------------------------------------------
 
 TEST_F(ShellTest, WholeSessionFromStartToCloseLeavesNothingBehind) {

@@ -1,6 +1,7 @@
 // The simulated device behaves as the real platform does where the device code relies on it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,52 @@ TEST_F(SimTest, ModulePathIsCutLikeTheDesktopCutsIt) {
   EXPECT_EQ(GetModuleHandleW(nullptr), sim::instance());
 }
 
+TEST_F(SimTest, NamedMutexesTellASecondCreatorAndLiveUntilTheLastHandleCloses) {
+  HANDLE first = CreateMutexW(nullptr, FALSE, u"Kurvix:/A/KURVIX.EXE");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  HANDLE second = CreateMutexW(nullptr, FALSE, u"Kurvix:/A/KURVIX.EXE");
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  // Another name, and no name at all, are new.
+  HANDLE other = CreateMutexW(nullptr, FALSE, u"Kurvix:/B/KURVIX.EXE");
+  EXPECT_EQ(GetLastError(), 0u);
+  HANDLE unnamed = CreateMutexW(nullptr, FALSE, nullptr);
+  HANDLE unnamedToo = CreateMutexW(nullptr, FALSE, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  // Names compare exactly: case is the caller's business.
+  HANDLE lower = CreateMutexW(nullptr, FALSE, u"kurvix:/a/kurvix.exe");
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(sim::openHandleCount(), 6u);
+  EXPECT_TRUE(CloseHandle(unnamedToo));
+  EXPECT_EQ(sim::mutexNames(), (std::vector<std::u16string>{
+                                   u"Kurvix:/A/KURVIX.EXE", u"Kurvix:/B/KURVIX.EXE",
+                                   u"kurvix:/a/kurvix.exe"}));
+
+  EXPECT_TRUE(CloseHandle(first));
+  HANDLE third = CreateMutexW(nullptr, FALSE, u"Kurvix:/A/KURVIX.EXE");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));  // second still open
+  for (HANDLE handle : {second, other, unnamed, lower}) EXPECT_TRUE(CloseHandle(handle));
+  EXPECT_FALSE(CloseHandle(second));
+  EXPECT_EQ(sim::mutexNames(), (std::vector<std::u16string>{u"Kurvix:/A/KURVIX.EXE"}));
+  EXPECT_TRUE(CloseHandle(third));
+  EXPECT_TRUE(sim::mutexNames().empty());
+}
+
+TEST_F(SimTest, AMutexHeldByAnotherProgramExistsUntilItIsReleased) {
+  sim::holdMutex(u"Kurvix:/A/KURVIX.EXE");
+  HANDLE mine = CreateMutexW(nullptr, FALSE, u"Kurvix:/A/KURVIX.EXE");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(CloseHandle(mine));
+  EXPECT_EQ(sim::openHandleCount(), 0u);  // the other program's is not the device code's
+  sim::releaseMutex(u"Kurvix:/A/KURVIX.EXE");
+  EXPECT_TRUE(sim::mutexNames().empty());
+  CloseHandle(CreateMutexW(nullptr, FALSE, u"Kurvix:/A/KURVIX.EXE"));
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(sim::callsOf({"CreateMutexW"}).front(), "CreateMutexW(0,0)");
+}
+
 TEST_F(SimTest, TickCountWrapsAround) {
   sim::setTickCount(0xFFFFFFF0u);
   EXPECT_EQ(GetTickCount(), 0xFFFFFFF0u);
@@ -249,6 +296,23 @@ TEST_F(SimTest, AKeyCanBeRegisteredOnlyOnce) {
   EXPECT_FALSE(sim::isRegistered(193));
   EXPECT_TRUE(RegisterHotKey(second, 6, 0, 193));
   EXPECT_EQ(sim::callsOf({"RegisterHotKey"})[0], "RegisterHotKey(w1,193,0,193)");
+}
+
+TEST_F(SimTest, AKeyAnotherProgramHoldsCannotBeRegisteredAndItsPressesGoThere) {
+  HWND window = makeWindow();
+  EXPECT_TRUE(sim::holdHotKey(0xC3));
+  EXPECT_FALSE(RegisterHotKey(window, 0xC3, 0, 0xC3));
+  EXPECT_FALSE(sim::isRegistered(0xC3));  // not the device program's
+  sim::keyDown(0xC3);
+  sim::keyUp(0xC3);
+  sim::pump();
+  std::vector<UINT> messages = messagesOf(window);
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), static_cast<UINT>(WM_HOTKEY)), 0);
+  ASSERT_EQ(sim::keysToOthers().size(), 2u);
+  EXPECT_TRUE(sim::keysToOthers()[0].down);
+  sim::releaseHotKey(0xC3);
+  EXPECT_TRUE(RegisterHotKey(window, 0xC3, 0, 0xC3));
+  EXPECT_FALSE(sim::holdHotKey(0xC3));  // registered already
 }
 
 TEST_F(SimTest, ARegisteredKeyPressBecomesAHotKeyAndItsReleaseGoesToTheFocus) {

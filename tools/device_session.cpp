@@ -1,19 +1,34 @@
 #include "tools/device_session.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 
+#include "config/reader.h"
+#include "engine/binding_table.h"
 #include "tools/utf.h"
 
-std::optional<std::vector<uint8_t>> readHostFile(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
+HostFile readHostFile(const std::string& path) {
+  HostFile file;
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    file.missing = errno == ENOENT;
+    file.error = std::strerror(errno);
+    return file;
+  }
+  std::vector<uint8_t> bytes;
+  uint8_t block[65536];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof block, in)) > 0) bytes.insert(bytes.end(), block, block + got);
+  if (std::ferror(in)) {
+    file.error = std::strerror(errno);
+  } else {
+    file.bytes = std::move(bytes);
+  }
+  std::fclose(in);
+  return file;
 }
 
 std::optional<std::string> resolveNewIni(const std::u16string& newIni, const std::string& hostFile) {
@@ -29,6 +44,61 @@ std::optional<std::string> resolveNewIni(const std::u16string& newIni, const std
     return beside.string();
   }
   return std::nullopt;
+}
+
+std::vector<NewIniFile> newIniFiles(const std::string& hostFile, const std::vector<uint8_t>& bytes) {
+  const size_t kMostFiles = 64;
+  std::vector<NewIniFile> files;
+  std::vector<std::vector<uint8_t>> pending = {bytes};
+  while (!pending.empty() && files.size() < kMostFiles) {
+    sim::reset();
+    sim::putFile(u"\\scratch.ini", pending.back());
+    pending.pop_back();
+    BindingTable table;
+    table.load(u"\\scratch.ini");
+    for (DWORD i = 0; i < table.count(); ++i) {
+      const WCHAR* newIni = table.binding(i)->newIniPath();
+      if (newIni == nullptr) continue;
+      bool known = false;
+      for (const NewIniFile& file : files) known |= file.devicePath == newIni;
+      std::optional<std::string> resolved = known ? std::nullopt : resolveNewIni(newIni, hostFile);
+      HostFile found = resolved ? readHostFile(*resolved) : HostFile{};
+      if (!found.bytes) continue;
+      files.push_back({newIni, *resolved, *found.bytes});
+      pending.push_back(*found.bytes);
+    }
+  }
+  sim::reset();
+  return files;
+}
+
+std::vector<FileLine> deviceLines(const std::vector<uint8_t>& bytes) {
+  const std::u16string path = u"\\kurvix-check\\lines.ini";
+  std::vector<FileLine> lines;
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return lines;
+  sim::putFile(path, bytes);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  WCHAR buffer[LINE_CAPACITY];
+  unsigned number = 1;
+  DWORD counted = 2;  // bytes whose line ends are counted in number
+  SetFilePointer(file, 2, nullptr, FILE_BEGIN);
+  for (;;) {
+    DWORD position = SetFilePointer(file, 0, nullptr, FILE_CURRENT);
+    if (position >= GetFileSize(file, nullptr)) break;
+    for (; counted + 2 <= position && counted + 1 < bytes.size(); counted += 2) {
+      char16_t unit = static_cast<char16_t>(bytes[counted] | bytes[counted + 1] << 8);
+      bool crBeforeLf = unit == u'\r' && counted + 3 < bytes.size() && bytes[counted + 2] == '\n' &&
+                        bytes[counted + 3] == 0;
+      if ((unit == u'\r' && !crBeforeLf) || unit == u'\n') ++number;
+    }
+    DWORD length = readLine(file, buffer, LINE_CAPACITY);
+    if (length == LINE_READ_FAILED) break;
+    lines.push_back({std::u16string(buffer, buffer + length), number});
+  }
+  CloseHandle(file);
+  sim::removeFile(path);
+  return lines;
 }
 
 namespace {
@@ -48,10 +118,16 @@ unsigned linesReadSinceOpen() {
 
 }  // namespace
 
-MessageLog::MessageLog() {
+MessageLog::MessageLog(std::map<std::u16string, std::vector<FileLine>> lines) : lines_(std::move(lines)) {
   sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) {
     std::optional<unsigned> line;
-    if (box.type == kBadLineMessage) line = linesReadSinceOpen();
+    if (box.type == kBadLineMessage && !sim::fileOpens().empty()) {
+      unsigned read = linesReadSinceOpen();
+      auto file = lines_.find(sim::fileOpens().back().path);
+      if (file != lines_.end() && read >= 1 && read <= file->second.size()) {
+        line = file->second[read - 1].number;
+      }
+    }
     messages_.push_back({box.caption, box.text, box.type, line});
   });
 }

@@ -1,39 +1,68 @@
-// What kurvix-check does on the simulated device: bring host files onto it, and record the
-// message boxes the device code shows, each with the line the reader had just read.
+// What kurvix-check does on the simulated device: bring host files onto it, read a file's
+// lines with the device's own reader, and record the message boxes the device code shows,
+// each with the line the reader had just read.
 #ifndef KURVIX_TOOLS_DEVICE_SESSION_H
 #define KURVIX_TOOLS_DEVICE_SESSION_H
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/device.h"
 
-// The bytes of a regular host file, or nothing when it cannot be read.
-std::optional<std::vector<uint8_t>> readHostFile(const std::string& path);
+// The bytes of a host file. Nothing when it cannot be read: error then says why, and
+// missing tells a file that does not exist from one that cannot be read.
+struct HostFile {
+  std::optional<std::vector<uint8_t>> bytes;
+  std::string error;
+  bool missing = false;
+};
+HostFile readHostFile(const std::string& path);
 
 // The host file a binding's NewIni means: the path as written (either separator), or else a
 // file of that name beside the configuration file being checked.
 std::optional<std::string> resolveNewIni(const std::u16string& newIni, const std::string& hostFile);
 
+// A file that a NewIni names, directly or through another such file, found on the host.
+struct NewIniFile {
+  std::u16string devicePath;  // the NewIni value: the path the device opens
+  std::string hostPath;
+  std::vector<uint8_t> bytes;
+};
+std::vector<NewIniFile> newIniFiles(const std::string& hostFile, const std::vector<uint8_t>& bytes);
+
+// One line as the device's reader reads it: at most 259 units, without its line end; a
+// longer line is read as several. number is the line an editor shows it on, counting CR LF,
+// LF and CR as line ends, so the rest of a long line keeps its first part's number.
+struct FileLine {
+  std::u16string text;
+  unsigned number;
+};
+// The lines behind the byte-order mark; none when the device refuses the file.
+std::vector<FileLine> deviceLines(const std::vector<uint8_t>& bytes);
+
 struct Message {
   std::u16string caption, text;
   UINT type;
-  std::optional<unsigned> line;  // 1-based; none for messages about the whole file
+  std::optional<unsigned> line;  // the editor's line; none for messages about the whole file
 };
 
-// Records every message box shown from its construction on. The line of a bad-line message
-// is counted by the reader's own reads: one per line since it opened its file, less the
-// read of the byte-order mark.
+// Records every message box shown from its construction on. The reader's reads since it
+// opened its file, less the read of the byte-order mark, say which of its lines a bad-line
+// message is about; lines maps a device path to its lines (deviceLines), so that the
+// message names the line as an editor numbers it.
 class MessageLog {
  public:
-  MessageLog();
+  explicit MessageLog(std::map<std::u16string, std::vector<FileLine>> lines);
+  ~MessageLog() { sim::whileBoxOpen(nullptr); }
   MessageLog(const MessageLog&) = delete;
   MessageLog& operator=(const MessageLog&) = delete;
   const std::vector<Message>& messages() const { return messages_; }
 
  private:
+  std::map<std::u16string, std::vector<FileLine>> lines_;
   std::vector<Message> messages_;
 };
 

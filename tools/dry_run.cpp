@@ -1,41 +1,20 @@
 #include "tools/dry_run.h"
 
 #include <filesystem>
-#include <iostream>
 #include <map>
 #include <sstream>
 
+#include "engine/binding_table.h"
 #include "shell/main_window.h"
+#include "tools/device_session.h"
+#include "tools/file_check.h"
 #include "tools/utf.h"
 
 namespace {
 
-const size_t kMostFiles = 64;
-
-// The files a run may load: the configuration itself and, file by file, every NewIni that
-// can be found on the host, keyed by the device path the device will open.
-std::map<std::u16string, std::vector<uint8_t>> filesToLoad(const std::string& hostFile,
-                                                           const std::vector<uint8_t>& bytes) {
-  std::map<std::u16string, std::vector<uint8_t>> files;
-  std::vector<std::vector<uint8_t>> pending = {bytes};
-  while (!pending.empty() && files.size() < kMostFiles) {
-    sim::reset();
-    sim::putFile(u"\\scratch.ini", pending.back());
-    pending.pop_back();
-    BindingTable table;
-    table.load(u"\\scratch.ini");
-    for (DWORD i = 0; i < table.count(); ++i) {
-      const WCHAR* newIni = table.binding(i)->newIniPath();
-      if (newIni == nullptr || files.count(newIni) != 0) continue;
-      std::optional<std::string> resolved = resolveNewIni(newIni, hostFile);
-      std::optional<std::vector<uint8_t>> found = resolved ? readHostFile(*resolved) : std::nullopt;
-      if (!found) continue;
-      files[newIni] = *found;
-      pending.push_back(*found);
-    }
-  }
-  return files;
-}
+// The sweeps of a long hold: every so much virtual time the records of the simulated device
+// are read and given back, so that a hold of days costs no more memory than one of seconds.
+const uint64_t kSweepMs = 60000;
 
 struct Event {
   unsigned press;
@@ -45,29 +24,41 @@ struct Event {
   std::optional<Message> message;
 };
 
-std::string describe(const Event& event) {
+// What the author reads: paths as written, the device's texts beside their meaning.
+std::string describe(const Event& event, bool afterFailedLoad) {
   if (event.kind == "message") {
-    std::string text = "message " + jsonString(event.message->caption) + " " + jsonString(event.message->text);
+    std::string text = "message " + utf16ToUtf8(event.message->caption) + " \"" + shown(event.message->text) + "\"";
     if (event.message->line) text += " (line " + std::to_string(*event.message->line) + ")";
-    return text;
+    return text + ": " + explain(*event.message);
   }
-  if (event.kind == "started") return "started " + jsonString(event.file);
+  if (event.kind == "started") return "started " + utf16ToUtf8(event.file);
   if (event.kind == "asked") return "asked whether to end the program it started last (answered No)";
   if (event.kind == "passed-through") return "passed the key through to the program in front";
-  if (event.kind == "switched-off") return "switched the bindings off";
-  if (event.kind == "loaded") {
-    return "loaded " + jsonString(event.file) + (event.count ? ": " + std::to_string(*event.count) + " bindings" : "");
+  if (event.kind == "switched-off") {
+    return afterFailedLoad ? "so nothing is bound any more, and the bindings are off" : "switched the bindings off";
   }
-  if (event.kind == "load-failed") return "could not load " + jsonString(event.file);
+  if (event.kind == "loaded") {
+    std::string text = "loaded " + utf16ToUtf8(event.file);
+    if (event.count) text += ": " + std::to_string(*event.count) + (*event.count == 1 ? " binding" : " bindings");
+    return text;
+  }
+  if (event.kind == "load-failed") return "could not load " + utf16ToUtf8(event.file);
   if (event.kind == "not-caught") {
     return "did not catch the key (no binding has it, or the bindings are off): it went to the program in front";
   }
   return "did nothing";
 }
 
+void replaceAll(std::u16string& text, const std::u16string& from, const std::u16string& to) {
+  for (size_t at = text.find(from); at != std::u16string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
 class Run {
  public:
-  Run(const std::vector<Press>& presses) : presses_(presses) {}
+  Run(const std::vector<Press>& presses, std::map<std::u16string, std::vector<FileLine>> lines)
+      : presses_(presses), log_(std::move(lines)) {}
 
   // Runs the program on the prepared device; the events of start-up come as press 0.
   int run() {
@@ -102,17 +93,34 @@ class Run {
     const Press& press = presses_[index];
     // After the release, long enough for the tick that finds the key up.
     uint64_t settle = 2 * uint64_t(bindingTable->checkInterval() > 10 ? bindingTable->checkInterval() : 10) + 10;
-    uint64_t down = sim::now() + 10;
-    Snapshot before = snapshot(press.key);
+    uint64_t down = sim::now() + 10, end = down + press.ms + settle;
+    pressStart_ = events_.size();
+    before_ = snapshot(press.key);
     sim::pressAt(press.key, down, down + press.ms);
-    sim::at(down + press.ms + settle, [this, index, before] {
-      collect(static_cast<unsigned>(index + 1), before);
+    sweepUntil(index, end);
+    sim::at(end, [this, index] {
+      collect(static_cast<unsigned>(index + 1), before_);
+      if (events_.size() == pressStart_) {
+        events_.push_back({static_cast<unsigned>(index + 1), before_.registered ? "nothing" : "not-caught", {}, {}, {}});
+      }
       next(index + 1);
     });
   }
 
+  // Reads what the press did so far and clears the device's records, again and again while
+  // the press lasts.
+  void sweepUntil(size_t index, uint64_t end) {
+    uint64_t at = sim::now() + kSweepMs;
+    if (at >= end) return;
+    sim::at(at, [this, index, end] {
+      collect(static_cast<unsigned>(index + 1), before_);
+      sim::clearRecords();
+      before_ = Snapshot{sim::programs().size(), 0, log_.messages().size(), 0, 0, before_.registered};
+      sweepUntil(index, end);
+    });
+  }
+
   void collect(unsigned press, const Snapshot& before) {
-    size_t first = events_.size();
     const std::vector<Message>& messages = log_.messages();
     for (size_t i = before.messages; i < messages.size(); ++i) {
       if (messages[i].caption == u"Terminieren?") events_.push_back({press, "asked", {}, {}, {}});
@@ -121,15 +129,11 @@ class Run {
       events_.push_back({press, "started", sim::programs()[i].file, {}, {}});
     }
     if (sim::injectedKeys().size() > before.injected) events_.push_back({press, "passed-through", {}, {}, {}});
-    const std::vector<sim::Posted>& posted = sim::postedLog();
-    for (size_t i = before.posted; i < posted.size(); ++i) {
-      if (posted[i].message != WM_APP_STATUS) continue;
-      if (posted[i].wParam == STATUS_DISABLED) events_.push_back({press, "switched-off", {}, {}, {}});
-    }
     bool loadFailed = false;
     for (size_t i = before.messages; i < messages.size(); ++i) {
       loadFailed |= messages[i].type == (MB_OK | MB_ICONHAND);
     }
+    const std::vector<sim::Posted>& posted = sim::postedLog();
     for (size_t i = before.opens; i < sim::fileOpens().size(); ++i) {
       Event loaded{press, loadFailed ? "load-failed" : "loaded", sim::fileOpens()[i].path, {}, {}};
       for (size_t j = before.posted; j < posted.size(); ++j) {
@@ -140,49 +144,54 @@ class Run {
     for (size_t i = before.messages; i < messages.size(); ++i) {
       if (messages[i].caption != u"Terminieren?") events_.push_back({press, "message", {}, {}, messages[i]});
     }
-    if (press != 0 && events_.size() == first) {
-      events_.push_back({press, before.registered ? "nothing" : "not-caught", {}, {}, {}});
+    for (size_t i = before.posted; i < posted.size(); ++i) {
+      if (posted[i].message == WM_APP_STATUS && posted[i].wParam == STATUS_DISABLED) {
+        events_.push_back({press, "switched-off", {}, {}, {}});
+      }
     }
   }
 
   std::vector<Press> presses_;
   MessageLog log_;
   std::vector<Event> events_;
+  size_t pressStart_ = 0;
+  Snapshot before_{};
 };
 
 }  // namespace
 
-std::optional<Press> parsePress(const std::string& text) {
-  size_t colon = text.find(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return std::nullopt;
-  std::string key = text.substr(0, colon), ms = text.substr(colon + 1);
-  if (key.find_first_not_of("0123456789") != std::string::npos ||
-      ms.find_first_not_of("0123456789") != std::string::npos || key.size() > 9 || ms.size() > 9) {
-    return std::nullopt;
-  }
-  return Press{static_cast<UINT>(std::stoul(key)), std::stoull(ms)};
-}
-
-int dryRun(const std::string& hostFile, const std::vector<uint8_t>& bytes,
-           const std::vector<Press>& presses, bool json) {
-  std::map<std::u16string, std::vector<uint8_t>> others = filesToLoad(hostFile, bytes);
+DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8_t>>& bytes,
+              const std::vector<Press>& presses, bool json) {
+  std::vector<NewIniFile> others = bytes ? newIniFiles(hostFile, *bytes) : std::vector<NewIniFile>();
   sim::reset();
   sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
   std::filesystem::path directory = std::filesystem::path(hostFile).parent_path();
   std::u16string deviceDirectory = utf8ToUtf16(directory.empty() ? "." : directory.string());
+  std::u16string workingCopy = deviceDirectory + u"/Kurvix.ini";
   sim::setModulePath(deviceDirectory + u"/kurvix.exe");
-  for (const auto& [path, contents] : others) sim::putFile(path, contents);
-  sim::putFile(deviceDirectory + u"/Kurvix.ini", bytes);
+  std::map<std::u16string, std::vector<FileLine>> lines;
+  for (const NewIniFile& other : others) {
+    lines[other.devicePath] = deviceLines(other.bytes);
+    sim::putFile(other.devicePath, other.bytes);
+  }
+  if (bytes) {
+    lines[workingCopy] = deviceLines(*bytes);
+    sim::putFile(workingCopy, *bytes);
+  }
 
-  Run run(presses);
+  Run run(presses, std::move(lines));
   int exitCode = run.run();
 
-  bool startupMessages = false;
+  const std::u16string userFile = utf8ToUtf16(hostFile);
+  bool anyMessage = false, afterFailedLoad = false;
   std::ostringstream out;
   if (json) out << "[";
   for (size_t i = 0; i < run.events().size(); ++i) {
-    const Event& event = run.events()[i];
-    startupMessages |= event.press == 0;
+    Event event = run.events()[i];
+    replaceAll(event.file, workingCopy, userFile);
+    if (event.message) replaceAll(event.message->text, workingCopy, userFile);
+    anyMessage |= event.kind == "message";
+    afterFailedLoad = (i > 0 && run.events()[i - 1].press == event.press && afterFailedLoad) || event.kind == "load-failed";
     if (json) {
       out << (i ? ", " : "") << "{\"press\": " << event.press;
       if (event.press != 0) {
@@ -205,12 +214,11 @@ int dryRun(const std::string& hostFile, const std::vector<uint8_t>& bytes,
         who = "press " + std::to_string(event.press) + ", key " + std::to_string(press.key) + " held " +
               std::to_string(press.ms) + " ms";
       }
-      out << who << ": " << describe(event) << "\n";
+      out << who << ": " << describe(event, afterFailedLoad) << "\n";
     }
   }
   out << (json ? "]\n" : "");
   if (!json && exitCode != 0) out << "start-up: the configuration was not loaded; the program ended\n";
-  std::cout << out.str();
-  if (exitCode != 0) return 2;
-  return startupMessages ? 1 : 0;
+  if (exitCode != 0) return {out.str(), 2};
+  return {out.str(), anyMessage ? 1 : 0};
 }

@@ -9,18 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "tools/device_session.h"
+#include "tools/check_api.h"
 
-struct Press {
-  UINT key;
-  uint64_t ms;
+struct DryRun {
+  std::string output;
+  int status;  // 0, 1 with messages at start-up or during the presses, 2 not loaded
 };
 
-// "KEY:MS", both decimal.
-std::optional<Press> parsePress(const std::string& text);
-
-// Exit status as for a check of the file: 0, 1 with start-up messages, 2 not loaded.
-int dryRun(const std::string& hostFile, const std::vector<uint8_t>& bytes,
-           const std::vector<Press>& presses, bool json);
+// hostFile is the file as the author named it: the device's messages name it so, not the
+// copy the device loads. bytes: nothing when the file does not exist.
+DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8_t>>& bytes,
+              const std::vector<Press>& presses, bool json);
 
 #endif

@@ -1,12 +1,20 @@
+// The hints come from one walk over the file's lines as the device reads them, following
+// the reader's blocks (an empty line ends a block, a comment line does not, a header is one
+// only outside a block), and from what the loaded table holds. A line the device accepts
+// gets a hint only where it does something else than its author plainly meant.
 #include "tools/hints.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 
+#include "config/text.h"
 #include "tools/utf.h"
 
 namespace {
 
 const char* const kConvert = "convert it with: kurvix-check --to-unicode FILE NEW-FILE";
+const DWORD kDefaultCheckInterval = 100, kDefaultElapseTime = 1000;
 
 // An encoding the device refuses, told apart by its first bytes.
 std::optional<Hint> encodingHint(const std::vector<uint8_t>& bytes) {
@@ -16,79 +24,454 @@ std::optional<Hint> encodingHint(const std::vector<uint8_t>& bytes) {
     found = "UTF-16 big-endian";
   } else if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
     found = "UTF-8 (with a byte-order mark)";
-  } else if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) {
+  } else if (looksUtf16LeWithoutMark(bytes)) {
     found = "UTF-16 little-endian without the byte-order mark FF FE";
+  } else if (bytes.size() >= 2 && bytes[0] == 0 && bytes[1] != 0) {
+    return Hint{"encoding", "the file looks like UTF-16 big-endian without a byte-order mark; the device reads only "
+                "UTF-16 little-endian that begins with the byte-order mark FF FE; convert it with: kurvix-check "
+                "--to-unicode --from=UTF-16BE FILE NEW-FILE", std::nullopt};
   } else if (!bytes.empty()) {
+    size_t invalidAt;
+    if (!strictUtf8ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), invalidAt)) {
+      return Hint{"encoding", "the file is neither UTF-8 nor UTF-16 but an 8-bit encoding, as Windows-1252 (\"ANSI\"); "
+                  "the device reads only UTF-16 little-endian that begins with the byte-order mark FF FE; convert it "
+                  "with: kurvix-check --to-unicode --from=CP1252 FILE NEW-FILE (or the encoding it is in)", std::nullopt};
+    }
     found = "UTF-8 or plain text";
   } else {
-    return std::nullopt;
+    return Hint{"encoding", "the file is empty; the device needs at least the byte-order mark FF FE", {}};
   }
-  return Hint{"the file is " + found + "; the device reads only UTF-16 little-endian that begins "
+  return Hint{"encoding", "the file is " + found + "; the device reads only UTF-16 little-endian that begins "
               "with the byte-order mark FF FE; " + kConvert, std::nullopt};
 }
 
-bool sameIgnoringCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? a[i] + 32 : a[i];
-    char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? b[i] + 32 : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
+enum class Block { None, Binding, Settings };
+enum class Kind { Number, Text, Flag };
 
-// A line the device did not understand whose start is a known word in other case.
-std::optional<Hint> caseHint(const Message& message) {
-  static const std::u16string kWords[] = {u"KURVIX", u"SETTINGS", u"KeyCode", u"Command",
-                                          u"NewIni", u"Disable", u"CheckIntervall", u"ElapseTime"};
-  if (message.caption.find(u"unbekannten") == std::u16string::npos) return std::nullopt;
-  for (const std::u16string& word : kWords) {
-    std::u16string_view start = std::u16string_view(message.text).substr(0, word.size());
-    if (start != word && sameIgnoringCase(start, word)) {
-      return Hint{jsonString(start) + " differs from " + jsonString(word) +
-                      " only in case; upper and lower case matter",
-                  message.line};
+struct Key {
+  std::u16string name;
+  Block block;
+  DWORD minimum;  // what the reader passes to findValue
+  Kind kind;
+};
+const Key kKeys[] = {
+    {u"KeyCode", Block::Binding, 1, Kind::Number},       {u"Command", Block::Binding, 5, Kind::Text},
+    {u"NewIni", Block::Binding, 5, Kind::Text},          {u"Disable", Block::Binding, 5, Kind::Flag},
+    {u"CheckIntervall", Block::Settings, 1, Kind::Number}, {u"ElapseTime", Block::Settings, 1, Kind::Number},
+};
+const std::u16string kBindingHeader = u"KURVIX", kSettingsHeader = u"SETTINGS";
+
+bool startsWith(std::u16string_view text, std::u16string_view word) {
+  return text.size() >= word.size() && compareText(text.data(), word.data(), static_cast<DWORD>(word.size())) == 0;
+}
+bool isBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
+bool allBlank(std::u16string_view text) { return std::all_of(text.begin(), text.end(), isBlank); }
+bool isCommentLine(std::u16string_view text) {
+  return !text.empty() && std::u16string_view(u"#/;'(").find(text[0]) != std::u16string_view::npos;
+}
+std::string inQuotes(std::u16string_view text) { return "\"" + utf16ToUtf8(text) + "\""; }
+std::string text8(std::u16string_view text) { return utf16ToUtf8(text); }
+char16_t lower(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit + 32 : unit; }
+
+// Edit distance without regard to case.
+size_t distance(std::u16string_view a, std::u16string_view b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
+      diagonal = above;
     }
   }
-  return std::nullopt;
+  return row[b.size()];
 }
 
-std::string bindingName(DWORD index, const KeyBinding& binding) {
-  return "binding " + std::to_string(index + 1) + " (KeyCode " + std::to_string(binding.keyCode()) + ")";
+// The word a line begins with as its author meant a key: up to the equals sign, or the
+// first blank when there is none.
+std::u16string_view leadingWord(std::u16string_view text) {
+  size_t end = text.find(u'=');
+  if (end == std::u16string_view::npos) end = std::min(text.find(u' '), text.find(u'\t'));
+  std::u16string_view word = text.substr(0, std::min(end, text.size()));
+  while (!word.empty() && isBlank(word.back())) word.remove_suffix(1);
+  return word;
 }
 
-bool namesFile(const std::u16string& newIni, const std::string& hostFile) {
-  std::optional<std::string> resolved = resolveNewIni(newIni, hostFile);
-  std::error_code error;
-  return resolved && std::filesystem::equivalent(*resolved, hostFile, error);
+// Where a value holds what its author meant as a comment: ; or # behind a blank.
+size_t commentStart(std::u16string_view value) {
+  for (size_t i = 1; i < value.size(); ++i) {
+    if ((value[i] == u';' || value[i] == u'#') && isBlank(value[i - 1])) return i;
+  }
+  return std::u16string_view::npos;
 }
+
+std::string blockName(Block block) { return block == Block::Binding ? "KURVIX" : "SETTINGS"; }
+
+class Walk {
+ public:
+  Walk(const std::string& hostFile, const std::vector<FileLine>& lines, const FileCheck& check,
+       std::vector<Hint>& hints)
+      : hostFile_(hostFile), lines_(lines), check_(check), hints_(hints) {}
+
+  void run() {
+    unsigned previousNumber = 0, longLine = 0;
+    for (const FileLine& line : lines_) {
+      if (line.text.empty() || line.text[0] == 0) {
+        if (block_ != Block::None) blockEndedBy_ = line.number;
+        endBlock();
+      } else if (!isCommentLine(line.text)) {
+        if (block_ == Block::None) {
+          outsideBlock(line);
+        } else {
+          insideBlock(line);
+        }
+      }
+      if (line.number == previousNumber && line.number != longLine) {
+        longLine = line.number;
+        add(line.number, "long-line", "the device reads this line as two: it takes 259 characters at most, and "
+            "the rest (after a line of 258 or 259 characters, an empty line) is read as a line of its own");
+      }
+      previousNumber = line.number;
+    }
+    endBlock();
+    settingsHints();
+    bindingHints();
+  }
+
+ private:
+  struct Setting {
+    unsigned line;
+    bool set = false;
+  };
+
+  void add(std::optional<unsigned> line, const std::string& id, const std::string& text) {
+    hints_.push_back({id, text, line});
+  }
+
+  void outsideBlock(const FileLine& line) {
+    if (startsWith(line.text, kBindingHeader)) {
+      block_ = Block::Binding;
+      bindingHeaders_.push_back(line.number);
+      hasKeyCode_.push_back(false);
+      blockLine_ = line.number;
+    } else if (startsWith(line.text, kSettingsHeader)) {
+      block_ = Block::Settings;
+      blockLine_ = line.number;
+    } else if (allBlank(line.text)) {
+      add(line.number, "blank-line", "this line holds only blanks; an empty line must be really empty");
+    } else if (!keyOutsideBlock(line)) {
+      blockEndedBy_.reset();
+      if (!bracketHeader(line)) nearMiss(line, Block::None);
+      return;
+    }
+    if (block_ != Block::None) blockEndedBy_.reset();
+  }
+
+  bool bracketHeader(const FileLine& line) {
+    std::u16string_view word = leadingWord(line.text);
+    if (word.size() < 3 || word.front() != u'[' || word.back() != u']') return false;
+    std::u16string_view inner = word.substr(1, word.size() - 2);
+    for (const std::u16string* header : {&kBindingHeader, &kSettingsHeader}) {
+      if (distance(inner, *header) == 0) {
+        add(line.number, "bracket-header", "headers have no brackets: write " + text8(*header) +
+            " alone on its line, after an empty line");
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool keyOutsideBlock(const FileLine& line) {
+    for (const Key& key : kKeys) {
+      if (!startsWith(line.text, key.name)) continue;
+      std::string why = blockEndedBy_ ? "the empty line " + std::to_string(*blockEndedBy_) + " ended its block"
+                                     : "it stands in no KURVIX or SETTINGS block";
+      add(line.number, "key-outside-block", text8(key.name) + " changes nothing here: " + why);
+      return true;
+    }
+    return false;
+  }
+
+  // A line the device did not understand whose first word is close to a word it knows.
+  void nearMiss(const FileLine& line, Block block) {
+    std::u16string_view word = leadingWord(line.text);
+    const std::u16string* best = nullptr;
+    size_t bestDistance = 3;
+    std::vector<const std::u16string*> candidates = {&kBindingHeader, &kSettingsHeader};
+    for (const Key& key : kKeys) candidates.push_back(&key.name);
+    for (const std::u16string* candidate : candidates) {
+      size_t d = distance(word, *candidate);
+      size_t allowed = candidate->size() >= 7 ? 2 : 1;
+      if (d <= allowed && d < bestDistance) best = candidate, bestDistance = d;
+    }
+    if (best == nullptr) return;
+    bool header = best == &kBindingHeader || best == &kSettingsHeader;
+    Block wanted = block;
+    for (const Key& key : kKeys) {
+      if (&key.name == best) wanted = key.block;
+    }
+    if (word == *best && !header && wanted != block) {
+      if (strayHeader_) return;  // the header's own hint explains it
+      add(line.number, "wrong-block", text8(*best) + " belongs in a " + blockName(wanted) + " block, not in a " +
+          blockName(block) + " block");
+      return;
+    }
+    if (header && block != Block::None) return;  // a header inside a block is told apart below
+    std::string text = bestDistance == 0
+                           ? inQuotes(word) + " differs from " + inQuotes(*best) + " only in case; upper and lower case matter"
+                           : "unknown " + inQuotes(word) + ": did you mean " + inQuotes(*best) + "?";
+    add(line.number, "near-miss", text);
+  }
+
+  void insideBlock(const FileLine& line) {
+    const Key* matched = nullptr;
+    for (const Key& key : kKeys) {
+      if (key.block == block_ && startsWith(line.text, key.name)) matched = &key;
+    }
+    if (matched != nullptr) {
+      keyLine(line, *matched);
+    } else if (startsWith(line.text, kBindingHeader) || startsWith(line.text, kSettingsHeader)) {
+      if (!strayHeader_) strayHeader_ = {line.number, startsWith(line.text, kBindingHeader) ? kBindingHeader : kSettingsHeader};
+    } else if (allBlank(line.text)) {
+      add(line.number, "blank-line", "this line holds only blanks, so it does not end the " + blockName(block_) +
+          " block of line " + std::to_string(blockLine_) + "; an empty line must be really empty");
+    } else if (!bracketHeader(line)) {
+      nearMiss(line, block_);
+    }
+  }
+
+  void keyLine(const FileLine& line, const Key& key) {
+    std::string name = text8(key.name);
+    size_t equals = line.text.find(u'=');
+    if (equals == std::u16string::npos) {
+      add(line.number, "no-equals", name + " needs an equals sign between it and its value");
+      return;
+    }
+    DWORD start = findValue(line.text.c_str(), static_cast<DWORD>(line.text.size()), key.minimum);
+    std::u16string_view afterEquals = std::u16string_view(line.text).substr(equals + 1);
+    if (key.kind == Kind::Text && allBlank(afterEquals)) {
+      add(line.number, key.name == u"Command" ? "empty-command" : "empty-newini",
+          name + " has no value: a long press of this key " + (key.name == u"Command" ? "starts" : "loads") + " nothing");
+      return;
+    }
+    if (start == TEXT_NOT_FOUND) return;  // the device says so itself
+    std::u16string_view value = std::u16string_view(line.text).substr(start);
+
+    auto seen = keysInBlock_.find(key.name);
+    if (seen != keysInBlock_.end() && strayHeader_ && seen->second < strayHeader_->first) {
+      overwritten_.push_back(name + " (line " + std::to_string(seen->second) + ")");
+    } else if (seen != keysInBlock_.end()) {
+      add(line.number, "key-twice", name + " is given twice in this block (line " + std::to_string(seen->second) +
+          " and here); only this later one counts");
+    }
+    keysInBlock_[key.name] = line.number;
+    if (key.name == u"KeyCode") hasKeyCode_.back() = true;
+    if (key.name == u"CheckIntervall") checkInterval_ = {line.number, true};
+    if (key.name == u"ElapseTime") elapseTime_ = {line.number, true};
+
+    if (commentAfterValue(line, key, value) && key.kind == Kind::Number) return;
+    if (key.kind == Kind::Number) numberValue(line, key, value);
+    if (key.kind == Kind::Flag) flagValue(line, value);
+    if (key.kind == Kind::Text) textValue(line, key, value);
+  }
+
+  bool commentAfterValue(const FileLine& line, const Key& key, std::u16string_view value) {
+    if (key.kind == Kind::Flag) return false;  // only its first character counts
+    size_t start = commentStart(value);
+    if (start == std::u16string_view::npos) return false;
+    add(line.number, "comment-after-value", "comments are whole lines: " + inQuotes(value.substr(start)) +
+        (key.kind == Kind::Text ? " is part of the " + text8(key.name) + " value" : " is ignored") +
+        "; put the comment on a line of its own that begins with ;");
+    return true;
+  }
+
+  void numberValue(const FileLine& line, const Key& key, std::u16string_view value) {
+    std::string name = text8(key.name);
+    std::u16string_view trimmed = value;
+    while (!trimmed.empty() && isBlank(trimmed.back())) trimmed.remove_suffix(1);
+    DWORD number = parseDecimal(std::u16string(value).c_str());
+    std::string digits = text8(trimmed);
+    bool hex = false;
+    std::string hexDigits = digits;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+      hexDigits = digits.substr(2), hex = true;
+    } else if (digits.size() > 1 && (digits.back() == 'h' || digits.back() == 'H')) {
+      hexDigits = digits.substr(0, digits.size() - 1), hex = true;
+    } else {
+      hex = !digits.empty() && std::string("abcdefABCDEF").find(digits[0]) != std::string::npos;  // "C5"
+    }
+    hex = hex && !hexDigits.empty() && hexDigits.size() <= 8 &&
+          hexDigits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (hex && key.name == u"KeyCode") {
+      add(line.number, "keycode-not-decimal", "the device reads KeyCode in decimal only: " + digits + " is read as " +
+          std::to_string(number) + "; write " + std::to_string(std::stoul(hexDigits, nullptr, 16)));
+      return;
+    }
+    size_t digitsStart = !trimmed.empty() && trimmed[0] == u'-' ? 1 : 0;
+    size_t stop = digitsStart;
+    while (stop < trimmed.size() && trimmed[stop] >= u'0' && trimmed[stop] <= u'9') ++stop;
+    if (stop < trimmed.size()) {
+      add(line.number, "number-stops", name + "=" + text8(trimmed) + " is read as " + std::to_string(number) +
+          ": the number stops at " + inQuotes(trimmed.substr(stop, 1)) + "; write whole " +
+          (key.name == u"KeyCode" ? "decimal numbers" : "milliseconds") + " only");
+      return;
+    }
+    if (key.name == u"KeyCode") {
+      if (number == 0 || number > 254) {
+        add(line.number, "keycode-range", "KeyCode " + text8(trimmed) + " is read as " + std::to_string(number) +
+            ", outside 1 to 254: no key has it");
+      }
+    }
+  }
+
+  void flagValue(const FileLine& line, std::u16string_view value) {
+    if (parseFlag(std::u16string(value).c_str()) != 0) return;
+    std::u16string word(value);
+    while (!word.empty() && isBlank(word.back())) word.pop_back();
+    for (char16_t& unit : word) unit = lower(unit);
+    for (const char16_t* off : {u"0", u"n", u"no", u"nein", u"false", u"off", u"aus"}) {
+      if (word == off) return;
+    }
+    add(line.number, "disable-off-value", "Disable=" + text8(value) + " counts as off: only 1 and y switch the "
+        "bindings off; write Disable=1");
+  }
+
+  void textValue(const FileLine& line, const Key& key, std::u16string_view value) {
+    std::string name = text8(key.name);
+    bool command = key.name == u"Command";
+    bool comment = commentStart(value) != std::u16string_view::npos;
+    if (!comment && !value.empty() && isBlank(value.back())) {
+      add(line.number, "trailing-blanks", "the " + name + " value ends in blanks, and they are part of it: the "
+          "device looks for a path that ends in blanks");
+    }
+    std::u16string_view path = !value.empty() && value[0] == u'"' ? value.substr(1) : value;
+    if (path.size() >= 2 && path[1] == u':' && ((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z')) {
+      add(line.number, "drive-letter", "Windows CE has no drive letters: write the path from the root, as "
+          "\\Windows\\... or \\Storage Card\\...");
+    }
+    if (command && (value.empty() || value[0] != u'"')) {
+      std::u16string folded(value);
+      for (char16_t& unit : folded) unit = lower(unit);
+      size_t exe = folded.find(u".exe");
+      if (exe != std::u16string::npos && exe + 4 < value.size() && isBlank(value[exe + 4]) &&
+          !allBlank(value.substr(exe + 4))) {
+        std::u16string_view program = value.substr(0, exe + 4), arguments = value.substr(exe + 5);
+        while (!arguments.empty() && isBlank(arguments.front())) arguments.remove_prefix(1);
+        add(line.number, "command-arguments", "a Command with arguments needs the program in quotes, or the whole "
+            "line is taken as its name: write Command=\"" + text8(program) + "\" " + text8(arguments));
+      }
+    }
+    if (!command) {
+      if (!value.empty() && value[0] != u'\\' && value[0] != u'/' && !(value.size() >= 2 && value[1] == u':')) {
+        add(line.number, "relative-newini", "NewIni needs the file's full path from the root of the device, as "
+            "\\...\\" + text8(value) + ": Windows CE has no current directory");
+      }
+      newIniLines_[std::u16string(value)] = line.number;
+    }
+  }
+
+  void endBlock() {
+    if (strayHeader_) {
+      std::string header = text8(strayHeader_->second);
+      std::string text = header + " stands inside the " + blockName(block_) + " block of line " + std::to_string(blockLine_) +
+                         " because the empty line before it is missing: the device does not begin a new block here";
+      if (block_ == Block::Binding && !overwritten_.empty()) {
+        text += ", and the lines after it overwrite ";
+        for (size_t i = 0; i < overwritten_.size(); ++i) text += (i ? ", " : "") + overwritten_[i];
+        text += " of that binding";
+      } else if (block_ == Block::Binding) {
+        text += "; the lines after it still belong to that binding";
+      } else {
+        text += "; the lines after it are read as settings";
+      }
+      add(strayHeader_->first, "header-inside-block", text);
+    }
+    block_ = Block::None;
+    strayHeader_.reset();
+    keysInBlock_.clear();
+    overwritten_.clear();
+  }
+
+  void settingsHints() {
+    if (checkInterval_.set && (check_.checkInterval == 0 || check_.checkInterval >= 0x80000000u)) {
+      add(checkInterval_.line, "check-interval", "CheckIntervall " + std::to_string(int32_t(check_.checkInterval)) +
+          ": a held key must be looked at every few milliseconds; write a positive number, as 50 or 100");
+    } else if ((elapseTime_.set || checkInterval_.set) && check_.elapseTime < check_.checkInterval) {
+      add(elapseTime_.set ? elapseTime_.line : checkInterval_.line, "elapse-below-interval",
+          "ElapseTime " + std::to_string(check_.elapseTime) + " ms is below CheckIntervall " +
+          std::to_string(check_.checkInterval) + " ms: every press counts as long, and no key reaches its program");
+    }
+  }
+
+  void bindingHints() {
+    const std::vector<BindingSummary>& bindings = check_.bindings;
+    if (check_.result == 0 && bindings.empty()) {
+      add(std::nullopt, "no-binding", "the file holds no binding (no KURVIX block): the device opens its status "
+          "window at every start instead of waiting in the notification area");
+    }
+    for (size_t i = 0; i < bindings.size() && i < bindingHeaders_.size(); ++i) {
+      unsigned header = bindingHeaders_[i];
+      if (bindings[i].keyCode == 0 && !hasKeyCode_[i]) {
+        add(header, "no-keycode", "binding " + std::to_string(i + 1) + " has no KeyCode: no key ever reaches it");
+      }
+      for (size_t j = 0; j < i; ++j) {
+        if (bindings[j].keyCode == bindings[i].keyCode && bindings[i].keyCode != 0) {
+          add(header, "same-key", "binding " + std::to_string(i + 1) + " (KeyCode " + std::to_string(bindings[i].keyCode) +
+              ") has the key of binding " + std::to_string(j + 1) + ": only the first one's long press will ever act");
+          break;
+        }
+      }
+      if (bindings[i].newIniPath) newIniTarget(i, *bindings[i].newIniPath);
+    }
+  }
+
+  void newIniTarget(size_t index, const std::u16string& newIni) {
+    std::optional<unsigned> line = newIniLines_.count(newIni) ? std::optional<unsigned>(newIniLines_[newIni]) : std::nullopt;
+    std::optional<std::string> resolved = resolveNewIni(newIni, hostFile_);
+    if (!resolved) return;
+    std::error_code error;
+    if (std::filesystem::equivalent(*resolved, hostFile_, error)) {
+      add(line, "newini-self", "binding " + std::to_string(index + 1) + ": NewIni names this file itself, so its "
+          "long press loads the same bindings again");
+      return;
+    }
+    bool ownSettings = check_.checkInterval != kDefaultCheckInterval || check_.elapseTime != kDefaultElapseTime;
+    HostFile target = readHostFile(*resolved);
+    if (!ownSettings || !target.bytes) return;
+    for (const FileLine& targetLine : deviceLines(*target.bytes)) {
+      if (startsWith(targetLine.text, kSettingsHeader)) return;
+    }
+    add(line, "newini-without-settings", *resolved + " has no SETTINGS block: once it is loaded, CheckIntervall "
+        "and ElapseTime are back at 100 and 1000 ms");
+  }
+
+  const std::string& hostFile_;
+  const std::vector<FileLine>& lines_;
+  const FileCheck& check_;
+  std::vector<Hint>& hints_;
+  Block block_ = Block::None;
+  unsigned blockLine_ = 0;
+  std::optional<unsigned> blockEndedBy_;  // the empty line that ended the last block, while key lines follow
+  std::map<std::u16string, unsigned> keysInBlock_;
+  std::optional<std::pair<unsigned, std::u16string>> strayHeader_;
+  std::vector<std::string> overwritten_;
+  std::vector<unsigned> bindingHeaders_;
+  std::vector<bool> hasKeyCode_;
+  std::map<std::u16string, unsigned> newIniLines_;
+  Setting checkInterval_, elapseTime_;
+};
 
 }  // namespace
 
 std::vector<Hint> findHints(const std::string& hostFile, const std::vector<uint8_t>& bytes,
-                            const std::vector<Message>& messages, const BindingTable& table) {
+                            const std::vector<FileLine>& lines, const FileCheck& check) {
   std::vector<Hint> hints;
   if (std::optional<Hint> hint = encodingHint(bytes)) hints.push_back(*hint);
-  for (const Message& message : messages) {
-    if (std::optional<Hint> hint = caseHint(message)) hints.push_back(*hint);
-  }
-  for (DWORD i = 0; i < table.count(); ++i) {
-    const KeyBinding& binding = *table.binding(i);
-    if (binding.keyCode() == 0) {
-      hints.push_back({"binding " + std::to_string(i + 1) +
-                       " has no KeyCode (or KeyCode 0): no key ever reaches it", std::nullopt});
-    }
-    for (DWORD j = 0; j < i; ++j) {
-      if (table.binding(j)->keyCode() == binding.keyCode() && binding.keyCode() != 0) {
-        hints.push_back({bindingName(i, binding) + " has the key of binding " + std::to_string(j + 1) +
-                         ": only the first one's long press will ever act", std::nullopt});
-        break;
-      }
-    }
-    if (binding.newIniPath() != nullptr && namesFile(binding.newIniPath(), hostFile)) {
-      hints.push_back({bindingName(i, binding) + ": NewIni names this file itself, so its long press "
-                       "loads the same bindings again", std::nullopt});
-    }
-  }
+  Walk(hostFile, lines, check, hints).run();
+  std::stable_sort(hints.begin(), hints.end(), [](const Hint& a, const Hint& b) {
+    return a.line.value_or(0) < b.line.value_or(0);
+  });
   return hints;
 }

@@ -1,23 +1,20 @@
 // The configuration author's hints: mistakes the device does not report, or reports in a way
-// that hides the cause. They are the tool's own words, never the device's.
+// that hides the cause. They are the tool's own words, never the device's. Each has a
+// stable id and, where it concerns one, the line (a binding's hint: the line of its header
+// or of the key line concerned).
 #ifndef KURVIX_TOOLS_HINTS_H
 #define KURVIX_TOOLS_HINTS_H
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "engine/binding_table.h"
-#include "tools/device_session.h"
+#include "tools/file_check.h"
 
-struct Hint {
-  std::string text;
-  std::optional<unsigned> line;
-};
-
-// hostFile is the file as given on the command line; bytes are its contents.
+// hostFile is the file as the author named it, bytes its contents, lines as the device read
+// them; check holds what the device did with them. In the order of their lines, hints about
+// the whole file first.
 std::vector<Hint> findHints(const std::string& hostFile, const std::vector<uint8_t>& bytes,
-                            const std::vector<Message>& messages, const BindingTable& table);
+                            const std::vector<FileLine>& lines, const FileCheck& check);
 
 #endif

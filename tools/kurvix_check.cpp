@@ -1,187 +1,248 @@
-// kurvix-check: the configuration author's companion. It reads a configuration file with
-// the device's own reader on the simulated device and reports what the device would show
-// (every message box, with the line that caused it, the settings and the bindings), adds
-// hints of its own, runs presses through the whole program, and converts desktop text
-// files into the device's format.
-//
-//   kurvix-check [--json] [--strict] FILE
-//   kurvix-check [--json] FILE --press KEY:MS [--press KEY:MS ...]
-//   kurvix-check [--json] [--strict] --to-unicode IN OUT
-//
-// Exit status: 0 loaded without a message, 1 loaded with messages (with --strict also with
-// hints), 2 not loaded, 64 wrong usage.
+// kurvix-check's command line: arguments, the host's files, and the exit status. The
+// checks themselves live in the kurvix_check_core library (file_check.h, dry_run.h,
+// convert.h), which the web page uses too.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "engine/binding_table.h"
 #include "tools/convert.h"
 #include "tools/dry_run.h"
-#include "tools/hints.h"
-#include "tools/utf.h"
+#include "tools/file_check.h"
 
 namespace {
 
-const int EXIT_LOADED_WITH_MESSAGES = 1;
 const int EXIT_LOAD_FAILED = 2;
 const int EXIT_USAGE = 64;
 
-const char* const kUsage =
-    "usage: kurvix-check [--json] [--strict] FILE\n"
-    "       kurvix-check [--json] FILE --press KEY:MS [--press KEY:MS ...]\n"
-    "       kurvix-check [--json] [--strict] --to-unicode IN OUT\n";
+const char* const kHelp =
+    "Usage: kurvix-check [OPTION]... FILE...\n"
+    "  or:  kurvix-check [OPTION]... FILE --press KEY:MS [--press KEY:MS]...\n"
+    "  or:  kurvix-check [OPTION]... --to-unicode IN OUT\n"
+    "Check Kurvix configuration files (Kurvix.ini) before they go to a device: each FILE is read\n"
+    "with the device's own reader on a simulated device, and every message box the device would\n"
+    "show is reported, with hints about mistakes it does not report and what it ends up holding.\n"
+    "Files that a NewIni names are checked too, where they are found (the path as written, or a\n"
+    "file of that name beside FILE).\n"
+    "\n"
+    "Options:\n"
+    "  --json              print JSON instead of the report (one object per FILE)\n"
+    "  --strict            count hints as messages in the exit status\n"
+    "  -q, --quiet         print the findings only, without the summary of what the device holds\n"
+    "  --press KEY:MS      run the whole program with FILE as its Kurvix.ini, hold key KEY (a\n"
+    "                      decimal key code) for MS milliseconds, and say what the device did;\n"
+    "                      may be given several times, the presses follow one another\n"
+    "  --to-unicode IN OUT\n"
+    "                      write OUT in the device's format (UTF-16LE with the byte-order mark,\n"
+    "                      CR LF) from IN in UTF-8 or UTF-16, then check OUT; input that is not\n"
+    "                      valid is refused with its line, column and byte, and OUT is left alone\n"
+    "  --from NAME         with --to-unicode: IN is in the encoding NAME (CP1252, ISO-8859-1,\n"
+    "                      CP850, ... as iconv knows them)\n"
+    "  --help              print this help and exit\n"
+    "  --version           print the version and exit\n"
+    "  --                  every argument after it is a file\n"
+    "Options take their value as --opt=value or --opt value.\n"
+    "\n"
+    "Report: one line per finding, FILE:LINE: severity: text (\"error\" for a file the device does\n"
+    "not load, \"warning\" for each message box the device shows, with its German caption and text\n"
+    "and their meaning, \"note\" for a hint, with its id in brackets), then a summary.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   loaded without a message\n"
+    "  1   loaded with messages (with --strict also with hints; with --press also messages shown\n"
+    "      during the presses)\n"
+    "  2   not loaded, or a file could not be read, converted or written\n"
+    "  64  wrong usage\n"
+    "With several FILEs the worst status wins.\n";
 
 struct Options {
-  bool json = false, strict = false, toUnicode = false;
+  bool json = false, strict = false, quiet = false, toUnicode = false;
+  std::string from;
   std::vector<std::string> files;
   std::vector<Press> presses;
 };
 
-std::optional<Options> parse(int argc, char** argv) {
+struct UsageError {
+  std::string text;
+};
+
+bool decimal(const std::string& text) {
+  return !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+Press parsePress(const std::string& text) {
+  size_t colon = text.find(':');
+  if (colon == std::string::npos) throw UsageError{"--press: " + text + ": write KEY:MS, as 193:1200"};
+  std::string key = text.substr(0, colon), ms = text.substr(colon + 1);
+  if (!decimal(key)) throw UsageError{"--press: " + text + ": KEY must be decimal"};
+  if (!decimal(ms)) throw UsageError{"--press: " + text + ": MS must be decimal, at most 999999999"};
+  unsigned code = static_cast<unsigned>(std::stoul(key));
+  if (code < 1 || code > 254) throw UsageError{"--press: " + text + ": KEY must be 1 to 254"};
+  return Press{code, std::stoull(ms)};
+}
+
+Options parse(int argc, char** argv) {
   Options options;
+  bool onlyFiles = false;
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
-    if (argument == "--json") {
-      options.json = true;
-    } else if (argument == "--strict") {
-      options.strict = true;
-    } else if (argument == "--to-unicode") {
-      options.toUnicode = true;
-    } else if (argument == "--press" && i + 1 < argc) {
-      std::optional<Press> press = parsePress(argv[++i]);
-      if (!press) return std::nullopt;
-      options.presses.push_back(*press);
-    } else if (argument.size() > 1 && argument[0] == '-') {
-      return std::nullopt;
-    } else {
+    if (onlyFiles || argument == "-" || argument.empty() || argument[0] != '-') {
       options.files.push_back(argument);
+      continue;
+    }
+    std::string name = argument.substr(0, argument.find('='));
+    bool inlineValue = name.size() < argument.size();
+    auto value = [&]() -> std::string {
+      if (inlineValue) return argument.substr(name.size() + 1);
+      if (i + 1 >= argc) throw UsageError{name + " needs a value"};
+      return argv[++i];
+    };
+    bool takesValue = name == "--press" || name == "--from";
+    if (inlineValue && !takesValue) throw UsageError{name + " takes no value"};
+    if (name == "--") {
+      onlyFiles = true;
+    } else if (name == "--help" || name == "-h") {
+      std::cout << kHelp;
+      std::exit(0);
+    } else if (name == "--version") {
+      std::cout << "kurvix-check (Kurvix) " KURVIX_VERSION "\n";
+      std::exit(0);
+    } else if (name == "--json") {
+      options.json = true;
+    } else if (name == "--strict") {
+      options.strict = true;
+    } else if (name == "-q" || name == "--quiet") {
+      options.quiet = true;
+    } else if (name == "--to-unicode") {
+      options.toUnicode = true;
+    } else if (name == "--from") {
+      options.from = value();
+      if (options.from.empty()) throw UsageError{"--from needs the name of an encoding"};
+    } else if (name == "--press") {
+      options.presses.push_back(parsePress(value()));
+    } else {
+      throw UsageError{"unknown option " + name};
     }
   }
-  size_t files = options.toUnicode ? 2 : 1;
-  if (options.files.size() != files || (options.toUnicode && !options.presses.empty()) ||
-      (options.strict && !options.presses.empty())) {
-    return std::nullopt;
-  }
+  if (options.toUnicode && options.files.size() != 2) throw UsageError{"--to-unicode needs IN and OUT"};
+  if (options.toUnicode && !options.presses.empty()) throw UsageError{"--press does not go with --to-unicode"};
+  if (!options.from.empty() && !options.toUnicode) throw UsageError{"--from goes with --to-unicode only"};
+  if (!options.presses.empty() && options.files.size() != 1) throw UsageError{"--press takes exactly one FILE"};
+  if (!options.presses.empty() && options.strict) throw UsageError{"--strict does not go with --press"};
+  if (options.files.empty()) throw UsageError{"no FILE given"};
   return options;
 }
 
-std::string optionalText(const WCHAR* text) { return text == nullptr ? "null" : jsonString(text); }
-
-void printJson(int result, const std::vector<Message>& messages, const BindingTable& table,
-               const std::vector<Hint>& hints) {
-  std::ostringstream out;
-  out << "{\"result\": " << result << ", \"messages\": [";
-  for (size_t i = 0; i < messages.size(); ++i) {
-    out << (i ? ", " : "") << "{\"caption\": " << jsonString(messages[i].caption)
-        << ", \"text\": " << jsonString(messages[i].text) << ", \"type\": " << messages[i].type;
-    if (messages[i].line) out << ", \"line\": " << *messages[i].line;
-    out << "}";
-  }
-  out << "], \"checkInterval\": " << table.checkInterval() << ", \"elapseTime\": " << table.elapseTime()
-      << ", \"bindings\": [";
-  for (DWORD i = 0; i < table.count(); ++i) {
-    const KeyBinding* binding = table.binding(i);
-    out << (i ? ", " : "") << "{\"keyCode\": " << binding->keyCode()
-        << ", \"command\": " << optionalText(binding->command())
-        << ", \"newIniPath\": " << optionalText(binding->newIniPath())
-        << ", \"disableAll\": " << int(binding->disableAll()) << "}";
-  }
-  out << "], \"hints\": [";
-  for (size_t i = 0; i < hints.size(); ++i) {
-    out << (i ? ", " : "") << "{\"text\": " << jsonString(utf8ToUtf16(hints[i].text));
-    if (hints[i].line) out << ", \"line\": " << *hints[i].line;
-    out << "}";
-  }
-  out << "]}\n";
-  std::cout << out.str();
-}
-
-std::string lineOf(const std::optional<unsigned>& line) {
-  return line ? " (line " + std::to_string(*line) + ")" : "";
-}
-
-void printReport(const std::string& file, int result, const std::vector<Message>& messages,
-                 const BindingTable& table, const std::vector<Hint>& hints) {
-  std::ostringstream out;
-  out << file << ": " << (result == 0 ? "loaded" : "not loaded") << "\n";
-  for (size_t i = 0; i < messages.size(); ++i) {
-    out << "message " << i + 1 << lineOf(messages[i].line) << ": " << jsonString(messages[i].caption)
-        << "\n    " << jsonString(messages[i].text) << "\n";
-  }
-  out << "CheckIntervall " << table.checkInterval() << " ms, ElapseTime " << table.elapseTime() << " ms\n";
-  out << table.count() << (table.count() == 1 ? " binding" : " bindings") << "\n";
-  for (DWORD i = 0; i < table.count(); ++i) {
-    const KeyBinding* binding = table.binding(i);
-    out << "  " << i + 1 << ". KeyCode " << binding->keyCode();
-    if (binding->command() != nullptr) out << ", Command " << jsonString(binding->command());
-    if (binding->newIniPath() != nullptr) out << ", NewIni " << jsonString(binding->newIniPath());
-    if (binding->disableAll()) out << ", Disable";
-    if (binding->command() == nullptr && binding->newIniPath() == nullptr && !binding->disableAll()) {
-      out << ", no action";
-    }
-    out << "\n";
-  }
-  for (const Hint& hint : hints) out << "hint" << lineOf(hint.line) << ": " << hint.text << "\n";
-  std::cout << out.str();
+void cannot(const std::string& what, const std::string& file, const std::string& why) {
+  std::cerr << "kurvix-check: " << file << ": cannot " << what << ": " << why << "\n";
 }
 
 int check(const std::string& file, const Options& options) {
-  sim::reset();
-  MessageLog log;
-  std::u16string path = utf8ToUtf16(file);
-  std::optional<std::vector<uint8_t>> bytes = readHostFile(file);
-  if (bytes) sim::putFile(path, *bytes);
-
-  BindingTable table;
-  int result = table.load(path.c_str());
-  std::vector<Hint> hints = findHints(file, bytes.value_or(std::vector<uint8_t>()), log.messages(), table);
-  if (options.json) {
-    printJson(result, log.messages(), table, hints);
-  } else {
-    printReport(file, result, log.messages(), table, hints);
+  HostFile read = readHostFile(file);
+  if (!read.bytes && !read.missing) {
+    cannot("read", file, read.error);
+    return EXIT_LOAD_FAILED;
   }
-  if (result != 0) return EXIT_LOAD_FAILED;
-  bool anything = !log.messages().empty() || (options.strict && !hints.empty());
-  return anything ? EXIT_LOADED_WITH_MESSAGES : 0;
+  std::vector<FileCheck> checks = checkWithNewIniFiles(file, read.bytes);
+  int status = 0;
+  for (const FileCheck& each : checks) status = std::max(status, exitStatus(each, options.strict));
+  if (options.json) {
+    std::cout << checkJsonOf(checks);
+  } else {
+    for (const FileCheck& each : checks) std::cout << reportOf(each, options.quiet);
+  }
+  return status;
+}
+
+int press(const std::string& file, const Options& options) {
+  HostFile read = readHostFile(file);
+  if (!read.bytes && !read.missing) {
+    cannot("read", file, read.error);
+    return EXIT_LOAD_FAILED;
+  }
+  DryRun run = dryRun(file, read.bytes, options.presses, options.json);
+  std::cout << run.output;
+  return run.status;
+}
+
+// Writes the whole of bytes to a new file beside path and renames it to path, so that path
+// is either left as it was or holds all of bytes.
+bool writeWhole(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+  std::string temporary = path + ".XXXXXX";
+  int file = mkstemp(temporary.data());
+  if (file < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  bool written = fchmod(file, 0666 & ~mask) == 0;
+  for (size_t done = 0; written && done < bytes.size();) {
+    ssize_t wrote = write(file, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    written = wrote > 0;
+    if (written) done += static_cast<size_t>(wrote);
+  }
+  written = written && fsync(file) == 0;
+  if (!written) error = std::strerror(errno);
+  written = close(file) == 0 && written;
+  if (written && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = std::strerror(errno);
+    written = false;
+  }
+  if (!written) {
+    if (error.empty()) error = std::strerror(errno);
+    std::remove(temporary.c_str());
+  }
+  return written;
 }
 
 int convert(const std::string& in, const std::string& out, const Options& options) {
-  std::error_code error;
-  if (in == out || std::filesystem::equivalent(in, out, error)) {
+  std::error_code same;
+  if (in == out || std::filesystem::equivalent(in, out, same)) {
     std::cerr << "kurvix-check: refusing to overwrite " << in << "; name another file to write\n";
     return EXIT_USAGE;
   }
-  std::optional<std::vector<uint8_t>> bytes = readHostFile(in);
-  if (!bytes) {
-    std::cerr << "kurvix-check: cannot read " << in << "\n";
-    return EXIT_USAGE;
+  HostFile read = readHostFile(in);
+  if (!read.bytes) {
+    cannot("read", in, read.error);
+    return EXIT_LOAD_FAILED;
   }
-  std::vector<uint8_t> converted = toDeviceFormat(*bytes);
-  std::ofstream file(out, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(converted.data()), static_cast<std::streamsize>(converted.size()));
-  file.close();
-  if (!file) {
-    std::cerr << "kurvix-check: cannot write " << out << "\n";
-    return EXIT_USAGE;
+  Conversion converted = toDeviceFormat(*read.bytes, options.from);
+  if (converted.unknownEncoding) throw UsageError{converted.error};
+  if (!converted.bytes) {
+    std::cerr << in << ":" << converted.position << ": error: " << converted.error << "\n"
+              << "kurvix-check: " << out << " was not written\n";
+    return EXIT_LOAD_FAILED;
   }
-  if (!options.json) std::cout << "wrote " << out << " (UTF-16LE with byte-order mark, CR LF)\n";
+  std::string error;
+  if (!writeWhole(out, *converted.bytes, error)) {
+    cannot("write", out, error);
+    return EXIT_LOAD_FAILED;
+  }
+  if (!options.json && !options.quiet) std::cout << "wrote " << out << " (UTF-16LE with byte-order mark, CR LF)\n";
   return check(out, options);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::optional<Options> options = parse(argc, argv);
-  if (!options) {
-    std::cerr << kUsage;
+  try {
+    Options options = parse(argc, argv);
+    if (options.toUnicode) return convert(options.files[0], options.files[1], options);
+    if (!options.presses.empty()) return press(options.files[0], options);
+    int status = 0;
+    for (const std::string& file : options.files) status = std::max(status, check(file, options));
+    return status;
+  } catch (const UsageError& usage) {
+    std::cerr << "kurvix-check: " << usage.text << "\nTry 'kurvix-check --help' for more information.\n";
     return EXIT_USAGE;
   }
-  if (options->toUnicode) return convert(options->files[0], options->files[1], *options);
-  if (options->presses.empty()) return check(options->files[0], *options);
-  std::optional<std::vector<uint8_t>> bytes = readHostFile(options->files[0]);
-  if (!bytes) return check(options->files[0], *options);  // says that it cannot be found
-  return dryRun(options->files[0], *bytes, options->presses, options->json);
 }

@@ -2,9 +2,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
-std::u16string utf8ToUtf16(std::string_view text) {
-  std::u16string out;
+namespace {
+
+// Decodes UTF-8; an invalid sequence becomes U+FFFD, or, with stopAtInvalid, ends the
+// decoding there. Returns the offset of the first invalid byte, or npos.
+size_t decodeUtf8(std::string_view text, std::u16string& out, bool stopAtInvalid) {
+  size_t firstInvalid = std::string_view::npos;
   size_t i = 0;
   while (i < text.size()) {
     auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
@@ -26,6 +31,8 @@ std::u16string utf8ToUtf16(std::string_view text) {
       valid = false;
     }
     if (!valid) {
+      if (firstInvalid == std::string_view::npos) firstInvalid = i;
+      if (stopAtInvalid) return firstInvalid;
       out.push_back(0xFFFD);
       ++i;
       continue;
@@ -39,7 +46,26 @@ std::u16string utf8ToUtf16(std::string_view text) {
     }
     i += extra + 1;
   }
+  return firstInvalid;
+}
+
+}  // namespace
+
+std::u16string utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  decodeUtf8(text, out, false);
   return out;
+}
+
+std::optional<std::u16string> strictUtf8ToUtf16(std::string_view text, size_t& invalidAt) {
+  std::u16string out;
+  invalidAt = decodeUtf8(text, out, true);
+  if (invalidAt != std::string_view::npos) return std::nullopt;
+  return out;
+}
+
+bool looksUtf16LeWithoutMark(const std::vector<uint8_t>& bytes) {
+  return bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0;
 }
 
 std::vector<uint8_t> unicodeFile(std::u16string_view text) {

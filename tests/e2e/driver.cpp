@@ -6,7 +6,8 @@
  *
  *   desktop [--hold MS]                       size of the desktop (starts Wine's desktop);
  *                                             --hold stays a user of the desktop for MS
- *   window CLASS [--title T] [--visible 0|1] [--gone 1] [--timeout MS]
+ *   window CLASS [--title T] [--visible 0|1] [--gone 1] [--timeout MS]   (with the count
+ *                                             of windows of the class)
  *   box [--caption C] [--press ok|cancel|yes|no] [--timeout MS]
  *   press VK HOLD_MS [VK HOLD_MS]... [--gap MS]   key down, hold, key up (keybd_event);
  *                                             several presses --gap MS apart, one answer each
@@ -24,6 +25,8 @@
  *                                             does; the tick before, the call's duration
  *   foreground [--set CLASS] [--timeout MS]   the foreground window; --set activates one
  *   sink LOG [--timeout MS]                   a focused window logging its key messages
+ *   version PATH                              the file's version resource as the file's
+ *                                             properties read it (GetFileVersionInfoW)
  */
 #include <windows.h>
 // shellapi.h needs the types of windows.h.
@@ -189,6 +192,15 @@ HWND findWindow(const std::string& windowClass) {
   return FindWindowW(wide(windowClass).c_str(), nullptr);
 }
 
+/* Top-level windows of the class, shown or not: a second instance would add one. */
+long long countWindows(const std::string& windowClass) {
+  long long count = 0;
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, wide(windowClass).c_str(), nullptr)) != nullptr)
+    ++count;
+  return count;
+}
+
 int report(bool ok, const std::function<void(Json&)>& fill) {
   Json json;
   json.flag("ok", ok);
@@ -225,7 +237,7 @@ int cmdWindow(const Args& args) {
     return true;
   });
   return report(met, [&](Json& json) {
-    json.flag("found", window != nullptr);
+    json.flag("found", window != nullptr).number("count", countWindows(windowClass));
     if (window != nullptr) describeWindow(json, window);
   });
 }
@@ -542,12 +554,50 @@ int cmdSink(const Args& args) {
   return 0;
 }
 
+int cmdVersion(const Args& args) {
+  std::wstring path = wide(positional(args, 1));
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  std::vector<char> data(size);
+  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data())) {
+    return report(false, [](Json& json) { json.flag("found", false); });
+  }
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length);
+  WORD* translation = nullptr;
+  VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                 &length);
+  return report(fixed != nullptr && translation != nullptr, [&](Json& json) {
+    json.flag("found", true);
+    if (fixed == nullptr || translation == nullptr) return;
+    json.numbers("file_version", {HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)});
+    json.numbers("product_version",
+                 {HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
+                  HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS)});
+    json.numbers("translation", {translation[0], translation[1]});
+    wchar_t block[64];
+    for (const char* name : {"FileDescription", "FileVersion", "ProductName", "ProductVersion",
+                             "OriginalFilename", "Comments"}) {
+      swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\%hs", translation[0], translation[1],
+               name);
+      wchar_t* value = nullptr;
+      if (VerQueryValueW(data.data(), block, reinterpret_cast<void**>(&value), &length) &&
+          value != nullptr) {
+        json.text(name, value);
+      }
+    }
+  });
+}
+
 int run(const Args& args) {
   static const std::map<std::string, int (*)(const Args&)> commands = {
       {"desktop", cmdDesktop},       {"window", cmdWindow}, {"box", cmdBox},
       {"press", cmdPress},           {"keys", cmdKeys},     {"post", cmdPost},     {"send", cmdSend},
       {"watch", cmdWatch},           {"kill", cmdKill},     {"hotkey", cmdHotkey},
-      {"foreground", cmdForeground}, {"sink", cmdSink},     {"open", cmdOpen}};
+      {"foreground", cmdForeground}, {"sink", cmdSink},     {"open", cmdOpen},
+      {"version", cmdVersion}};
   auto command = commands.find(positional(args, 0));
   if (command == commands.end()) throw UsageError{"unknown command: " + args.positional[0]};
   return command->second(args);

@@ -102,6 +102,30 @@ bool everyKeyDownOfAHeldHotKeyIsAHotKeyMessage(HWND window) {
   return print("every_key_down_of_a_held_hotkey_is_a_hotkey_message", received == keyDowns, details);
 }
 
+/* A named mutex that exists already is handed out again with ERROR_ALREADY_EXISTS; a new
+   one leaves the last error 0 even when it held another error before; the name goes with
+   its last handle. */
+bool namedMutexTellsTheSecondCreator() {
+  const wchar_t* const name = L"Kurvix:/FACTS/KURVIX.EXE";
+  SetLastError(ERROR_ACCESS_DENIED);
+  HANDLE first = CreateMutexW(nullptr, FALSE, name);
+  DWORD firstError = GetLastError();
+  HANDLE second = CreateMutexW(nullptr, FALSE, name);
+  DWORD secondError = GetLastError();
+  CloseHandle(second);
+  CloseHandle(first);
+  HANDLE again = CreateMutexW(nullptr, FALSE, name);
+  DWORD againError = GetLastError();
+  CloseHandle(again);
+  char details[96];
+  std::snprintf(details, sizeof(details), ", \"first\": %lu, \"second\": %lu, \"again\": %lu",
+                firstError, secondError, againError);
+  return print("named_mutex_tells_the_second_creator",
+               first != nullptr && second != nullptr && firstError == 0 &&
+                   secondError == ERROR_ALREADY_EXISTS && againError == 0,
+               details);
+}
+
 }  // namespace
 
 int main() {
@@ -112,6 +136,7 @@ int main() {
   all = refusedCreationDestroysWindow() && all;
   all = missedTimerTicksDoNotPileUp(window) && all;
   all = everyKeyDownOfAHeldHotKeyIsAHotKeyMessage(window) && all;
+  all = namedMutexTellsTheSecondCreator() && all;
   DestroyWindow(window);
   return all ? 0 : 1;
 }

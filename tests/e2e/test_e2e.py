@@ -9,6 +9,7 @@ tests/e2e/run.sh installs, builds and runs. Alone:  python3 tests/e2e/test_e2e.p
 """
 
 import json
+import re
 import shutil
 import subprocess
 import sys
@@ -21,7 +22,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wineenv import (BUILD_DIR, HELPER_DIR, Picture, Session, end_process,  # noqa: E402
+from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, Picture, Session, end_process,  # noqa: E402
                      wait_for, wait_until, windows_path, write_ini)
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
@@ -449,6 +450,97 @@ class HeldKeyTest(WineTestCase):
         self.assertEqual(self.wait_for_taken_keys(keys, set()), set())
 
 
+class CommandTest(WineTestCase):
+    """What a binding's Command starts: a quoted program with its arguments, or the whole
+    value as the file, as before."""
+
+    def test_a_quoted_program_receives_the_rest_as_its_arguments(self):
+        spaced = self.dir / "mit Leerzeichen"
+        spaced.mkdir()
+        shutil.copy(WITNESS_EXE, spaced)
+        self.addCleanup(self.end_witnesses_in, spaced)
+        self.start_kurvix([
+            "SETTINGS", f"CheckIntervall={CHECK_INTERVAL_MS}", f"ElapseTime={ELAPSE_MS}", "",
+            "KURVIX", f"KeyCode={KEY_COMMAND}",
+            f'Command="{windows_path(self.dir / "witness.exe")}"  \\My Documents\\Liste.psw -x  ',
+            "", "KURVIX", f"KeyCode={KEY_SECOND_COMMAND}",
+            f"Command={windows_path(spaced / 'witness.exe')}"])
+        self.assertTrue(self.driver("window", "Kurvix.Class", "--title", "Kurvix (2)")["ok"])
+        self.long_press(KEY_COMMAND)
+        (pid, _), = self.wait_for_witness_starts(1)
+        arguments = (self.dir / "witness-arguments.log").read_text().splitlines()
+        self.assertEqual(arguments, [f"{pid} \\My Documents\\Liste.psw -x"])
+
+        # A path with blanks and no quotes still names the program whole, without arguments.
+        self.long_press(KEY_SECOND_COMMAND)
+        self.assertTrue(wait_until(lambda: (spaced / "witness.log").exists(), 5))
+        self.assertFalse((spaced / "witness-arguments.log").exists())
+
+    def end_witnesses_in(self, folder):
+        log = folder / "witness.log"
+        for line in log.read_text().splitlines() if log.exists() else []:
+            self.driver("kill", line.split()[0])
+
+
+class TakenKeyTest(WineTestCase):
+    """A key that another program holds already is reported, once, and the others work."""
+
+    def test_a_key_another_program_holds_is_reported_at_start_up(self):
+        holder, ready = self.driver.start("hotkey", KEY_DISABLE, "--wait", 60000)
+        self.addCleanup(lambda: holder.poll() is None and holder.kill())
+        self.assertEqual((ready["ok"], ready["free"]), (True, True), ready)
+        self.start_kurvix(binding_ini(self.dir))
+        box = self.driver("box", "--press", "ok")
+        self.assertTrue(box["ok"], box)
+        self.assertEqual((box["caption"], box["text"], box["buttons"]),
+                         ("Kurvix - Taste belegt:", str(KEY_DISABLE), [IDOK]))
+        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        self.assertTrue(window["ok"], window)
+        self.assertEqual(self.taken_keys(KEY_COMMAND, KEY_NEW_INI), {KEY_COMMAND, KEY_NEW_INI})
+        self.assert_tray({TRAY_RED})
+        time.sleep(SETTLE_S)
+        self.assertFalse(self.driver("box", "--timeout", 0)["ok"], "one message per key")
+        # The key still belongs to the program that holds it.
+        self.driver("press", KEY_DISABLE, SHORT_HOLD_MS)
+        self.assertTrue(self.driver.finish(holder)["ok"])
+
+
+class OneInstanceTest(WineTestCase):
+    """A second start of the same kurvix.exe finds the first and leaves it alone; a copy in
+    another folder runs beside it."""
+
+    def test_second_start_from_the_same_folder_ends_at_once_and_the_first_keeps_working(self):
+        self.start_sink()
+        first, _ = self.start_with_bindings()
+        second = self.start_kurvix()
+        self.assertEqual(second.wait(10), 0)
+        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        self.assertEqual((window["ok"], window["count"], window["visible"]), (True, 1, False))
+        self.assertIsNone(first.poll())
+        self.assertEqual(self.taken_keys(KEY_COMMAND, KEY_DISABLE), {KEY_COMMAND, KEY_DISABLE})
+        self.assert_tray({TRAY_RED})
+        self.focus_sink()
+        self.long_press(KEY_COMMAND)
+        self.assertEqual(len(self.wait_for_witness_starts(1)), 1)
+
+    def test_a_copy_in_another_folder_runs_beside_the_first(self):
+        first, _ = self.start_with_bindings()
+        other = self.dir / "andere"
+        other.mkdir()
+        shutil.copy(KURVIX_EXE, other)
+        write_ini(other / "Kurvix.ini", ["KURVIX", f"KeyCode={KEY_SECOND_COMMAND}",
+                                         f"Command={windows_path(self.dir / 'witness.exe')}"])
+        second = prefix.start(other / "kurvix.exe", other, other / "kurvix.log")
+        self.addCleanup(self.end_kurvix, second)
+        both = wait_for(lambda: self.driver("window", "Kurvix.Class")["count"], 2, 10)
+        self.assertEqual(both, 2)
+        self.assertEqual(self.wait_for_taken_keys((KEY_COMMAND, KEY_SECOND_COMMAND),
+                                                  {KEY_COMMAND, KEY_SECOND_COMMAND}),
+                         {KEY_COMMAND, KEY_SECOND_COMMAND})
+        self.assertIsNone(first.poll())
+        self.assertIsNone(second.poll())
+
+
 class StatusWindowTest(WineTestCase):
     """The window a tap of the tray icon shows: its taps and its picture."""
 
@@ -528,6 +620,38 @@ class StatusWindowTest(WineTestCase):
         self.assertNotEqual(set(contact), {LIGHT_GREY}, "the contact line")
 
 
+def build_setting(pattern, text):
+    found = re.search(pattern, text, re.MULTILINE)
+    if found is None:
+        raise RuntimeError(f"{pattern} not found")
+    return found.group(1)
+
+
+class VersionTest(unittest.TestCase):
+    """The version an administrator sees in the file's properties is the project's."""
+
+    def test_version_resource_names_the_project_version_in_german(self):
+        version = build_setting(r"^project\(Kurvix VERSION ([0-9.]+)",
+                                (ROOT / "CMakeLists.txt").read_text())
+        contact = build_setting(r"^KURVIX_CONTACT:STRING=(.*)$",
+                                (BUILD_DIR / "CMakeCache.txt").read_text())
+        info = session.driver("version", windows_path(KURVIX_EXE))
+        self.assertTrue(info["ok"], info)
+        numbers = [int(part) for part in version.split(".")] + [0]
+        self.assertEqual(info["file_version"], numbers)
+        self.assertEqual(info["product_version"], numbers)
+        self.assertEqual(info["translation"], [0x0407, 1200])
+        self.assertEqual((info["FileVersion"], info["ProductVersion"]), (version, version))
+        self.assertEqual(info["ProductName"], "Kurvix")
+        self.assertEqual(info["OriginalFilename"], "kurvix.exe")
+        self.assertTrue(info["FileDescription"].startswith("Kurvix"), info)
+        self.assertEqual(info["Comments"], contact)
+
+    def test_a_file_without_version_resource_is_told_apart(self):
+        info = session.driver("version", windows_path(HELPER_DIR / "witness.exe"))
+        self.assertEqual((info["ok"], info["found"]), (False, False))
+
+
 class PlatformFactsTest(unittest.TestCase):
     """What the simulated device copies from the system, checked on Wine's."""
 
@@ -556,6 +680,10 @@ class PlatformFactsTest(unittest.TestCase):
 
     def test_every_key_down_of_a_held_hot_key_is_a_hot_key_message(self):
         self.assert_holds("every_key_down_of_a_held_hotkey_is_a_hotkey_message")
+
+
+    def test_named_mutex_tells_the_second_creator(self):
+        self.assert_holds("named_mutex_tells_the_second_creator")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 """Wine on a private X display, for Kurvix's end-to-end tests and desktop demonstration.
 
-Xvfb          a private X server on the first free display number from :91 on
+Xvfb          a private X server on a display number it chooses itself (-displayfd)
 WinePrefix    a Wine prefix of our own, with Wine's virtual desktop switched on
 Driver        runs kvdriver.exe (tests/e2e/driver.cpp) and returns its JSON answers
 Session       an Xvfb and a prefix on it, with Wine's desktop kept open until stop()
@@ -12,6 +12,7 @@ Standard library only.
 
 import json
 import os
+import select
 import subprocess
 import time
 from pathlib import Path
@@ -89,40 +90,50 @@ def wait_for(get, wanted, timeout, interval=0.05):
 
 
 class Xvfb:
-    """A private X server; start() picks the first display number nobody uses."""
+    """A private X server on a display number that the server itself chooses: with
+    -displayfd it takes the first free number and writes it to a pipe once it accepts
+    clients, so two runs never race for the same number."""
 
-    def __init__(self, first=91, last=130):
-        self.numbers = range(first, last + 1)
+    def __init__(self):
         self.process = None
         self.display = None
 
-    def start(self):
-        for number in self.numbers:
-            socket = Path(f"/tmp/.X11-unix/X{number}")
-            if socket.exists() or Path(f"/tmp/.X{number}-lock").exists():
-                continue
-            process = subprocess.Popen(
-                ["Xvfb", f":{number}", "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
-                 "-nolisten", "tcp", "-noreset"],
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            # Another server may take the number between our check and its start; the
-            # socket is then that server's, and only the lock file names the owner.
-            if wait_until(lambda: process.poll() is not None or socket.exists(), 10) \
-                    and process.poll() is None and self.lock_owner(number) == process.pid:
-                self.process = process
-                self.display = f":{number}"
-                return self
-            if process.poll() is None:
-                process.kill()
-            process.wait()
-        raise RuntimeError("no free X display number for Xvfb")
+    def start(self, timeout=30):
+        reader, writer = os.pipe()
+        try:
+            self.process = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(writer), "-screen", "0",
+                 f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24", "-nolisten", "tcp", "-noreset"],
+                pass_fds=(writer,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL)
+            os.close(writer)
+            writer = None
+            number = self._read_number(reader, timeout)
+        finally:
+            if writer is not None:
+                os.close(writer)
+            os.close(reader)
+        if number is None:
+            self.stop()
+            raise RuntimeError("Xvfb did not start (no display number on -displayfd)")
+        self.display = f":{number}"
+        return self
 
     @staticmethod
-    def lock_owner(number):
-        try:
-            return int(Path(f"/tmp/.X{number}-lock").read_text())
-        except (FileNotFoundError, ValueError):
-            return None
+    def _read_number(reader, timeout):
+        """The display number Xvfb writes, ended by a line break; None when the server
+        ends or the time runs out first."""
+        text = b""
+        deadline = time.monotonic() + timeout
+        while not text.endswith(b"\n"):
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not select.select([reader], [], [], remaining)[0]:
+                return None
+            chunk = os.read(reader, 16)
+            if not chunk:
+                return None
+            text += chunk
+        return int(text.strip())
 
     def stop(self):
         if self.process is not None:

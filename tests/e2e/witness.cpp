@@ -1,30 +1,40 @@
 /*
  * witness: the program a binding's Command starts in the end-to-end tests. Each start
  * appends "PID TICK" to witness.log beside the program, so the tests can count starts
- * and tell when each happened; then it waits to be terminated. It ends by itself with
+ * and tell when each happened, and "PID ARGUMENTS" to witness-arguments.log when it was
+ * given arguments; then it waits to be terminated. It ends by itself with
  * exit code 3 after a minute, so it never outlives a test run.
  */
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+namespace {
+
+bool append(const std::wstring& path, const std::string& line) {
+  HANDLE log = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(log);
+  return true;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   wchar_t path[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring logPath(path, length);
-  logPath.erase(logPath.find_last_of(L"\\/") + 1);
-  logPath += L"witness.log";
+  std::wstring folder(path, length);
+  folder.erase(folder.find_last_of(L"\\/") + 1);
 
-  char line[64];
-  int lineLength =
-      std::snprintf(line, sizeof(line), "%lu %lu\n", GetCurrentProcessId(), GetTickCount());
-  HANDLE log = CreateFileW(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (log == INVALID_HANDLE_VALUE) return 2;
-  DWORD written = 0;
-  WriteFile(log, line, lineLength, &written, nullptr);
-  CloseHandle(log);
+  std::string pid = std::to_string(GetCurrentProcessId());
+  if (arguments != nullptr && arguments[0] != 0 &&
+      !append(folder + L"witness-arguments.log", pid + " " + arguments + "\n")) {
+    return 2;
+  }
+  if (!append(folder + L"witness.log", pid + " " + std::to_string(GetTickCount()) + "\n")) return 2;
 
   Sleep(60000);
   return 3;

@@ -2,7 +2,14 @@
 // must hold exactly the bindings the file's header lines begin, every text exactly as long
 // as its heap block, no file handle open, and a second load of the same bytes must give
 // the same table and the same messages.
+#include <cstddef>
+
+#if __has_include(<sanitizer/allocator_interface.h>)
 #include <sanitizer/allocator_interface.h>
+#else
+// GCC's AddressSanitizer (the ARM build) has the function but not clang's header for it.
+extern "C" std::size_t __sanitizer_get_allocated_size(const volatile void* block);
+#endif
 
 #include <cstdio>
 #include <cstdlib>

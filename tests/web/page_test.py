@@ -1,0 +1,443 @@
+"""The configuration companion page, build-web/kurvix.html, in headless Chromium from the file
+system: its JavaScript interface against the real kurvix-check, and the page used as a person
+uses it (open, read, click, type, try presses, save, the keyboard, a narrow window).
+
+Run with Debian's Python: /usr/bin/python3 -m unittest tests/web/page_test.py
+(KURVIX_CHECK names the native kurvix-check, default build/kurvix-check).
+"""
+import base64
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+PAGE = pathlib.Path(os.environ.get("KURVIX_PAGE", ROOT / "build-web" / "kurvix.html"))
+SCREENSHOT = ROOT / "build-web" / "page.png"
+KURVIX_CHECK = pathlib.Path(os.environ.get("KURVIX_CHECK", ROOT / "build" / "kurvix-check"))
+
+browser = None
+scratch = None
+
+
+def start_browser(download_dir):
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 f"--user-data-dir={download_dir / 'profile'}", "--window-size=1280,1000"):
+        options.add_argument(flag)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                           {"behavior": "allow", "downloadPath": str(download_dir / "downloads")})
+    return driver
+
+
+def setUpModule():
+    global browser, scratch
+    for needed in (PAGE, KURVIX_CHECK):
+        if not needed.exists():
+            raise unittest.SkipTest(f"{needed} is missing: build it first")
+    scratch = pathlib.Path(tempfile.mkdtemp(prefix="kurvix-page-"))
+    (scratch / "downloads").mkdir()
+    browser = start_browser(scratch)
+
+
+def tearDownModule():
+    if browser is not None:
+        browser.quit()
+    if scratch is not None:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def device_file(*lines, end="\r\n"):
+    """A configuration in the device's format: byte-order mark, UTF-16LE, lines joined by end."""
+    return b"\xff\xfe" + end.join(lines).encode("utf-16-le")
+
+
+def generated_files():
+    """Configurations that reach the reader's and the hints' corner cases."""
+    long_command = "Command=" + "c" * 251  # 259 units: an extra empty line follows
+    return {
+        "only-mark.ini": b"\xff\xfe",
+        "empty.ini": b"",
+        "one-byte.ini": b"\xff",
+        "big-endian.ini": b"\xfe\xff" + "KURVIX\r\nKeyCode=65\r\n".encode("utf-16-be"),
+        "utf8.ini": "KURVIX\nKeyCode=65\nCommand=\\Programme\\Grüße.exe\n".encode(),
+        "utf8-bom.ini": b"\xef\xbb\xbfKURVIX\r\nKeyCode=65\r\n",
+        "no-mark.ini": "SETTINGS\r\nElapseTime=800\r\n".encode("utf-16-le"),
+        "bad-lines.ini": device_file("KURVIX", "KeyCode=65", "Command=", "keycode=5", "", "foo \"x\"\\",
+                                     "   ", "SETTINGS", "ElapseTime", "CheckIntervall=20", "Elapse=3"),
+        "line-ends.ini": device_file("KURVIX", "KeyCode=193", "Command=a  ", "", "KURVIX", "KeyCode=194",
+                                     "Disable=y", end="\n") + "\r\rKURVIX\rKeyCode=195\n\r".encode("utf-16-le"),
+        "long-lines.ini": device_file("KURVIX", long_command, "; 4", "KURVIX", "KeyCode=1", "bad",
+                                      "", "KURVIX", "Command=" + "d" * 300, "KeyCode=7", "x" * 258, "y"),
+        "numbers.ini": device_file("KURVIX", "KeyCode=-1", "", "KURVIX", "KeyCode=4294967295", "",
+                                   "KURVIX", "KeyCode=2147483648", "", "KURVIX", "KeyCode = 0x41", "",
+                                   "KURVIX", "KeyCode\t=\t+5", "", "KURVIX", "KeyCodeX=65abc"),
+        "values.ini": device_file("KURVIX", "KeyCode=5", "NewIni=a", "NewIni=ab", "Disable=",
+                                  "Disable=yes", "Command= ", "NewIni=   ", "", "KURVIX",
+                                  "KeyCode=5", "KeyCode 6"),
+        "hints.ini": device_file("SETTINGS", "elapsetime=5", "", "kurvix", "", "KURVIX", "KeyCode=193",
+                                 "", "KURVIX", "KeyCode=193", "command=x", "", "KURVIX",
+                                 "NewIni=\\Speicher\\hints.ini"),
+        "surrogates.ini": b"\xff\xfe" + "KURVIX\r\nCommand=a\r\nNewIni=".encode("utf-16-le") + b"\x00\xd8b\x00",
+        "umlauts.ini": device_file("KURVIX Kalender", "KeyCode=193", "Command=\\Programme\\Übersicht.exe",
+                                   "", "KURVIX", "KeyCode=195", "NewIni=\\Speicher\\Zweite Datei.ini",
+                                   "", "ungültig"),
+        "odd-byte.ini": device_file("KURVIX", "KeyCode=65", "Command=x") + b"A",
+        "nul.ini": device_file("KURVIX", "KeyCode=65", "\x00KeyCode=66", "KeyCode=67"),
+    }
+
+
+def all_configuration_files(directory):
+    """Every configuration file the project's tests use, under the names to check them by."""
+    files = {str(path): path.read_bytes() for path in sorted(ROOT.glob("examples/**/*.ini"))}
+    files.update({str(path): path.read_bytes()
+                  for path in sorted((ROOT / "tests" / "fuzz" / "corpus" / "reader").iterdir())})
+    for name, data in generated_files().items():
+        path = directory / name
+        path.write_bytes(data)
+        files[str(path)] = data
+    return files
+
+
+def cli_json(*arguments):
+    run = subprocess.run([str(KURVIX_CHECK), "--json", *arguments], capture_output=True, timeout=60)
+    return run.stdout.decode("utf-8", "surrogatepass")
+
+
+class PageTest(unittest.TestCase):
+    def setUp(self):
+        browser.get(PAGE.as_uri())
+        browser.execute_async_script("kurvix.ready.then(arguments[0], e => arguments[0](String(e)))")
+        self.dir = pathlib.Path(tempfile.mkdtemp(dir=scratch))
+
+    def page_json(self, expression, data, *arguments):
+        """JSON.stringify of expression, with `bytes` the given file and `args` the rest."""
+        return browser.execute_script(
+            "const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));"
+            "const args = arguments[1];"
+            f"return JSON.stringify({expression});",
+            base64.b64encode(data).decode(), list(arguments))
+
+    def wait(self, condition, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            result = condition()
+            if result:
+                return result
+            time.sleep(0.05)
+        self.fail("timed out waiting")
+
+    def open_file(self, path):
+        browser.execute_script("document.getElementById('file-info').textContent = '';")
+        browser.find_element(By.ID, "open").send_keys(str(path))
+        self.wait(lambda: path.name in browser.find_element(By.ID, "file-info").text)
+
+    def save_whole_page(self, path):
+        size = browser.execute_cdp_cmd("Page.getLayoutMetrics", {})["cssContentSize"]
+        shot = browser.execute_cdp_cmd("Page.captureScreenshot", {
+            "format": "png", "captureBeyondViewport": True,
+            "clip": {"x": 0, "y": 0, "width": size["width"], "height": size["height"], "scale": 1}})
+        path.write_bytes(base64.b64decode(shot["data"]))
+
+    def text(self, element_id):
+        """What the element shows now (read in one step: the page may redraw it meanwhile)."""
+        return browser.execute_script("return document.getElementById(arguments[0]).innerText;", element_id)
+
+    def editor_line_of_caret(self):
+        return browser.execute_script(
+            "const e = document.getElementById('editor');"
+            "return document.activeElement === e ? e.value.slice(0, e.selectionStart).split('\\n').length : 0;")
+
+
+class ScriptingInterfaceTest(PageTest):
+    def test_check_gives_what_kurvix_check_prints_for_every_configuration_file(self):
+        files = all_configuration_files(self.dir)
+        self.assertGreater(len(files), 150)
+        for name, data in files.items():
+            with self.subTest(file=name):
+                page = json.loads(self.page_json("kurvix.check(bytes, args[0])", data, name))
+                self.assertEqual(page, json.loads(cli_json(name)))
+
+    def test_press_gives_what_kurvix_check_prints_for_the_same_presses(self):
+        files = generated_files()
+        # A binding whose NewIni names its own file: both find it beside the file checked.
+        files["self.ini"] = device_file("SETTINGS", "ElapseTime=300", "", "KURVIX", "KeyCode=195",
+                                        "NewIni=\\Speicher\\self.ini", "", "KURVIX", "KeyCode=193",
+                                        "Command=\\Windows\\Kalender.exe", "", "KURVIX", "KeyCode=194",
+                                        "Disable=1", "", "bad")
+        runs = [
+            (str(ROOT / "examples" / "Kurvix.ini"), ROOT.joinpath("examples", "Kurvix.ini").read_bytes(),
+             [[193, 1200], [193, 1200], [193, 300], [194, 1200], [193, 1200], [195, 1200], [65, 50]]),
+            ("self.ini", files["self.ini"], [[193, 400], [195, 400], [193, 2000], [194, 100], [194, 86400000]]),
+            ("bad-lines.ini", files["bad-lines.ini"], [[65, 1], [65, 5000], [66, 5000]]),
+            ("utf8.ini", files["utf8.ini"], [[65, 1200]]),
+            ("numbers.ini", files["numbers.ini"], [[254, 1200], [1, 1200], [65, 0]]),
+        ]
+        for name, data, presses in runs:
+            path = self.dir / pathlib.Path(name).name if not os.path.isabs(name) else pathlib.Path(name)
+            if not os.path.isabs(name):
+                path.write_bytes(data)
+            with self.subTest(file=name):
+                page = json.loads(self.page_json("kurvix.press(bytes, args[1], args[0])", data, str(path), presses))
+                arguments = [str(path)] + [a for key, ms in presses for a in ("--press", f"{key}:{ms}")]
+                self.assertEqual(page, json.loads(cli_json(*arguments)))
+                self.assertTrue(any(event["press"] == len(presses) for event in page) or
+                                all(event["press"] == 0 for event in page))
+
+    def test_the_program_starts_and_runs_presses_in_the_page(self):
+        # The program's window class is named by a string in static data: the page must not
+        # take it for an integer resource id, or the program cannot start.
+        events = json.loads(self.page_json("kurvix.press(bytes, [[193, 1200], [193, 100]])",
+                                           ROOT.joinpath("examples", "Kurvix.ini").read_bytes()))
+        self.assertEqual([e["event"] for e in events], ["started", "passed-through"])
+        self.assertEqual(events[0]["file"], "\\Windows\\Kalender.exe")
+
+    def test_the_page_is_one_file_that_loads_nothing_else(self):
+        loaded = browser.execute_script(
+            "return performance.getEntriesByType('resource').map(e => e.name).filter(n => !n.startsWith('data:'));")
+        self.assertEqual(loaded, [])
+        self.assertEqual(browser.execute_script("return document.getElementById('status').textContent;"),
+                         "Ready. The device runs in this page.")
+
+    def test_wrong_presses_are_refused_with_an_error(self):
+        for presses in ("[]", "[[193]]", "[[0, 5]]", "[[255, 5]]", "[[193, 1.5]]", "[[193, -1]]",
+                        "[[193, 1000000000]]", "'193:5'"):
+            with self.subTest(presses=presses):
+                error = browser.execute_script(
+                    f"try {{ kurvix.press(new Uint8Array([255, 254]), {presses}); return ''; }}"
+                    "catch (e) { return e.message; }")
+                self.assertIn("press", error)
+
+
+class PageUseTest(PageTest):
+    def test_a_bad_line_is_shown_in_german_explained_and_leads_to_its_line(self):
+        # The device cuts line 2 after 259 units and reads an extra empty line, so the bad
+        # line is the device's line 7 but the editor's line 6.
+        path = self.dir / "Kurvix.ini"
+        path.write_bytes(device_file("KURVIX", "Command=" + "c" * 251, "; 3", "KURVIX", "KeyCode=1", "keycode=5"))
+        self.open_file(path)
+        messages = browser.find_elements(By.CSS_SELECTOR, "#messages li")
+        self.assertEqual(len(messages), 1)
+        self.assertIn("Kurvix - Ignoriere unbekannten Wert: \u201ekeycode=5\u201c", messages[0].text)
+        self.assertIn("begins with none of KeyCode, Command, NewIni, Disable", messages[0].text)
+        self.assertIn("Line 6", messages[0].text)
+        messages[0].find_element(By.TAG_NAME, "button").click()
+        self.assertEqual(self.editor_line_of_caret(), 6)
+        hints = {li.text: li for li in browser.find_elements(By.CSS_SELECTOR, "#hints li")}
+        for line, start in ((6, "Line 6: \"keycode\" differs from \"KeyCode\" only in case"),
+                            (2, "Line 2: the device reads this line as two"), (1, "Line 1: binding 1 has no KeyCode")):
+            hint = next(item for text, item in hints.items() if text.startswith(start))
+            hint.find_element(By.TAG_NAME, "button").click()
+            self.assertEqual(self.editor_line_of_caret(), line)
+
+    def test_typing_checks_as_one_types_and_fills_the_table(self):
+        editor = browser.find_element(By.ID, "editor")
+        editor.send_keys("KURVIX\nKeyCode=193\nCommand=\\Windows\\Kalender.exe\n\nKURVIX\nKeyCode=194\nDisable=1")
+        table = self.wait(lambda: "194" in self.text("bindings") and self.text("bindings"))
+        self.assertIn("1\t193\tVK_APP1\topens \u201e\\Windows\\Kalender.exe\u201c", table)
+        self.assertIn("2\t194\tVK_APP2\tswitches all bindings off", table)
+        self.assertIn("without a message", browser.find_element(By.ID, "load-result").text)
+        self.assertEqual(self.text("summary"), "2 bindings, 0 messages, 0 hints.")
+        editor.send_keys("\nCommand\n")
+        self.wait(lambda: "Kurvix - Ignoriere Fehler:" in self.text("messages"))
+        self.assertIn("Line 8", self.text("messages"))
+        self.assertTrue(self.text("summary").startswith("2 bindings, 1 message, "), self.text("summary"))
+
+    def test_files_in_desktop_encodings_open_and_save_in_the_device_format(self):
+        text = "; Tasten für Grüße\nKURVIX\nKeyCode=193\nCommand=\\Programme\\Grüße.exe\n"
+        expected = b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
+        for name, data in (("utf8.ini", text.encode()), ("cp1252.ini", text.encode("cp1252")),
+                           ("nomark.ini", text.encode("utf-16-le")), ("device.ini", expected)):
+            with self.subTest(file=name):
+                path = self.dir / name
+                path.write_bytes(data)
+                self.open_file(path)
+                self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"), text)
+                refused = name != "device.ini"
+                self.assertEqual("refuses" in browser.find_element(By.ID, "load-result").text, refused)
+                saved = scratch / "downloads" / name
+                if saved.exists():
+                    saved.unlink()
+                browser.find_element(By.ID, "save").click()
+                self.wait(lambda: saved.exists() and saved.stat().st_size == len(expected))
+                self.assertEqual(saved.read_bytes(), expected)
+                self.wait(lambda: "without a message" in browser.find_element(By.ID, "load-result").text)
+
+    def test_a_file_dropped_on_the_page_is_opened(self):
+        for target in ("editor", "h-press"):
+            with self.subTest(dropped_on=target):
+                name = f"dropped-{target}.ini"
+                browser.execute_script("""
+                    const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
+                    const transfer = new DataTransfer();
+                    transfer.items.add(new File([bytes], arguments[1]));
+                    const target = document.getElementById(arguments[2]);
+                    for (const type of ['dragenter', 'dragover', 'drop']) {
+                      target.dispatchEvent(new DragEvent(type, {dataTransfer: transfer, bubbles: true, cancelable: true}));
+                    }""", base64.b64encode(device_file("KURVIX", "KeyCode=196", "Command=\\Windows\\Notiz.exe")).decode(),
+                    name, target)
+                self.wait(lambda: name in self.text("file-info"))
+                self.assertEqual(browser.current_url, PAGE.as_uri())
+                self.assertIn("196\tVK_APP4\topens \u201e\\Windows\\Notiz.exe\u201c", self.text("bindings"))
+                self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"),
+                                 "KURVIX\nKeyCode=196\nCommand=\\Windows\\Notiz.exe")
+
+    def test_the_encoding_can_be_chosen_by_hand(self):
+        path = self.dir / "latin.ini"
+        path.write_bytes("KURVIX\r\nCommand=Ärger.exe\r\n".encode("utf-8"))
+        self.open_file(path)
+        editor = browser.find_element(By.ID, "editor")
+        self.assertIn("Command=Ärger.exe", editor.get_property("value"))
+        browser.find_element(By.ID, "encoding").send_keys("Windows-1252")
+        self.wait(lambda: "Command=Ã„rger.exe" in editor.get_property("value"))
+        self.assertIn("Windows-1252", browser.find_element(By.ID, "file-info").text)
+        # A Windows-1252 file read as UTF-8 cannot be shown; Save then writes nothing.
+        path = self.dir / "unreadable.ini"
+        path.write_bytes("KURVIX\r\nCommand=Ärger.exe\r\n".encode("cp1252"))
+        Select(browser.find_element(By.ID, "encoding")).select_by_visible_text("UTF-8")
+        self.open_file(path)
+        self.assertIn("byte 0xC4", self.text("status"))
+        self.assertEqual(editor.get_property("value"), "")
+        browser.find_element(By.ID, "save").click()
+        self.assertIn("Nothing saved", self.text("status"))
+        time.sleep(0.5)
+        self.assertFalse((scratch / "downloads" / "unreadable.ini").exists())
+        browser.find_element(By.ID, "encoding").send_keys("Windows-1252")
+        self.wait(lambda: "Command=Ärger.exe" in editor.get_property("value"))
+
+    def test_presses_run_all_at_once_and_step_by_step(self):
+        path = self.dir / "Kurvix.ini"
+        path.write_bytes(ROOT.joinpath("examples", "Kurvix.ini").read_bytes())
+        self.open_file(path)
+        for key, ms in ((193, 1200), (193, 300), (194, 1200)):
+            for field, value in (("press-key", key), ("press-ms", ms)):
+                element = browser.find_element(By.ID, field)
+                element.clear()
+                element.send_keys(str(value))
+            browser.find_element(By.ID, "press-add").click()
+        self.assertEqual(len(browser.find_elements(By.CSS_SELECTOR, "#press-list li")), 3)
+        browser.find_element(By.ID, "press-run").click()
+        steps = [li.text for li in browser.find_elements(By.CSS_SELECTOR, "#press-steps li")]
+        self.assertEqual(steps, [
+            "Press 1 (key 193, 1200 ms): started \u201e\\Windows\\Kalender.exe\u201c",
+            "Press 2 (key 193, 300 ms): a short press: handed the key on to the program in front",
+            "Press 3 (key 194, 1200 ms): switched all bindings off"])
+        browser.find_element(By.ID, "press-clear").click()
+        for key, ms in ((193, 1200), (193, 1200)):
+            browser.find_element(By.ID, "press-key").clear()
+            browser.find_element(By.ID, "press-key").send_keys(str(key))
+            browser.find_element(By.ID, "press-ms").clear()
+            browser.find_element(By.ID, "press-ms").send_keys(str(ms))
+            browser.find_element(By.ID, "press-add").click()
+        step = browser.find_element(By.ID, "press-step")
+        step.click()
+        self.assertEqual([li.text for li in browser.find_elements(By.CSS_SELECTOR, "#press-steps li")],
+                         ["Press 1 (key 193, 1200 ms): started \u201e\\Windows\\Kalender.exe\u201c"])
+        step.click()
+        second = browser.find_element(By.ID, "press-steps").text
+        self.assertTrue(second.startswith("Press 2 (key 193, 1200 ms): asked \u201eTerminieren?\u201c"), second)
+        self.assertNotIn("Press 1", second)
+        # Start-up belongs to the first step only.
+        editor = browser.find_element(By.ID, "editor")
+        editor.send_keys(Keys.CONTROL + Keys.END)
+        editor.send_keys("\nbad")
+        self.wait(lambda: "Line 17" in self.text("messages"))
+        step.click()
+        self.assertTrue(self.text("press-steps").startswith("Start-up: message box Kurvix - Ignoriere unbekannten Wert:"))
+        step.click()
+        self.assertTrue(self.text("press-steps").startswith("Press 2 (key 193, 1200 ms): asked"), self.text("press-steps"))
+
+    def test_the_status_window_is_drawn_as_the_program_paints_it(self):
+        path = self.dir / "Kurvix.ini"
+        path.write_bytes(ROOT.joinpath("examples", "Kurvix.ini").read_bytes())
+        self.open_file(path)
+        picture = browser.find_element(By.ID, "window-picture")
+        self.assertEqual(picture.get_attribute("aria-label"),
+                         "The status window \"Kurvix (3)\", showing: drücken Sie eine Taste für deren Key-Code"
+                         " | Kontakt: kurvix@example.org | D")
+        # The separator at x = W - 18 of the client area, in the device's dark grey.
+        pixel = browser.execute_script(
+            "const c = document.getElementById('window-picture'); const g = c.getContext('2d');"
+            "const x = 2 * (1 + 274 - 18), y = 2 * (1 + 26 + 30);"
+            "return Array.from(g.getImageData(x, y, 1, 1).data).concat(Array.from(g.getImageData(x - 2, y, 1, 1).data));")
+        self.assertEqual(pixel, [0x60, 0x60, 0x60, 255, 0xC0, 0xC0, 0xC0, 255])
+        browser.find_element(By.ID, "last-key").send_keys("65")
+        self.wait(lambda: "der Key-Code der letzten Taste ist 65" in picture.get_attribute("aria-label"))
+        # A short press of a bound key is handed on to the window in front: the window itself.
+        browser.find_element(By.ID, "last-key").clear()
+        browser.find_element(By.ID, "last-key").send_keys("193")
+        self.wait(lambda: "der Key-Code der letzten Taste ist 193" in picture.get_attribute("aria-label"))
+        path.write_bytes(b"KURVIX")
+        self.open_file(path)
+        self.assertIn("program ends", picture.get_attribute("aria-label"))
+
+    def test_the_key_code_helper_shows_desktop_key_codes_and_handheld_buttons(self):
+        probe = browser.find_element(By.ID, "key-probe")
+        probe.send_keys("a")
+        self.assertEqual(browser.find_element(By.ID, "key-probe-out").text, "a: key code 65 (0x41)")
+        probe.send_keys(Keys.F2)
+        self.assertEqual(browser.find_element(By.ID, "key-probe-out").text, "F2: key code 113 (0x71)")
+        self.assertEqual(probe.get_property("value"), "")
+        table = browser.find_element(By.ID, "key-table").text
+        for name, code in (("VK_APP1", 193), ("VK_APP6", 198)):
+            self.assertIn(f"{name} {code}", table)
+        # Tab leaves the field: it is no trap for the keyboard.
+        probe.send_keys(Keys.TAB)
+        self.assertNotEqual(browser.switch_to.active_element.get_attribute("id"), "key-probe")
+
+
+class AccessibilityTest(PageTest):
+    def test_every_control_has_a_label_and_keyboard_focus_is_visible(self):
+        unlabelled = browser.execute_script(
+            "return Array.from(document.querySelectorAll('input, select, textarea, button'))"
+            ".filter(e => !(e.labels && e.labels.length) && !e.getAttribute('aria-label') && !e.textContent.trim())"
+            ".map(e => e.id || e.outerHTML);")
+        self.assertEqual(unlabelled, [])
+        seen = []
+        for _ in range(12):
+            webdriver.ActionChains(browser).send_keys(Keys.TAB).perform()
+            active = browser.switch_to.active_element
+            seen.append(active.get_attribute("id") or active.tag_name)
+            self.assertNotEqual(active.value_of_css_property("outline-style"), "none", seen[-1])
+        for expected in ("open", "encoding", "save", "editor"):
+            self.assertIn(expected, seen)
+        self.assertLess(seen.index("open"), seen.index("save"))
+        self.assertLess(seen.index("save"), seen.index("editor"))
+
+    def test_readable_at_200_percent_zoom_without_sideways_scrolling(self):
+        path = self.dir / "Kurvix.ini"
+        path.write_bytes(ROOT.joinpath("examples", "Kurvix.ini").read_bytes())
+        self.open_file(path)
+        editor = browser.find_element(By.ID, "editor")
+        editor.send_keys(Keys.CONTROL + Keys.END)
+        editor.send_keys("\nbad line")
+        self.wait(lambda: browser.find_elements(By.CSS_SELECTOR, "#messages li"))
+        browser.find_element(By.ID, "press-add").click()
+        browser.find_element(By.ID, "press-run").click()
+        self.save_whole_page(SCREENSHOT)
+        browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                {"width": 640, "height": 900, "deviceScaleFactor": 2, "mobile": False})
+        try:
+            overflow = browser.execute_script(
+                "return document.documentElement.scrollWidth - document.documentElement.clientWidth;")
+            self.assertLessEqual(overflow, 0)
+            self.save_whole_page(SCREENSHOT.with_name("page-200.png"))
+        finally:
+            browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+
+if __name__ == "__main__":
+    unittest.main()

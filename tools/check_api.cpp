@@ -1,0 +1,13 @@
+#include "tools/check_api.h"
+
+#include "tools/dry_run.h"
+#include "tools/file_check.h"
+
+std::string checkJson(const std::string& fileName, const std::vector<uint8_t>& bytes) {
+  return checkJsonOf(checkWithNewIniFiles(fileName, bytes));
+}
+
+std::string pressJson(const std::string& fileName, const std::vector<uint8_t>& bytes,
+                      const std::vector<Press>& presses) {
+  return dryRun(fileName, bytes, presses, true).output;
+}

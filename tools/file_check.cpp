@@ -1,0 +1,163 @@
+#include "tools/file_check.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "engine/binding_table.h"
+#include "tools/hints.h"
+#include "tools/utf.h"
+
+namespace {
+
+std::optional<std::u16string> optionalText(const WCHAR* text) {
+  return text == nullptr ? std::nullopt : std::optional<std::u16string>(text);
+}
+
+std::string jsonText(const std::optional<std::u16string>& text) { return text ? jsonString(*text) : "null"; }
+
+std::string plural(size_t count, const std::string& word) {
+  return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+std::string fileJson(const FileCheck& check) {
+  std::ostringstream out;
+  out << "{\"result\": " << check.result << ", \"messages\": [";
+  for (size_t i = 0; i < check.messages.size(); ++i) {
+    const Message& message = check.messages[i];
+    out << (i ? ", " : "") << "{\"caption\": " << jsonString(message.caption) << ", \"text\": " << jsonString(message.text)
+        << ", \"type\": " << message.type;
+    if (message.line) out << ", \"line\": " << *message.line;
+    out << ", \"explanation\": " << jsonString(utf8ToUtf16(explain(message))) << "}";
+  }
+  out << "], \"checkInterval\": " << check.checkInterval << ", \"elapseTime\": " << check.elapseTime
+      << ", \"bindings\": [";
+  for (size_t i = 0; i < check.bindings.size(); ++i) {
+    const BindingSummary& binding = check.bindings[i];
+    out << (i ? ", " : "") << "{\"keyCode\": " << binding.keyCode << ", \"command\": " << jsonText(binding.command)
+        << ", \"newIniPath\": " << jsonText(binding.newIniPath) << ", \"disableAll\": " << int(binding.disableAll)
+        << "}";
+  }
+  out << "], \"hints\": [";
+  for (size_t i = 0; i < check.hints.size(); ++i) {
+    const Hint& hint = check.hints[i];
+    out << (i ? ", " : "") << "{\"text\": " << jsonString(utf8ToUtf16(hint.text));
+    if (hint.line) out << ", \"line\": " << *hint.line;
+    out << ", \"id\": \"" << hint.id << "\"}";
+  }
+  out << "], \"file\": " << jsonString(utf8ToUtf16(check.name));
+  return out.str();
+}
+
+}  // namespace
+
+std::string shown(const std::u16string& text) {
+  std::string out;
+  for (char c : utf16ToUtf8(text)) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return out;
+}
+
+std::string explain(const Message& message) {
+  static const std::pair<const char16_t*, const char*> kMeanings[] = {
+      {u"Datei nicht gefunden:", "file not found: the device cannot open this file, and loads nothing"},
+      {u"Kurvix - Ignoriere unbekannten Typ:",
+       "ignoring a line of unknown type: outside a block, a line that is neither empty, a comment nor a KURVIX "
+       "or SETTINGS header"},
+      {u"Kurvix - Ignoriere unbekannten Wert:",
+       "ignoring an unknown key: a line in a KURVIX block that begins with none of KeyCode, Command, NewIni, Disable"},
+      {u"Kurvix - Ignoriere Fehler:",
+       "ignoring an error: the key has no value the device accepts, so the binding keeps what it had"},
+      {u"Settings - Ignoriere unbekannten Wert:",
+       "ignoring an unknown key: a line in a SETTINGS block that begins with neither CheckIntervall nor ElapseTime"},
+      {u"Settings - Ignoriere Fehler:",
+       "ignoring an error: the key has no value the device accepts, so the setting keeps what it had"},
+      {u"Terminieren?", "end it? The program started last still runs: should it be ended?"},
+  };
+  for (const auto& [caption, meaning] : kMeanings) {
+    if (message.caption == caption) return meaning;
+  }
+  if (message.text.rfind(u"Die Datei ist leer", 0) == 0) {
+    return "error: the file is empty or not in Unicode format (UTF-16LE with the byte-order mark FF FE); the "
+           "device loads nothing";
+  }
+  if (message.text.rfind(u"Der Pfad zum Programm", 0) == 0) return "error: the program's own path cannot be found";
+  return "a message of the device";
+}
+
+FileCheck checkFile(const std::string& name, const std::optional<std::vector<uint8_t>>& bytes) {
+  sim::reset();
+  std::u16string path = utf8ToUtf16(name);
+  std::vector<FileLine> lines = bytes ? deviceLines(*bytes) : std::vector<FileLine>();
+  if (bytes) sim::putFile(path, *bytes);
+  MessageLog log({{path, lines}});
+  BindingTable table;
+  FileCheck check{name, table.load(path.c_str()), {}, 0, 0, {}, {}};
+  check.messages = log.messages();
+  check.checkInterval = table.checkInterval();
+  check.elapseTime = table.elapseTime();
+  for (DWORD i = 0; i < table.count(); ++i) {
+    const KeyBinding* binding = table.binding(i);
+    check.bindings.push_back({binding->keyCode(), optionalText(binding->command()),
+                              optionalText(binding->newIniPath()), binding->disableAll() != 0});
+  }
+  if (bytes) check.hints = findHints(name, *bytes, lines, check);
+  return check;
+}
+
+std::vector<FileCheck> checkWithNewIniFiles(const std::string& name, const std::optional<std::vector<uint8_t>>& bytes) {
+  std::vector<FileCheck> checks = {checkFile(name, bytes)};
+  if (!bytes) return checks;
+  for (const NewIniFile& file : newIniFiles(name, *bytes)) checks.push_back(checkFile(file.hostPath, file.bytes));
+  return checks;
+}
+
+int exitStatus(const FileCheck& check, bool strict) {
+  if (check.result != 0) return 2;
+  return !check.messages.empty() || (strict && !check.hints.empty()) ? 1 : 0;
+}
+
+std::string checkJsonOf(const std::vector<FileCheck>& checks) {
+  std::string out = fileJson(checks.front()) + ", \"newIniFiles\": [";
+  for (size_t i = 1; i < checks.size(); ++i) out += (i > 1 ? ", " : "") + fileJson(checks[i]) + "}";
+  return out + "]}\n";
+}
+
+std::string reportOf(const FileCheck& check, bool quiet) {
+  struct Finding {
+    unsigned line;  // 0: the whole file
+    int order;      // the device's message before the hints that explain it
+    std::string text;
+  };
+  std::vector<Finding> findings;
+  auto where = [&](const std::optional<unsigned>& line) {
+    return check.name + (line ? ":" + std::to_string(*line) : "") + ": ";
+  };
+  for (const Message& message : check.messages) {
+    std::string severity = message.type == (MB_OK | MB_ICONHAND) ? "error: " : "warning: ";
+    findings.push_back({message.line.value_or(0), 0,
+                        where(message.line) + severity + utf16ToUtf8(message.caption) + " \"" + shown(message.text) +
+                            "\" (" + explain(message) + ")"});
+  }
+  for (const Hint& hint : check.hints) {
+    findings.push_back({hint.line.value_or(0), 1, where(hint.line) + "note: " + hint.text + " [" + hint.id + "]"});
+  }
+  std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
+    return a.line != b.line ? a.line < b.line : a.order < b.order;
+  });
+  std::ostringstream out;
+  for (const Finding& finding : findings) out << finding.text << "\n";
+  if (quiet) return out.str();
+  out << check.name << ": " << (check.result == 0 ? "loaded" : "not loaded") << ", "
+      << plural(check.messages.size(), "message") << ", " << plural(check.hints.size(), "hint") << "\n";
+  out << "CheckIntervall " << check.checkInterval << " ms, ElapseTime " << check.elapseTime << " ms\n";
+  out << plural(check.bindings.size(), "binding") << "\n";
+  for (size_t i = 0; i < check.bindings.size(); ++i) {
+    const BindingSummary& binding = check.bindings[i];
+    out << "  " << i + 1 << ". KeyCode " << binding.keyCode;
+    if (binding.command) out << ", Command \"" << utf16ToUtf8(*binding.command) << "\"";
+    if (binding.newIniPath) out << ", NewIni \"" << utf16ToUtf8(*binding.newIniPath) << "\"";
+    if (binding.disableAll) out << ", Disable";
+    if (!binding.command && !binding.newIniPath && !binding.disableAll) out << ", no action";
+    out << "\n";
+  }
+  return out.str();
+}

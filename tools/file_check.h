@@ -1,0 +1,56 @@
+// One configuration file checked: loaded with the device's own reader on the simulated
+// device, with what the device showed, what it ended up holding, and the tool's hints; and
+// the two ways to print it, the compilers' report and the JSON object.
+#ifndef KURVIX_TOOLS_FILE_CHECK_H
+#define KURVIX_TOOLS_FILE_CHECK_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/device_session.h"
+
+struct Hint {
+  std::string id;  // stable, for scripts and editors: "key-twice", "drive-letter", ...
+  std::string text;
+  std::optional<unsigned> line;
+};
+
+struct BindingSummary {
+  DWORD keyCode;
+  std::optional<std::u16string> command, newIniPath;
+  bool disableAll;
+};
+
+struct FileCheck {
+  std::string name;  // as the author wrote it
+  int result;        // the device's load: 0 loaded, 1 refused
+  std::vector<Message> messages;
+  DWORD checkInterval, elapseTime;
+  std::vector<BindingSummary> bindings;
+  std::vector<Hint> hints;
+};
+
+// bytes: nothing when the file does not exist (the device then says it cannot find it).
+FileCheck checkFile(const std::string& name, const std::optional<std::vector<uint8_t>>& bytes);
+// The file and every file that its NewIni bindings name, found as the dry run finds them.
+std::vector<FileCheck> checkWithNewIniFiles(const std::string& name,
+                                            const std::optional<std::vector<uint8_t>>& bytes);
+
+// 0 loaded without a message, 1 with messages (with strict also with hints), 2 not loaded.
+int exitStatus(const FileCheck& check, bool strict);
+
+// The JSON object of the first file, the others listed in it under "newIniFiles".
+std::string checkJsonOf(const std::vector<FileCheck>& checks);
+// One line per finding, `FILE:LINE: severity: text`; unless quiet, a summary of what the
+// device holds after each file.
+std::string reportOf(const FileCheck& check, bool quiet);
+
+// The device's text as its box shows it, on one line: a line break as \n.
+std::string shown(const std::u16string& text);
+
+// What a device message means, in a few English words.
+std::string explain(const Message& message);
+
+#endif

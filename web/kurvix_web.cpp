@@ -1,0 +1,155 @@
+// The page's way into the device code and kurvix-check: a few C functions for JavaScript.
+// Each returns UTF-8 text (JSON) or bytes that stay valid until the next call.
+//
+// kurvix_check and kurvix_press are kurvix-check's own checks (tools/check_api.h), so the page
+// and the command line cannot disagree. The file is also put into the module's own file
+// system under the name the caller gives, so that a NewIni naming the file itself is found
+// beside it as on the host. The other functions serve the page: the status window as the
+// program paints it, and the conversion to the device's format.
+#include <emscripten/emscripten.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "shell/main_window.h"
+#include "shell/tray_icon.h"
+#include "sim/device.h"
+#include "tools/check_api.h"
+#include "tools/convert.h"
+#include "tools/utf.h"
+
+// Where WebAssembly's linker begins static data. Below 64 KiB the device takes a pointer for
+// an integer resource id, as Windows does, so a module built without -sGLOBAL_BASE=65536
+// would take its own class name for one.
+extern "C" char __global_base;
+
+namespace {
+
+std::string result;
+std::vector<uint8_t> resultBytes;
+
+const char* answer(std::string text) {
+  result = std::move(text);
+  return result.c_str();
+}
+
+// The file where kurvix-check would find it on the host, for as long as a check needs it.
+class HostFile {
+ public:
+  HostFile(const char* name, const uint8_t* bytes, int size) : path_(name), bytes_(bytes, bytes + size) {
+    std::error_code error;
+    if (path_.has_parent_path()) std::filesystem::create_directories(path_.parent_path(), error);
+    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes), size);
+  }
+  ~HostFile() {
+    std::error_code error;
+    std::filesystem::remove(path_, error);
+  }
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::filesystem::path path_;
+  std::vector<uint8_t> bytes_;
+};
+
+std::string jsonRect(const RECT& rect) {
+  std::ostringstream out;
+  out << "[" << rect.left << ", " << rect.top << ", " << rect.right << ", " << rect.bottom << "]";
+  return out.str();
+}
+
+// The last painting of the window as JSON: its title, sizes and drawing operations in order.
+std::string paintingJson(HWND window) {
+  sim::WindowInfo info = sim::window(window);
+  const sim::Paint* last = nullptr;
+  for (const sim::Paint& paint : sim::paints()) {
+    if (paint.window == window) last = &paint;
+  }
+  std::ostringstream out;
+  out << "{\"title\": " << jsonString(info.title) << ", \"width\": " << info.width
+      << ", \"height\": " << info.height << ", \"client\": " << jsonRect(info.client) << ", \"ops\": [";
+  for (size_t i = 0; last != nullptr && i < last->ops.size(); ++i) {
+    const sim::DrawOp& op = last->ops[i];
+    out << (i ? ", " : "");
+    if (op.kind == sim::DrawOp::Text) {
+      out << "{\"kind\": \"text\", \"text\": " << jsonString(op.text) << ", \"rect\": " << jsonRect(op.rect)
+          << ", \"flags\": " << op.flags << ", \"color\": " << op.color << "}";
+    } else if (op.kind == sim::DrawOp::Lines) {
+      out << "{\"kind\": \"lines\", \"color\": " << op.color << ", \"width\": " << op.penWidth << ", \"points\": [";
+      for (size_t p = 0; p < op.points.size(); ++p) {
+        out << (p ? ", " : "") << "[" << op.points[p].x << ", " << op.points[p].y << "]";
+      }
+      out << "]}";
+    } else {
+      out << "{\"kind\": \"erase\", \"rect\": " << jsonRect(op.rect) << "}";
+    }
+  }
+  out << "]}";
+  return out.str();
+}
+
+}  // namespace
+
+extern "C" {
+
+// The address where static data begins; the page refuses to start below 0x10000.
+EMSCRIPTEN_KEEPALIVE unsigned kurvix_static_data_start() {
+  return static_cast<unsigned>(reinterpret_cast<uintptr_t>(&__global_base));
+}
+
+// kurvix-check --json NAME, for these bytes under that name.
+EMSCRIPTEN_KEEPALIVE const char* kurvix_check(const char* name, const uint8_t* bytes, int size) {
+  HostFile file(name, bytes, size);
+  return answer(checkJson(name, file.bytes()));
+}
+
+// kurvix-check --json NAME --press KEY:MS ...; presses holds count pairs of key and ms.
+EMSCRIPTEN_KEEPALIVE const char* kurvix_press(const char* name, const uint8_t* bytes, int size,
+                                              const uint32_t* presses, int count) {
+  HostFile file(name, bytes, size);
+  std::vector<Press> held;
+  for (int i = 0; i < count; ++i) held.push_back({presses[2 * i], presses[2 * i + 1]});
+  return answer(pressJson(name, file.bytes(), held));
+}
+
+// The status window as the program paints it with this configuration as its Kurvix.ini:
+// started, its window opened from the tray icon, then a press of lastKey (none when 0), as a
+// user would to read a key's code. {"ended": true} when the program does not start.
+EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, unsigned lastKey) {
+  sim::reset();
+  sim::setModulePath(u"\\Programme\\kurvix.exe");
+  sim::putFile(u"\\Programme\\Kurvix.ini", std::vector<uint8_t>(bytes, bytes + size));
+  std::string painting;
+  sim::at(1000, [] {
+    HWND window = sim::findWindow(u"Kurvix.Class");
+    if (!sim::window(window).visible) sim::tapTrayIcon(window, TRAY_ICON_ID);
+  });
+  if (lastKey != 0) sim::pressAt(lastKey, 2000, 2010);
+  sim::at(10000, [&painting] {
+    HWND window = sim::findWindow(u"Kurvix.Class");
+    painting = paintingJson(window);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+  WCHAR commandLine[1] = {0};
+  int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+  return answer(exitCode != 0 || painting.empty() ? "{\"ended\": true}" : painting);
+}
+
+// The file in the device's format (UTF-16LE, byte-order mark, CR LF), converted as
+// kurvix-check --to-unicode [--from FROM] converts it (FROM "" to recognise it): "" and the
+// bytes in kurvix_result_bytes(), or, when the conversion is refused, "LINE:COLUMN: why".
+EMSCRIPTEN_KEEPALIVE const char* kurvix_convert(const uint8_t* bytes, int size, const char* from) {
+  Conversion conversion = toDeviceFormat(std::vector<uint8_t>(bytes, bytes + size), from);
+  resultBytes = conversion.bytes.value_or(std::vector<uint8_t>());
+  if (conversion.bytes) return answer("");
+  return answer(conversion.position.empty() ? conversion.error : conversion.position + ": " + conversion.error);
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t* kurvix_result_bytes() { return resultBytes.data(); }
+EMSCRIPTEN_KEEPALIVE int kurvix_result_size() { return static_cast<int>(resultBytes.size()); }
+
+}  // extern "C"

@@ -1,0 +1,547 @@
+// The page: kurvix-check and the device code, compiled to WebAssembly, behind window.kurvix,
+// and the companion's user interface on top of it.
+(function () {
+  'use strict';
+
+  // ---- window.kurvix: the scripting interface ----------------------------------------------
+  let wasm = null;
+  const kurvix = {};
+  kurvix.ready = createKurvixModule().then(function (module) {
+    // Below 64 KiB the device takes a pointer for a resource id: such a build cannot run it.
+    if (module._kurvix_static_data_start() < 0x10000) {
+      throw new Error('This page was built with its data below 64 KiB, where the device cannot run.');
+    }
+    wasm = module;
+    return kurvix;
+  });
+  window.kurvix = kurvix;
+
+  function loaded() {
+    if (wasm === null) throw new Error('kurvix is not ready yet: wait for kurvix.ready');
+    return wasm;
+  }
+
+  function toBytes(bytes) {
+    if (bytes instanceof Uint8Array) return bytes;
+    if (bytes instanceof ArrayBuffer || Array.isArray(bytes)) return new Uint8Array(bytes);
+    throw new TypeError('bytes must be a Uint8Array');
+  }
+
+  // Calls f with pointers to copies of the arguments in the module's memory: a Uint8Array or
+  // Uint32Array gives (pointer, length), a string its zero-terminated UTF-8.
+  function withMemory(args, f) {
+    const module = loaded();
+    const pointers = [];
+    const passed = [];
+    try {
+      for (const arg of args) {
+        if (typeof arg === 'string') {
+          const size = module.lengthBytesUTF8(arg) + 1;
+          const pointer = module._malloc(size);
+          pointers.push(pointer);
+          module.stringToUTF8(arg, pointer, size);
+          passed.push(pointer);
+        } else if (arg instanceof Uint32Array) {
+          const pointer = module._malloc(Math.max(4 * arg.length, 4));
+          pointers.push(pointer);
+          module.HEAPU32.set(arg, pointer >> 2);
+          passed.push(pointer, arg.length);
+        } else {
+          const pointer = module._malloc(Math.max(arg.length, 1));
+          pointers.push(pointer);
+          module.HEAPU8.set(arg, pointer);
+          passed.push(pointer, arg.length);
+        }
+      }
+      return f.apply(null, passed);
+    } finally {
+      pointers.forEach(function (pointer) { module._free(pointer); });
+    }
+  }
+
+  function text(pointer) { return loaded().UTF8ToString(pointer); }
+
+  // Exactly the object `kurvix-check --json NAME` prints for a file NAME with these bytes.
+  kurvix.check = function (bytes, name) {
+    const output = withMemory([name || 'Kurvix.ini', toBytes(bytes)], function (n, b, size) {
+      return text(loaded()._kurvix_check(n, b, size));
+    });
+    return JSON.parse(output);
+  };
+
+  // What kurvix-check takes: a key code from 1 to 254 and a hold of up to nine digits.
+  const FIRST_KEY = 1;
+  const LAST_KEY = 254;
+  const MOST_MS = 999999999;
+  // The page runs presses on its one thread: a person tries holds of up to an hour (a day's
+  // hold takes the dry run about two seconds, and the page would not answer meanwhile).
+  const MOST_MS_BY_HAND = 3600000;
+
+  // Exactly the array `kurvix-check --json NAME --press KEY:MS ...` prints.
+  kurvix.press = function (bytes, presses, name) {
+    if (!Array.isArray(presses) || presses.length === 0) {
+      throw new TypeError('presses must be a non-empty array of [key, ms]');
+    }
+    presses.forEach(function (press) {
+      const whole = function (n, least, most) { return Number.isInteger(n) && n >= least && n <= most; };
+      if (!Array.isArray(press) || press.length !== 2 || !whole(press[0], FIRST_KEY, LAST_KEY) ||
+          !whole(press[1], 0, MOST_MS)) {
+        throw new TypeError('a press must be [key, ms]: a key code from ' + FIRST_KEY + ' to ' + LAST_KEY +
+          ' and a hold of 0 to ' + MOST_MS + ' ms');
+      }
+    });
+    const pairs = Uint32Array.from([].concat.apply([], presses));
+    const output = withMemory([name || 'Kurvix.ini', toBytes(bytes), pairs], function (n, b, size, p) {
+      return text(loaded()._kurvix_press(n, b, size, p, presses.length));
+    });
+    return JSON.parse(output);
+  };
+
+  // The status window's painting on the simulated device with this configuration.
+  kurvix.statusWindow = function (bytes, lastKey) {
+    return JSON.parse(withMemory([toBytes(bytes)], function (b, size) {
+      return text(loaded()._kurvix_window(b, size, lastKey >>> 0));
+    }));
+  };
+
+  // A file in the device's format (UTF-16LE, byte-order mark, CR LF), as kurvix-check
+  // --to-unicode converts it: from the encoding named (iconv's names, such as CP1252), or,
+  // with none, recognised by its first bytes. {bytes} or, when refused, {error}.
+  kurvix.convert = function (bytes, from) {
+    return withMemory([toBytes(bytes), from || ''], function (b, size, f) {
+      const module = loaded();
+      const error = text(module._kurvix_convert(b, size, f));
+      if (error) return { error: error };
+      const pointer = module._kurvix_result_bytes();
+      return { bytes: module.HEAPU8.slice(pointer, pointer + module._kurvix_result_size()) };
+    });
+  };
+
+  // Text in the device's format.
+  kurvix.deviceFormat = function (textValue) {
+    return kurvix.convert(new TextEncoder().encode(textValue), 'UTF-8').bytes;
+  };
+
+  // ---- The page -----------------------------------------------------------------------------
+  const $ = function (id) { return document.getElementById(id); };
+  const editor = $('editor');
+  const gutter = $('gutter');
+
+  const KEYS = [
+    ['Application button 1', 'VK_APP1', 193], ['Application button 2', 'VK_APP2', 194],
+    ['Application button 3', 'VK_APP3', 195], ['Application button 4', 'VK_APP4', 196],
+    ['Application button 5', 'VK_APP5', 197], ['Application button 6', 'VK_APP6', 198],
+    ['Action (centre of the rocker)', 'VK_RETURN', 13], ['Back', 'VK_ESCAPE', 27],
+    ['Left', 'VK_LEFT', 37], ['Up', 'VK_UP', 38], ['Right', 'VK_RIGHT', 39], ['Down', 'VK_DOWN', 40],
+    ['Soft key 1', 'VK_F1', 112], ['Soft key 2', 'VK_F2', 113], ['Talk', 'VK_F3', 114],
+    ['End', 'VK_F4', 115], ['Volume up', 'VK_F6', 117], ['Volume down', 'VK_F7', 118],
+    ['Record', 'VK_F10', 121]
+  ];
+
+  const state = {
+    name: 'Kurvix.ini',
+    opened: null,      // the bytes of the file as opened, checked until the first edit
+    encoding: '',      // how the opened file was read
+    unreadable: false, // the opened file could not be read as chosen, and the editor is empty
+    presses: [],
+    stepped: 0
+  };
+
+  function setStatus(message, isError) {
+    $('status').textContent = message;
+    $('status').className = isError ? 'error' : '';
+  }
+
+  function element(tag, className, content) {
+    const node = document.createElement(tag);
+    if (className) node.className = className;
+    if (content !== undefined) node.textContent = content;
+    return node;
+  }
+
+  // ---- Reading files ----
+  // The editor shows a file as kurvix-check --to-unicode would convert it. Recognising the
+  // encoding finds UTF-16 and UTF-8; text that is not valid UTF-8 is read as Windows-1252.
+  function showOpened() {
+    const choice = $('encoding').value;
+    let converted = kurvix.convert(state.opened, choice === 'auto' ? '' : choice);
+    state.encoding = choice === 'auto' ? 'encoding recognised' : $('encoding').selectedOptions[0].textContent;
+    if (converted.error && choice === 'auto') {
+      state.encoding = 'read as Windows-1252: not UTF-8 (' + converted.error + ')';
+      converted = kurvix.convert(state.opened, 'CP1252');
+    }
+    state.unreadable = Boolean(converted.error);
+    if (converted.error) {
+      editor.value = '';
+      state.encoding = 'cannot be read as ' + state.encoding + ': ' + converted.error;
+      setStatus(state.name + ' ' + state.encoding, true);
+    } else {
+      editor.value = new TextDecoder('utf-16le').decode(converted.bytes.subarray(2)).replace(/\r\n/g, '\n');
+    }
+    refresh();
+  }
+
+  function openFile(file) {
+    file.arrayBuffer().then(function (buffer) {
+      state.name = file.name || 'Kurvix.ini';
+      state.opened = new Uint8Array(buffer);
+      showOpened();
+      if (!state.unreadable) setStatus('Opened ' + state.name + '.');
+    }, function () { setStatus('Could not read ' + file.name + '.', true); });
+  }
+
+  // ---- Checking ----
+  function currentBytes() {
+    return state.opened !== null ? state.opened : kurvix.deviceFormat(editor.value);
+  }
+
+  let gutterLines = 0;
+  function updateGutter() {
+    const count = editor.value.split('\n').length;
+    if (gutterLines !== count) {
+      gutterLines = count;
+      const numbers = [];
+      for (let i = 1; i <= count; ++i) numbers.push(i);
+      gutter.textContent = numbers.join('\n') + '\n';
+    }
+    gutter.scrollTop = editor.scrollTop;
+  }
+
+  function goToLine(line) {
+    const lines = editor.value.split('\n');
+    let position = 0;
+    for (let i = 0; i < line - 1 && i < lines.length; ++i) position += lines[i].length + 1;
+    editor.focus();
+    editor.setSelectionRange(position, position);
+    const lineHeight = parseFloat(getComputedStyle(editor).lineHeight) || 20;
+    editor.scrollTop = Math.max(0, (line - 3) * lineHeight);
+    updateGutter();
+  }
+
+  function finding(line, parts) {
+    const item = element('li');
+    const target = line ? element('button', 'goto') : element('div');
+    if (line) {
+      target.type = 'button';
+      target.dataset.line = line;
+      target.addEventListener('click', function () { goToLine(line); });
+      target.appendChild(element('span', 'where', 'Line ' + line + ': '));
+    }
+    parts.forEach(function (part) { target.appendChild(part); });
+    item.appendChild(target);
+    return item;
+  }
+
+  function german(className, content) {
+    const node = element('span', className + ' device', content);
+    node.lang = 'de';
+    return node;
+  }
+
+  function renderCheck(result) {
+    const loadText = result.result === 0
+      ? 'The device loads this file' + (result.messages.length ? ' and shows these message boxes, one after another:' : ' without a message.')
+      : 'The device refuses this file and loads nothing:';
+    $('load-result').textContent = loadText;
+    const count = function (n, what) { return n + ' ' + what + (n === 1 ? '' : 's'); };
+    const summary = count(result.bindings.length, 'binding') + ', ' + count(result.messages.length, 'message') +
+      ', ' + count(result.hints.length, 'hint') + '.';
+    // Announced to screen readers as it changes, not at every key typed.
+    if ($('summary').textContent !== summary) $('summary').textContent = summary;
+    const messages = $('messages');
+    messages.textContent = '';
+    result.messages.forEach(function (message) {
+      messages.appendChild(finding(message.line, [
+        german('caption', message.caption), document.createTextNode(' '),
+        german('text', '\u201E' + message.text + '\u201C'),
+        element('span', 'explain', message.explanation)
+      ]));
+    });
+    const hints = $('hints');
+    hints.textContent = '';
+    result.hints.forEach(function (hint) {
+      hints.appendChild(finding(hint.line, [element('span', 'hint', hint.text)]));
+    });
+    if (result.hints.length === 0) hints.appendChild(element('li', 'help', 'No hints.'));
+
+    $('settings').textContent = 'CheckIntervall ' + result.checkInterval + ' ms, ElapseTime ' + result.elapseTime +
+      ' ms: a long press needs the key held for at least ' + result.elapseTime + ' ms.';
+    const body = $('bindings').tBodies[0];
+    body.textContent = '';
+    result.bindings.forEach(function (binding, index) {
+      const row = body.insertRow();
+      const known = KEYS.find(function (key) { return key[2] === binding.keyCode; });
+      const actions = [];
+      if (binding.command !== null) actions.push('opens \u201E' + binding.command + '\u201C (or offers to end it while it runs)');
+      if (binding.disableAll) actions.push('switches all bindings off');
+      if (binding.newIniPath !== null) actions.push('loads \u201E' + binding.newIniPath + '\u201C in place of this file');
+      [String(index + 1), String(binding.keyCode), known ? known[1] : '',
+        actions.length ? actions.join('; ') : 'nothing (no action)'].forEach(function (cell) {
+        row.insertCell().textContent = cell;
+      });
+    });
+    if (result.bindings.length === 0) body.insertRow().insertCell().textContent = 'No bindings.';
+  }
+
+  function refresh() {
+    if (wasm === null) return;
+    updateGutter();
+    try {
+      const bytes = currentBytes();
+      renderCheck(kurvix.check(bytes, state.name));
+      drawWindow(bytes);
+      $('file-info').textContent = state.opened !== null
+        ? 'Checking ' + state.name + ' as opened (' + state.encoding + '). Editing checks the text as it will be saved.'
+        : 'Checking the text as it will be saved, as ' + state.name + '.';
+    } catch (error) {
+      setStatus('The check failed: ' + error.message, true);
+    }
+  }
+
+  let pending = null;
+  editor.addEventListener('input', function () {
+    state.opened = null;
+    state.unreadable = false;
+    updateGutter();
+    clearTimeout(pending);
+    pending = setTimeout(refresh, 120);
+  });
+  editor.addEventListener('scroll', updateGutter);
+
+  // ---- The status window ----
+  function colour(colorref) {
+    return 'rgb(' + (colorref & 0xFF) + ',' + (colorref >> 8 & 0xFF) + ',' + (colorref >> 16 & 0xFF) + ')';
+  }
+
+  // A line from `from` to `to`, the end point excluded, as the device draws it.
+  function drawSegment(g, from, to) {
+    const dx = Math.sign(to[0] - from[0]);
+    const dy = Math.sign(to[1] - from[1]);
+    for (let x = from[0], y = from[1]; x !== to[0] || y !== to[1]; x += dx, y += dy) g.fillRect(x, y, 1, 1);
+  }
+
+  function drawWindow(bytes) {
+    const canvas = $('window-picture');
+    const picture = kurvix.statusWindow(bytes, Number($('last-key').value) || 0);
+    const g = canvas.getContext('2d');
+    const scale = 2;
+    if (picture.ended) {
+      canvas.width = 300 * scale;
+      canvas.height = 40 * scale;
+      g.setTransform(scale, 0, 0, scale, 0, 0);
+      g.fillStyle = '#fff';
+      g.fillRect(0, 0, 300, 40);
+      g.fillStyle = '#a00000';
+      g.font = '12px sans-serif';
+      g.fillText('The program ends: the file is not loaded, no window.', 4, 24);
+      canvas.setAttribute('aria-label', 'No status window: the program ends because the file is not loaded.');
+      return;
+    }
+    const border = (picture.width - picture.client[2]) / 2;
+    const caption = picture.height - picture.client[3] - 2 * border;
+    canvas.width = picture.width * scale;
+    canvas.height = picture.height * scale;
+    g.setTransform(scale, 0, 0, scale, 0, 0);
+    g.fillStyle = '#000';
+    g.fillRect(0, 0, picture.width, picture.height);
+    g.fillStyle = '#0a246a';
+    g.fillRect(border, border, picture.client[2], caption);
+    g.fillStyle = '#fff';
+    g.font = 'bold 12px Tahoma, "DejaVu Sans", sans-serif';
+    g.textBaseline = 'middle';
+    g.fillText(picture.title, border + 4, border + caption / 2);
+    g.fillText('\u00D7', picture.width - border - 14, border + caption / 2);
+    g.translate(border, border + caption);
+    g.fillStyle = '#c0c0c0';  // the class brush, LTGRAY_BRUSH
+    g.fillRect(0, 0, picture.client[2], picture.client[3]);
+    const texts = [];
+    picture.ops.forEach(function (op) {
+      if (op.kind === 'text') {
+        const width = op.rect[2] - op.rect[0];
+        g.save();
+        g.beginPath();
+        g.rect(op.rect[0], op.rect[1], width, op.rect[3] - op.rect[1]);
+        g.clip();
+        g.fillStyle = colour(op.color);
+        g.font = '11px Tahoma, "DejaVu Sans", sans-serif';
+        g.textAlign = 'center';
+        g.fillText(op.text, op.rect[0] + width / 2, (op.rect[1] + op.rect[3]) / 2);
+        g.restore();
+        texts.push(op.text);
+      } else if (op.kind === 'lines') {
+        g.fillStyle = colour(op.color);
+        for (let i = 1; i < op.points.length; ++i) drawSegment(g, op.points[i - 1], op.points[i]);
+      }
+    });
+    canvas.setAttribute('aria-label', 'The status window "' + picture.title + '", showing: ' + texts.join(' | '));
+  }
+  $('last-key').addEventListener('input', function () { if (wasm !== null) drawWindow(currentBytes()); });
+
+  // ---- Presses ----
+  const EVENTS = {
+    'started': function (e) { return 'started \u201E' + e.file + '\u201C'; },
+    'asked': function () { return 'asked \u201ETerminieren?\u201C: end the program it started last? (answered No)'; },
+    'passed-through': function () { return 'a short press: handed the key on to the program in front'; },
+    'switched-off': function () { return 'switched all bindings off'; },
+    'loaded': function (e) { return 'loaded \u201E' + e.file + '\u201C' + (e.bindings !== undefined ? ': ' + e.bindings + ' bindings' : ''); },
+    'load-failed': function (e) { return 'could not load \u201E' + e.file + '\u201C'; },
+    'not-caught': function () { return 'did not catch the key (no binding has it, or the bindings are off): it went to the program in front'; },
+    'nothing': function () { return 'did nothing'; }
+  };
+
+  function describeEvent(event) {
+    if (event.event === 'message') {
+      const span = element('span');
+      span.appendChild(document.createTextNode('message box '));
+      span.appendChild(german('caption', event.caption));
+      span.appendChild(document.createTextNode(' '));
+      span.appendChild(german('text', '\u201E' + event.text + '\u201C'));
+      if (event.line) span.appendChild(document.createTextNode(' (line ' + event.line + ' of its file)'));
+      return span;
+    }
+    return document.createTextNode((EVENTS[event.event] || function () { return event.event; })(event));
+  }
+
+  function renderPresses() {
+    const list = $('press-list');
+    list.textContent = '';
+    state.presses.forEach(function (press, index) {
+      const item = element('li', '', 'key ' + press[0] + ' held ' + press[1] + ' ms ');
+      const remove = element('button', '', 'Remove');
+      remove.type = 'button';
+      remove.setAttribute('aria-label', 'Remove press ' + (index + 1));
+      remove.addEventListener('click', function () {
+        state.presses.splice(index, 1);
+        state.stepped = 0;
+        renderPresses();
+      });
+      item.appendChild(remove);
+      list.appendChild(item);
+    });
+    $('press-step').textContent = state.stepped < state.presses.length
+      ? 'Run the next press (' + (state.stepped + 1) + ' of ' + state.presses.length + ')' : 'Run the next press';
+  }
+
+  // Runs the first `count` presses from start-up and lists what the device did; only the
+  // events of presses from `from` on are shown (those of start-up with the first).
+  function runPresses(count, from) {
+    const steps = $('press-steps');
+    steps.textContent = '';
+    if (count === 0) {
+      steps.appendChild(element('li', 'help', 'Add a press first.'));
+      return;
+    }
+    let events;
+    try {
+      events = kurvix.press(currentBytes(), state.presses.slice(0, count), state.name);
+    } catch (error) {
+      steps.appendChild(element('li', 'error', error.message));
+      return;
+    }
+    events.forEach(function (event) {
+      if (event.press < from && !(event.press === 0 && from === 1)) return;  // shown at an earlier step
+      const who = event.press === 0 ? 'Start-up' : 'Press ' + event.press + ' (key ' + event.key + ', ' + event.ms + ' ms)';
+      const item = element('li');
+      item.appendChild(element('span', 'who', who + ': '));
+      item.appendChild(describeEvent(event));
+      steps.appendChild(item);
+    });
+    if (events.length === 0 || events[events.length - 1].press < count) {
+      steps.appendChild(element('li', 'help', 'The program ended before the remaining presses.'));
+    }
+  }
+
+  $('press-add').addEventListener('click', function () {
+    const key = Number($('press-key').value);
+    const ms = Number($('press-ms').value);
+    if (!Number.isInteger(key) || !Number.isInteger(ms) || key < FIRST_KEY || key > LAST_KEY || ms < 0 ||
+        ms > MOST_MS_BY_HAND) {
+      setStatus('A press needs a key code from ' + FIRST_KEY + ' to ' + LAST_KEY + ' and a hold of up to ' +
+        MOST_MS_BY_HAND + ' ms, in whole numbers.', true);
+      return;
+    }
+    state.presses.push([key, ms]);
+    renderPresses();
+    setStatus('Added a press of key ' + key + ' for ' + ms + ' ms.');
+  });
+  $('press-clear').addEventListener('click', function () {
+    state.presses = [];
+    state.stepped = 0;
+    renderPresses();
+    $('press-steps').textContent = '';
+  });
+  $('press-run').addEventListener('click', function () {
+    state.stepped = state.presses.length;
+    runPresses(state.presses.length, 1);
+    renderPresses();
+  });
+  $('press-step').addEventListener('click', function () {
+    if (state.stepped >= state.presses.length) state.stepped = 0;
+    state.stepped += 1;
+    runPresses(Math.min(state.stepped, state.presses.length), state.stepped);
+    renderPresses();
+  });
+
+  // ---- Key codes ----
+  KEYS.forEach(function (key) {
+    const row = $('key-table').tBodies[0].insertRow();
+    key.forEach(function (cell) { row.insertCell().textContent = String(cell); });
+  });
+  $('key-probe').addEventListener('keydown', function (event) {
+    if (event.key === 'Tab') return;  // keep the keyboard's way out of the field
+    event.preventDefault();
+    const code = event.keyCode;
+    const out = $('key-probe-out');
+    if (!code || code === 229) {
+      out.textContent = event.key + ': no key code on a Windows desktop';
+      return;
+    }
+    out.textContent = (event.key === ' ' ? 'Space' : event.key) + ': key code ' + code + ' (0x' +
+      code.toString(16).toUpperCase() + ')';
+  });
+
+  // ---- Files: open, drop, save ----
+  $('open').addEventListener('change', function (event) {
+    if (event.target.files.length) openFile(event.target.files[0]);
+    event.target.value = '';  // the same file can be opened again
+  });
+  $('encoding').addEventListener('change', function () { if (state.opened !== null) showOpened(); });
+  // A file dropped anywhere on the page opens: the browser would otherwise leave the page
+  // for the file and lose the text.
+  const drop = $('drop');
+  document.addEventListener('dragover', function (event) {
+    event.preventDefault();
+    drop.classList.add('dragging');
+  });
+  document.addEventListener('dragleave', function () { drop.classList.remove('dragging'); });
+  document.addEventListener('drop', function (event) {
+    event.preventDefault();
+    drop.classList.remove('dragging');
+    if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);
+  });
+  $('save').addEventListener('click', function () {
+    // The editor is empty because the file could not be read: saving would write nothing.
+    if (state.unreadable) {
+      setStatus('Nothing saved: ' + state.name + ' ' + state.encoding + '. Choose how to read it first.', true);
+      return;
+    }
+    const bytes = kurvix.deviceFormat(editor.value);
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
+    link.download = state.name;
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(function () { URL.revokeObjectURL(link.href); }, 10000);
+    state.opened = bytes;
+    state.encoding = 'UTF-16LE with byte-order mark, as saved';
+    refresh();
+    setStatus('Saved ' + state.name + ' in the device\u2019s format (' + bytes.length + ' bytes).');
+  });
+
+  kurvix.ready.then(function () {
+    setStatus('Ready. The device runs in this page.');
+    renderPresses();
+    refresh();
+  }, function (error) { setStatus(error.message, true); });
+})();
