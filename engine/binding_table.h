@@ -85,8 +85,9 @@ class BindingTable {
   void leaveOperation();
   void releaseKeysAndTimers();
   /* Registers the key of the binding at index; a key that another program holds is
-     reported in a message box. Returns 1 when registering must stop: the bindings were
-     switched off or the table destroyed (and perhaps freed) while the box was open. */
+     reported in a message box. Returns 1 when registering must stop: while the box was open
+     the bindings were switched off, a reload that replaces them was asked for, or the table
+     was destroyed (and perhaps freed). */
   int registerKey(DWORD index);
 
   KeyBinding** bindings_;
