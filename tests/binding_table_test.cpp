@@ -11,11 +11,6 @@ using Calls = std::vector<std::string>;
 class BindingTableTest : public TableTest {
  protected:
   Calls registrationCalls() { return sim::callsOf({"RegisterHotKey", "UnregisterHotKey", "KillTimer"}); }
-  std::vector<UINT> registeredKeys() {
-    std::vector<UINT> keys;
-    for (const sim::HotKey& hotKey : sim::hotKeys()) keys.push_back(hotKey.virtualKey);
-    return keys;
-  }
   const std::u16string threeBindings =
       joinLines({u"KURVIX", u"KeyCode=193", u"", u"KURVIX", u"KeyCode=194", u"", u"KURVIX", u"KeyCode=195"});
 };

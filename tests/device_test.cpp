@@ -80,3 +80,9 @@ int TableTest::loadText(std::u16string_view text, std::u16string_view path) {
   sim::putFile(std::u16string(path), unicodeFile(text));
   return table->load(std::u16string(path).c_str());
 }
+
+std::vector<UINT> registeredKeys() {
+  std::vector<UINT> keys;
+  for (const sim::HotKey& hotKey : sim::hotKeys()) keys.push_back(hotKey.virtualKey);
+  return keys;
+}

@@ -29,6 +29,8 @@ void PrintTo(const Box& box, std::ostream* out);
 std::vector<Box> boxes();  // every message box shown so far
 // The status messages posted so far, as (wParam, lParam) pairs.
 std::vector<std::pair<WPARAM, LPARAM>> statusReports();
+// The keys registered now, in the order of their registration.
+std::vector<UINT> registeredKeys();
 
 class DeviceTest : public ::testing::Test {
  protected:

@@ -25,11 +25,6 @@ class PressTest : public TableTest {
   Calls pressCalls() {
     return sim::callsOf({"SetTimer", "KillTimer", "UnregisterHotKey", "RegisterHotKey", "keybd_event"});
   }
-  std::vector<UINT> registeredKeys() {
-    std::vector<UINT> keys;
-    for (const sim::HotKey& hotKey : sim::hotKeys()) keys.push_back(hotKey.virtualKey);
-    return keys;
-  }
   size_t started() { return sim::programs().size(); }
   // The user's own key-downs of a key (first ones and repeats) that reached the program in front.
   size_t keyDownsToOthers(UINT key) {

@@ -540,12 +540,6 @@ Box takenKey(std::u16string key) {
   return {u"Kurvix - Taste belegt:", std::move(key), MB_OK | MB_ICONEXCLAMATION};
 }
 
-std::vector<UINT> registeredKeys() {
-  std::vector<UINT> keys;
-  for (const sim::HotKey& hotKey : sim::hotKeys()) keys.push_back(hotKey.virtualKey);
-  return keys;
-}
-
 TEST_F(ShellTest, KeysTakenAtStartUpAreReportedOnceEachAfterTheReadersMessagesAndTheRestWork) {
   ASSERT_TRUE(sim::holdHotKey(194));
   ASSERT_TRUE(sim::holdHotKey(196));

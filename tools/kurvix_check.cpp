@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -144,13 +145,21 @@ void cannot(const std::string& what, const std::string& file, const std::string&
   std::cerr << "kurvix-check: " << file << ": cannot " << what << ": " << why << "\n";
 }
 
-int check(const std::string& file, const Options& options) {
+// The file as the device would meet it: a missing one is the device's to report ("Datei nicht
+// gefunden"); one that exists but cannot be read is the tool's error, and nothing comes back.
+std::optional<HostFile> readConfiguration(const std::string& file) {
   HostFile read = readHostFile(file);
   if (!read.bytes && !read.missing) {
     cannot("read", file, read.error);
-    return EXIT_LOAD_FAILED;
+    return std::nullopt;
   }
-  std::vector<FileCheck> checks = checkWithNewIniFiles(file, read.bytes);
+  return read;
+}
+
+int check(const std::string& file, const Options& options) {
+  std::optional<HostFile> read = readConfiguration(file);
+  if (!read) return EXIT_LOAD_FAILED;
+  std::vector<FileCheck> checks = checkWithNewIniFiles(file, read->bytes);
   int status = 0;
   for (const FileCheck& each : checks) status = std::max(status, exitStatus(each, options.strict));
   if (options.json) {
@@ -162,12 +171,9 @@ int check(const std::string& file, const Options& options) {
 }
 
 int press(const std::string& file, const Options& options) {
-  HostFile read = readHostFile(file);
-  if (!read.bytes && !read.missing) {
-    cannot("read", file, read.error);
-    return EXIT_LOAD_FAILED;
-  }
-  DryRun run = dryRun(file, read.bytes, options.presses, options.json);
+  std::optional<HostFile> read = readConfiguration(file);
+  if (!read) return EXIT_LOAD_FAILED;
+  DryRun run = dryRun(file, read->bytes, options.presses, options.json);
   std::cout << run.output;
   return run.status;
 }
