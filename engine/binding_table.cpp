@@ -4,6 +4,23 @@
 
 #include "config/text.h"
 
+namespace {
+
+/* Grows an array of exactly count items by one item at its end; without memory for the
+   larger array it returns 0 and leaves the array as it was. */
+template <typename Item>
+int appendItem(Item*& items, DWORD count, const Item& item) {
+  Item* grown = new (std::nothrow) Item[count + 1];
+  if (grown == NULL) return 0;
+  for (DWORD i = 0; i < count; ++i) grown[i] = items[i];
+  delete[] items;
+  grown[count] = item;
+  items = grown;
+  return 1;
+}
+
+}  // namespace
+
 BindingTable* BindingTable::create(HWND window, HINSTANCE instance, UINT statusMessage) {
   BindingTable* table = new (std::nothrow) BindingTable();
   if (table == NULL) return NULL;
@@ -89,15 +106,10 @@ void BindingTable::deleteBindings() {
 
 void BindingTable::append(KeyBinding* binding) {
   if (binding == NULL) return;
-  KeyBinding** grown = new (std::nothrow) KeyBinding*[count_ + 1];
-  if (grown == NULL) {
+  if (!appendItem(bindings_, count_, binding)) {
     delete binding;
     return;
   }
-  for (DWORD i = 0; i < count_; ++i) grown[i] = bindings_[i];
-  delete[] bindings_;
-  grown[count_] = binding;
-  bindings_ = grown;
   ++count_;
 }
 
@@ -162,18 +174,13 @@ void BindingTable::holdPressedKeys() {
     // Ticks reach only the first binding of a key: a later one stays pressed without a timer
     // of its own once the first is released, and has no press to hold.
     if (isHeld(keyCode) || firstBinding(keyCode) != binding) continue;
-    HeldKey* grown = new (std::nothrow) HeldKey[heldCount_ + 1];
-    if (grown == NULL) {
+    HeldKey held = {keyCode, passOnRelease};
+    if (!appendItem(heldKeys_, heldCount_, held)) {
       // Without memory to hold it, the press ends here, as if its key had been released.
       KillTimer(window_, keyCode);
       UnregisterHotKey(window_, static_cast<int>(keyCode));
       continue;
     }
-    for (DWORD k = 0; k < heldCount_; ++k) grown[k] = heldKeys_[k];
-    delete[] heldKeys_;
-    grown[heldCount_].keyCode = keyCode;
-    grown[heldCount_].passOnRelease = passOnRelease;
-    heldKeys_ = grown;
     ++heldCount_;
   }
 }
