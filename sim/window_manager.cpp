@@ -100,7 +100,7 @@ void keyEvent(UINT virtualKey, bool down, DWORD flags, bool injected, bool repea
   Device& d = device();
   if (virtualKey < d.keysDown.size()) d.keysDown[virtualKey] = down;
   if (down && d.othersHotKeys.count(virtualKey) != 0) {
-    d.keysToOthers.push_back({virtualKey, down, flags, injected});
+    d.keysToOthers.push_back({virtualKey, down, flags, injected, repeat});
     return;
   }
   if (down) {
