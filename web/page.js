@@ -238,14 +238,16 @@
     return node;
   }
 
+  // "1 binding", "2 bindings".
+  function plural(n, what) { return n + ' ' + what + (n === 1 ? '' : 's'); }
+
   function renderCheck(result) {
     const loadText = result.result === 0
       ? 'The device loads this file' + (result.messages.length ? ' and shows these message boxes, one after another:' : ' without a message.')
       : 'The device refuses this file and loads nothing:';
     $('load-result').textContent = loadText;
-    const count = function (n, what) { return n + ' ' + what + (n === 1 ? '' : 's'); };
-    const summary = count(result.bindings.length, 'binding') + ', ' + count(result.messages.length, 'message') +
-      ', ' + count(result.hints.length, 'hint') + '.';
+    const summary = plural(result.bindings.length, 'binding') + ', ' + plural(result.messages.length, 'message') +
+      ', ' + plural(result.hints.length, 'hint') + '.';
     // Announced to screen readers as it changes, not at every key typed.
     if ($('summary').textContent !== summary) $('summary').textContent = summary;
     const messages = $('messages');
@@ -383,7 +385,7 @@
     'asked': function () { return 'asked \u201ETerminieren?\u201C: end the program it started last? (answered No)'; },
     'passed-through': function () { return 'a short press: handed the key on to the program in front'; },
     'switched-off': function () { return 'switched all bindings off'; },
-    'loaded': function (e) { return 'loaded \u201E' + e.file + '\u201C' + (e.bindings !== undefined ? ': ' + e.bindings + ' bindings' : ''); },
+    'loaded': function (e) { return 'loaded \u201E' + e.file + '\u201C' + (e.bindings !== undefined ? ': ' + plural(e.bindings, 'binding') : ''); },
     'load-failed': function (e) { return 'could not load \u201E' + e.file + '\u201C'; },
     'not-caught': function () { return 'did not catch the key (no binding has it, or the bindings are off): it went to the program in front'; },
     'nothing': function () { return 'did nothing'; }
