@@ -355,6 +355,72 @@ TEST_F(ShellTest, KeyCodeTextShowsTheLastKeyThatReachedTheWindow) {
   expectNothingLeft();
 }
 
+// Reading a key's code with the window open: every key-down that reaches the window counts,
+// a short press of a bound key too, as it is handed back to the window in front.
+TEST_F(ShellTest, KeyCodeLineShowsEveryKeyThatReachesTheWindowAndNoLongPress) {
+  struct Case {
+    UINT key;
+    uint64_t holdMs;
+    bool switchedOff;                 // D tapped first
+    std::optional<UINT> shownCode;  // none: the line still asks for a key
+  };
+  const std::vector<Case> cases = {
+      {65, 50, false, 65},           // no binding has it
+      {195, 200, false, 195},        // bound, short: handed back to the window
+      {193, 300, false, 193},        // bound to a command, short
+      {195, 1300, false, {}},        // bound, long: the binding's, not the window's
+      {193, 1300, false, {}},        // long: the command starts and the number stays
+      {193, 1300, true, 193},        // bindings off: every key reaches the window
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "key " << c.key << " held " << c.holdMs << " ms");
+    sim::reset();
+    SetUp();
+    configure(kThreeBindings);
+    at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+    if (c.switchedOff) at(150, [](HWND window) { sim::tap(window, W - 9, 9); });
+    sim::pressAt(c.key, 200, 200 + c.holdMs);
+    at(2000, [this, &c](HWND) {
+      EXPECT_EQ(keyCodeText(), c.shownCode ? u"der Key-Code der letzten Taste ist " +
+                                                 utf8ToUtf16(std::to_string(*c.shownCode))
+                                           : u"dr\u00FCcken Sie eine Taste f\u00FCr deren Key-Code");
+    });
+    closeAt(2100);
+    EXPECT_EQ(runProgram(), 0);
+  }
+}
+
+// A block with both a command and Disable=1 starts its program first and switches the
+// bindings off after it; when its program still runs, off comes once the question is answered.
+TEST_F(ShellTest, CommandAndDisableInOneBlockStartTheProgramThenSwitchOff) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"Disable=1"}));
+  sim::pressAt(193, 100, 1300);
+  at(1400, [](HWND) {
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+    std::vector<std::string> order = sim::callsOf({"ShellExecuteExW", "UnregisterHotKey"});
+    ASSERT_FALSE(order.empty());
+    EXPECT_EQ(order.front().rfind("ShellExecuteExW", 0), 0u);
+    EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>(STATUS_DISABLED, 0)));
+    bindingTable->enable();
+  });
+  bool offWhileAsked = true;
+  at(1500, [&offWhileAsked](HWND) {
+    sim::whileBoxOpen([&offWhileAsked](const sim::MessageBoxRecord&) {
+      offWhileAsked = bindingTable->isDisabled() != 0;
+    });
+  });
+  sim::pressAt(193, 1600, 2800);  // the calendar still runs: "Terminieren?" first
+  at(2900, [this](HWND) {
+    EXPECT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+  });
+  closeAt(3000);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_FALSE(offWhileAsked);
+  EXPECT_EQ(sim::programs().size(), 1u);
+  expectNothingLeft();
+}
+
 TEST_F(ShellTest, ButtonSquaresAnswerOnlyInTheirStateAndFromTwoPixelsLeftOfTheSeparator) {
   configure(kThreeBindings);
   at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
