@@ -32,10 +32,11 @@ CXXFLAGS := -std=c++98 -pedantic -Wall -Wextra -Werror -Os \
 # A Windows CE 4.20 GUI program; WinMain is the entry the loader calls. Base relocations
 # stay in, so the loader can place it anywhere. The flags that later Windows reads (ASLR, no
 # execution of data) are left out as the Windows CE era's linkers leave them, and the stack
-# is their 64 KiB: the main thread's stack comes out of the process's 32 MiB slot.
+# is their 64 KiB: the main thread's stack comes out of the process's 32 MiB slot. No time
+# stamp: the same sources give the same file.
 LDFLAGS := --subsystem wince:4.20 --major-os-version 4 --minor-os-version 20 \
   --entry WinMain --strip-all --enable-reloc-section --disable-dynamicbase \
-  --disable-nxcompat --stack 0x10000,0x1000
+  --disable-nxcompat --stack 0x10000,0x1000 --no-insert-timestamp
 
 .DELETE_ON_ERROR:
 .SECONDARY:
