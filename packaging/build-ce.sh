@@ -30,21 +30,18 @@ build_binutils() {
   rm -rf "$toolchain"
   mkdir -p "$toolchain/work"
   echo "Building GNU binutils for $target once into build-ce-toolchain/ (log: $log)"
-  if ! (
-    set -e
-    cd "$toolchain/work"
-    tar -xJf "$tarball"
-    mkdir objdir
-    cd objdir
-    ../binutils-*/configure --target="$target" --prefix="$toolchain" --disable-nls \
-      --disable-werror --disable-gdb --disable-gdbserver --disable-sim --disable-gprofng \
-      --disable-libdecnumber --disable-readline --disable-shared MAKEINFO=true
-    make -j "$(nproc)" MAKEINFO=true
-    make install MAKEINFO=true
-  ) >"$log" 2>&1; then
+  # Each step only after the one before succeeded (set -e does not hold inside an if).
+  if ! {
+    cd "$toolchain/work" && tar -xJf "$tarball" && mkdir objdir && cd objdir &&
+      ../binutils-*/configure --target="$target" --prefix="$toolchain" --disable-nls \
+        --disable-werror --disable-gdb --disable-gdbserver --disable-sim --disable-gprofng \
+        --disable-libdecnumber --disable-readline --disable-shared MAKEINFO=true &&
+      make -j "$(nproc)" MAKEINFO=true && make install MAKEINFO=true
+  } >"$log" 2>&1; then
     echo "The binutils build failed; its log is $log"
     exit 1
   fi
+  cd "$root"
   rm -rf "$toolchain/work"
   touch "$toolchain/complete"
 }
