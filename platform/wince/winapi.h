@@ -74,7 +74,6 @@ typedef void* HGDIOBJ;
 
 #define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xffff))
-#define RGB(r, g, b) ((COLORREF)(((BYTE)(r)) | (((WORD)(BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
 #define MAKEINTRESOURCEW(i) ((LPWSTR)(ULONG_PTR)(WORD)(i))
 
 struct RECT {
@@ -97,9 +96,7 @@ typedef POINT* LPPOINT;
 #define OPEN_EXISTING 3
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
-#define FILE_BEGIN 0
 #define FILE_CURRENT 1
-#define FILE_END 2
 #define STILL_ACTIVE 259
 #define ERROR_ALREADY_EXISTS 183
 
@@ -209,7 +206,6 @@ struct PAINTSTRUCT {
 #define NIM_DELETE 0x00000002
 #define NIF_MESSAGE 0x00000001
 #define NIF_ICON 0x00000002
-#define NIF_TIP 0x00000004
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040
 
 struct NOTIFYICONDATA {
@@ -260,7 +256,6 @@ DWORD GetLastError();
 void* malloc(size_t size);
 void free(void* block);
 void* memset(void* block, int value, size_t size);
-void* memcpy(void* target, const void* source, size_t size);
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
