@@ -32,7 +32,7 @@ const UnsignedCase kUnsignedCases[] = {
     {UINT_MAX, UINT_MAX, 1, 0},
     {UINT_MAX, 2, 0x7FFFFFFFu, 1},
     {UINT_MAX - 1, UINT_MAX, 0, UINT_MAX - 1},
-    // A divisor of 2^31 or more: the remainder's top bit is shifted out on the way.
+    // Divisors of 2^31 or more.
     {0xFFFFFFFEu, 0x80000001u, 1, 0x7FFFFFFDu},
     {0x80000000u, 0x80000000u, 1, 0},
     {0xC0000000u, 0x80000001u, 1, 0x3FFFFFFFu},

@@ -16,8 +16,9 @@ namespace {
    held in a pair of registers. */
 typedef unsigned QuotientAndRemainder __attribute__((mode(DI)));
 
-/* Shift and subtract, one quotient bit a step. carry keeps the bit the shift pushes out
-   of a remainder of 2^31 or more: the true value is then above any divisor. */
+/* Shift and subtract, one quotient bit a step. The shift never loses a bit of the
+   remainder: before a subtraction it holds only the numerator's leading bits, after one it
+   is below the divisor and below 2^32 - divisor, so under 2^31 whenever the divisor is not. */
 unsigned divideUnsigned(unsigned numerator, unsigned divisor, unsigned* remainder) {
   if (divisor == 0) {
     *remainder = numerator;
@@ -26,9 +27,8 @@ unsigned divideUnsigned(unsigned numerator, unsigned divisor, unsigned* remainde
   unsigned quotient = 0;
   unsigned rest = 0;
   for (int bit = 31; bit >= 0; --bit) {
-    unsigned carry = rest >> 31;
     rest = (rest << 1) | ((numerator >> bit) & 1u);
-    if (carry != 0 || rest >= divisor) {
+    if (rest >= divisor) {
       rest -= divisor;
       quotient |= 1u << bit;
     }
