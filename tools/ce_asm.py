@@ -8,7 +8,8 @@ Instructions and labels pass unchanged. Directives are translated from a closed 
 ones without meaning in COFF (attributes, symbol types and sizes) are dropped, sections are
 mapped onto COFF's four (.text, .rdata, .data, .bss), a section of a comdat group (inline
 functions, templates) becomes a section of its own that the linker keeps once
-(.linkonce discard), and a file-local common symbol becomes .lcomm. Anything else is
+(.linkonce discard), and a file-local common symbol becomes zeroed space of its own in .bss
+(COFF's .lcomm takes no alignment). Anything else is
 refused with its file and line: passing an unknown directive on could build a program that
 looks right and is not (a constructor list that nothing runs, Thumb code on an ARMv4).
 """
@@ -81,12 +82,26 @@ def translate_section(operands):
     return ['\t.section\t%s,"%s"' % (coff_name, flags)]
 
 
+def local_common(operands, section):
+    """The COFF lines for ".local NAME" + ".comm NAME,SIZE,ALIGNMENT": the space in .bss,
+    then back to SECTION, the section switch in force before."""
+    name, size = operands[0], operands[1]
+    alignment = int(operands[2]) if len(operands) == 3 and operands[2].isdigit() else 0
+    if len(operands) == 2:
+        alignment = 1
+    if alignment <= 0 or alignment & (alignment - 1):
+        raise Refusal("alignment is not a power of two")
+    return ["\t.bss", "\t.p2align\t%d" % (alignment.bit_length() - 1), name + ":",
+            "\t.space\t" + size, section]
+
+
 def translate(lines):
     """The COFF lines for the ELF lines; Refusal(line number, reason) on what is unknown."""
     groups = comdat_groups(lines)
     output = []
     local_symbols = set()
     in_dropped_section = False
+    section = "\t.text"
     for number, line in enumerate(lines, 1):
         try:
             stripped = line.strip()
@@ -104,9 +119,12 @@ def translate(lines):
             if directive == ".section":
                 translated = translate_section(operands)
                 in_dropped_section = translated is None
-                output.extend(translated or [])
+                if translated:
+                    section = translated[0]
+                    output.extend(translated)
             elif directive in (".text", ".data", ".bss"):
                 in_dropped_section = False
+                section = line
                 output.append(line)
             elif in_dropped_section:
                 raise Refusal("content in a dropped section")
@@ -122,8 +140,8 @@ def translate(lines):
                 output.append("\t.global\t" + operands[0])
             elif directive == ".local" and len(operands) == 1:
                 local_symbols.add(operands[0])
-            elif directive == ".comm" and operands and operands[0] in local_symbols:
-                output.append("\t.lcomm\t" + ", ".join(operands))
+            elif directive == ".comm" and len(operands) in (2, 3) and operands[0] in local_symbols:
+                output.extend(local_common(operands, section))
             else:
                 raise Refusal("unknown directive")
         except Refusal as refusal:

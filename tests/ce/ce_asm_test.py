@@ -56,7 +56,14 @@ TRANSLATED = [
      [".global\tv", '.section\t.data$v,"d"', ".linkonce\tdiscard"]),
     ("comdat constants", '\t.section\t.rodata.k,"aG",%progbits,k,comdat\n',
      ['.section\t.rdata$k,"dr"', ".linkonce\tdiscard"]),
-    ("local common to .lcomm", "\t.local\tcounter\n\t.comm\tcounter,4,4\n", [".lcomm\tcounter, 4, 4"]),
+    ("local common: aligned space in .bss, then back", "\t.data\n\t.local\tcounter\n\t.comm\tcounter,4,4\n\t.word\t1\n",
+     [".data", ".bss", ".p2align\t2", "counter:", ".space\t4", ".data", ".word\t1"]),
+    ("local common back into a comdat section",
+     '\t.section\t.rodata.k,"aG",%progbits,k,comdat\n\t.local\tc\n\t.comm\tc,8,16\n',
+     ['.section\t.rdata$k,"dr"', ".linkonce\tdiscard", ".bss", ".p2align\t4", "c:", ".space\t8",
+      '.section\t.rdata$k,"dr"']),
+    ("local common without alignment", "\t.local\tc\n\t.comm\tc,2\n",
+     [".bss", ".p2align\t0", "c:", ".space\t2", ".text"]),
     ("the stack note dropped", '\t.text\n\tnop\n\t.section\t.note.GNU-stack,"",%progbits\n', [".text", "nop"]),
     ("back to code after the stack note", '\t.section\t.note.GNU-stack,"",%progbits\n\t.text\n\tnop\n',
      [".text", "nop"]),
@@ -79,6 +86,10 @@ REFUSED = [
     ("content in the dropped stack note", '\t.section\t.note.GNU-stack,"",%progbits\n\t.word\t1\n',
      "given.s:2: content in a dropped section: .word\t1"),
     ("section stack", "\t.pushsection\t.text\n", "given.s:1: unknown directive: .pushsection"),
+    ("local common with an odd alignment", "\t.local\tc\n\t.comm\tc,4,3\n",
+     "given.s:2: alignment is not a power of two: .comm\tc,4,3"),
+    ("local common with an alignment that is no number", "\t.local\tc\n\t.comm\tc,4,x\n",
+     "given.s:2: alignment is not a power of two: .comm\tc,4,x"),
 ]
 
 
