@@ -86,10 +86,9 @@ def local_common(operands, section):
     """The COFF lines for ".local NAME" + ".comm NAME,SIZE,ALIGNMENT": the space in .bss,
     then back to SECTION, the section switch in force before."""
     name, size = operands[0], operands[1]
-    alignment = int(operands[2]) if len(operands) == 3 and operands[2].isdigit() else 0
-    if len(operands) == 2:
-        alignment = 1
-    if alignment <= 0 or alignment & (alignment - 1):
+    text = operands[2] if len(operands) == 3 else "1"
+    alignment = int(text) if text.isdigit() else 0
+    if alignment == 0 or alignment & (alignment - 1):
         raise Refusal("alignment is not a power of two")
     return ["\t.bss", "\t.p2align\t%d" % (alignment.bit_length() - 1), name + ":",
             "\t.space\t" + size, section]
