@@ -36,5 +36,7 @@ JOBS=$jobs web/build.sh
 /usr/bin/python3 -m unittest discover -s tests/web -p '*_test.py'
 echo "== the functions the device code calls, against Windows CE's coredll"
 tests/ce/run.sh
+echo "== the Windows CE program"
+tests/ce/check_exe.sh
 echo "== the device code on 32-bit ARM (ARMv5TE, XScale) under QEMU"
 tests/arm/run.sh
