@@ -19,9 +19,6 @@ WS_CAPTION, WS_VISIBLE = 0x00C00000, 0x10000000
 SW_HIDE = 0
 NIM_ADD, NIM_MODIFY, NIM_DELETE = 0, 1, 2
 NIF_MESSAGE, NIF_ICON, NIF_TIP = 1, 2, 4
-NOTIFYICONDATA_SIZE = 152    # cbSize, hWnd, uID, uFlags, uCallbackMessage, hIcon, szTip[64]
-SHELLEXECUTEINFO_SIZE = 60   # fifteen 32-bit fields, hProcess last
-MSG_SIZE = 28
 SEE_MASK_NOCLOSEPROCESS = 0x40
 STILL_ACTIVE = 0x103
 ERROR_ALREADY_EXISTS = 183
@@ -88,7 +85,7 @@ class Coredll:
         self.open_files, self.mutexes, self.last_error = {}, {}, 0
         self.boxes, self.open_boxes = [], 0
         self.drawn, self.gdi_errors, self.pens, self.selected = [], [], set(), {}
-        self.blocks, self.heap_next, self.bad_frees = {}, None, []
+        self.blocks, self.heap_next, self.misuses = {}, None, []
         self.icons, self.handle_count = {}, 0
         self.messages_this_instant, self.system_next = 0, SYSTEM_MEMORY
         self.machine = None
@@ -667,7 +664,7 @@ class Coredll:
             return 1
         size = self.blocks.pop(address, None)
         if size is None:
-            self.bad_frees.append(f"{name} of 0x{address:08X}, which is no live block")
+            self.misuses.append(f"{name} of 0x{address:08X}, which is no live block")
             return 0
         self.machine.uc.mem_write(address, bytes([BYTE_FILL_FREED]) * size)
         return 1
@@ -757,7 +754,7 @@ class Coredll:
         for table in (self.open_files, self.processes, self.mutexes):
             if table.pop(handle, None) is not None:
                 return 1
-        self.bad_frees.append(f"CloseHandle of 0x{handle:08X}, which is not open")
+        self.misuses.append(f"CloseHandle of 0x{handle:08X}, which is not open")
         return 0
 
     @stand_in(3)
@@ -792,6 +789,7 @@ class Coredll:
 
     @stand_in(1)
     def ShellExecuteEx(self, info):
+        # SHELLEXECUTEINFO: fifteen 32-bit fields, 60 bytes; hInstApp at 32, hProcess at 56.
         fields = self.machine.read_words(info, 15)
         size, mask, window, verb, file, parameters, directory, show, instance = fields[:9]
         program = {"cbSize": size, "fMask": mask, "verb": self.machine.read_wide(verb),
@@ -799,8 +797,6 @@ class Coredll:
                    "parameters": self.machine.read_wide(parameters), "nShow": show,
                    "running": True}
         self.programs.append(program)
-        if size != SHELLEXECUTEINFO_SIZE:
-            return 0
         process = 0
         if mask & SEE_MASK_NOCLOSEPROCESS:
             process = self.new_handle()
@@ -827,11 +823,10 @@ class Coredll:
 
     @stand_in(2)
     def Shell_NotifyIcon(self, message, data):
+        # NOTIFYICONDATA: these six fields, then szTip of 64 wide characters: 152 bytes.
         size, window, icon_id, flags, callback, icon = self.machine.read_words(data, 6)
         self.tray_calls.append({"message": message, "cbSize": size, "flags": flags,
                                 "icon": self._icon_resource(icon)})
-        if size != NOTIFYICONDATA_SIZE:
-            return 0
         key = (window, icon_id)
         present = key in self.tray_icons
         if message == NIM_ADD and not present:

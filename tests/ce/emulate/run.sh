@@ -14,4 +14,4 @@ exe=${1:-build-ce/kurvix.exe}
 [ -f "$exe" ] || { echo "$exe does not exist: build it with packaging/build-ce.sh"; exit 1; }
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target kurvix-check >/dev/null
-KURVIX_CHECK=$PWD/build/tools/kurvix-check /usr/bin/python3 tests/ce/emulate/scenarios_test.py "$exe"
+KURVIX_CHECK=$PWD/build/kurvix-check /usr/bin/python3 tests/ce/emulate/scenarios_test.py "$exe"

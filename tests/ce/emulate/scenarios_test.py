@@ -5,7 +5,7 @@ coredll model, calls its entry with WinMain's arguments and drives the program t
 own message loop and window procedure with input as a user makes it, to its exit code.
 
     /usr/bin/python3 tests/ce/emulate/scenarios_test.py [build-ce/kurvix.exe] [-v]
-KURVIX_CHECK names kurvix-check (default build/tools/kurvix-check) for the comparison of
+KURVIX_CHECK names kurvix-check (default build/kurvix-check) for the comparison of
 message boxes with the simulated device.
 """
 import json
@@ -25,7 +25,7 @@ from coredll_model import (IDYES, NIF_ICON, NIF_MESSAGE, NIM_ADD, NIM_DELETE,  #
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 EXE = os.path.join(ROOT, "build-ce", "kurvix.exe")
-KURVIX_CHECK = os.environ.get("KURVIX_CHECK", os.path.join(ROOT, "build", "tools", "kurvix-check"))
+KURVIX_CHECK = os.environ.get("KURVIX_CHECK", os.path.join(ROOT, "build", "kurvix-check"))
 INI_PATH = "\\Windows\\Kurvix.ini"
 CALENDAR = "\\Windows\\Kalender.exe"
 KEYEVENTF_SILENT, KEYEVENTF_KEYUP = 4, 2
@@ -206,7 +206,7 @@ class EmulatedRunTest(unittest.TestCase):
                             self.assertEqual(model.hot_keys, [], "a key stays registered")
                             self.assertEqual(model.tray_icons, {}, "the tray icon stays")
                             self.assertEqual(model.blocks, {}, "memory is not freed")
-                            self.assertEqual(model.bad_frees, [])
+                            self.assertEqual(model.misuses, [])
                             self.assertEqual(model.gdi_errors, [])
                             self.assertEqual(model.open_files, {}, "a file stays open")
 
