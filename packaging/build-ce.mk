@@ -1,0 +1,63 @@
+# The steps from the device sources to build-ce/kurvix.exe, run by packaging/build-ce.sh with
+# the variables below set. make rebuilds only what a changed file affects: each object
+# depends on its source, the headers the compiler listed (-MMD) and the translation tool.
+#
+# OUT: the output folder; TOOLS: the arm-mingw32ce binutils' bin folder;
+# CONTACT: the address the status window shows (also in res/version.h).
+
+CXX := arm-linux-gnueabi-g++
+TARGET := $(TOOLS)/arm-mingw32ce-
+OBJ := $(OUT)/obj
+
+SOURCES := config/text.cpp config/reader.cpp engine/key_binding.cpp \
+  engine/binding_table.cpp engine/press_handling.cpp shell/tray_icon.cpp \
+  shell/main_window.cpp shell/winmain.cpp platform/wince/memory.cpp \
+  platform/wince/division.cpp
+OBJECTS := $(SOURCES:%.cpp=$(OBJ)/%.o)
+
+# ARMv4 in ARM mode with the Windows CE compilers' 16-bit wchar_t and signed char; no
+# exceptions, RTTI, unwind tables or guard variables, which would need a C++ run-time
+# library the device lacks; no Linux headers, only GCC's own and the project's.
+CXXFLAGS := -std=c++98 -pedantic -Wall -Wextra -Werror -Os \
+  -marm -march=armv4 -mfloat-abi=soft -fshort-wchar -fsigned-char \
+  -fno-pic -fno-common -fno-exceptions -fno-rtti -fno-unwind-tables \
+  -fno-asynchronous-unwind-tables -fno-stack-protector -fno-threadsafe-statics \
+  -fno-use-cxa-atexit \
+  -nostdinc -isystem $(shell $(CXX) -print-file-name=include) -isystem platform/wince/include \
+  -I. -DKURVIX_CE_OWN_DECLARATIONS -DKURVIX_CONTACT='"$(CONTACT)"'
+
+# Windows CE 4.20 GUI program; WinMain is the entry the loader calls.
+LDFLAGS := --subsystem wince:4.20 --major-os-version 4 --minor-os-version 20 \
+  --entry WinMain --strip-all
+
+.DELETE_ON_ERROR:
+.SECONDARY:
+
+$(OUT)/kurvix.exe: $(OBJECTS) $(OBJ)/kurvix.res.o $(OBJ)/libcoredll.a
+	$(TARGET)ld $(LDFLAGS) -Map $(OUT)/kurvix.map -o $@.partial $(OBJECTS) $(OBJ)/kurvix.res.o \
+	  $(OBJ)/libcoredll.a
+	mv $@.partial $@
+
+# version.h carries the contact address that CXXFLAGS passes too.
+$(OBJ)/%.s: %.cpp packaging/build-ce.mk $(OBJ)/res/version.h
+	@mkdir -p $(@D)
+	$(CXX) $(CXXFLAGS) -MMD -MP -MT $@ -MF $(OBJ)/$*.d -S $< -o $@
+
+$(OBJ)/%.coff.s: $(OBJ)/%.s tools/ce_asm.py
+	python3 tools/ce_asm.py $< $@
+
+$(OBJ)/%.o: $(OBJ)/%.coff.s
+	$(TARGET)as -march=armv4 -o $@ $<
+
+$(OBJ)/kurvix.res.o: res/kurvix.rc res/resource.h res/kurvix.ico res/tray_enabled.ico \
+  res/tray_disabled.ico $(OBJ)/res/version.h
+	$(TARGET)windres -I res -I $(OBJ)/res -i $< -o $@
+
+# The import library names exactly the coredll functions the objects call.
+$(OBJ)/coredll.def: $(OBJECTS) tools/ce_imports.py tests/ce/coredll-exports.txt
+	python3 tools/ce_imports.py $(TARGET)nm tests/ce/coredll-exports.txt $(OBJECTS) > $@
+
+$(OBJ)/libcoredll.a: $(OBJ)/coredll.def
+	$(TARGET)dlltool --def $< --dllname COREDLL.dll --output-lib $@
+
+-include $(SOURCES:%.cpp=$(OBJ)/%.d)

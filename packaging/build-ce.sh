@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds the Windows CE program, build-ce/kurvix.exe (ARMv4, Windows CE 4.20 GUI, imports
+# from COREDLL.dll alone), from Debian's packages:
+#
+#   packaging/build-ce.sh
+#
+# No Debian package targets Windows CE, but upstream GNU binutils does: the first run builds
+# it from Debian's binutils-source for arm-mingw32ce into build-ce-toolchain/ (about two
+# minutes) and every later run reuses it. Debian's arm-linux-gnueabi-g++ writes ARMv4
+# assembly, tools/ce_asm.py turns its ELF directives into PE/COFF ones, and the binutils
+# just built assemble it, compile the resources and link against an import library of
+# coredll. packaging/build-ce.mk recompiles only what changed.
+#
+# KURVIX_CONTACT=ADDRESS sets the address the status window shows, as the CMake option of
+# the same name does for the desktop program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/packages.sh
+ensure_packages binutils-source xz-utils flex bison make gcc g++ g++-arm-linux-gnueabi python3
+
+root=$PWD
+toolchain=$root/build-ce-toolchain
+target=arm-mingw32ce
+
+build_binutils() {
+  local tarball
+  tarball=$(dpkg -L binutils-source | grep -E '/binutils-[0-9.]+\.tar\.xz$' | head -n 1)
+  [ -n "$tarball" ] || { echo "binutils-source holds no binutils tarball"; exit 1; }
+  local log=$toolchain/build.log
+  rm -rf "$toolchain"
+  mkdir -p "$toolchain/work"
+  echo "Building GNU binutils for $target once into build-ce-toolchain/ (log: $log)"
+  if ! (
+    set -e
+    cd "$toolchain/work"
+    tar -xJf "$tarball"
+    mkdir objdir
+    cd objdir
+    ../binutils-*/configure --target="$target" --prefix="$toolchain" --disable-nls \
+      --disable-werror --disable-gdb --disable-gdbserver --disable-sim --disable-gprofng \
+      --disable-libdecnumber --disable-readline --disable-shared MAKEINFO=true
+    make -j "$(nproc)" MAKEINFO=true
+    make install MAKEINFO=true
+  ) >"$log" 2>&1; then
+    echo "The binutils build failed; its log is $log"
+    exit 1
+  fi
+  rm -rf "$toolchain/work"
+  touch "$toolchain/complete"
+}
+
+# The stamp is written last, so an interrupted build is started again from the beginning.
+[ -f "$toolchain/complete" ] || build_binutils
+
+# The version and the default contact address come from CMakeLists.txt, as for the desktop
+# program, so that both carry the same version resource.
+version=$(sed -n 's/^project(Kurvix VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)
+contact=${KURVIX_CONTACT:-$(sed -n 's/^set(KURVIX_CONTACT "\([^"]*\)".*/\1/p' CMakeLists.txt)}
+[ -n "$version" ] && [ -n "$contact" ] || { echo "CMakeLists.txt names no version or contact"; exit 1; }
+mkdir -p build-ce/obj/res
+IFS=. read -r major minor patch <<<"$version"
+sed -e "s/@PROJECT_VERSION_MAJOR@/$major/" -e "s/@PROJECT_VERSION_MINOR@/$minor/" \
+  -e "s/@PROJECT_VERSION_PATCH@/$patch/" -e "s/@PROJECT_VERSION@/$version/" \
+  -e "s/@KURVIX_CONTACT@/$contact/" res/version.h.in >build-ce/obj/res/version.h.new
+# Rewritten only when it changes, so that an unchanged build stays up to date.
+if cmp -s build-ce/obj/res/version.h.new build-ce/obj/res/version.h; then
+  rm build-ce/obj/res/version.h.new
+else
+  mv build-ce/obj/res/version.h.new build-ce/obj/res/version.h
+fi
+
+make --no-print-directory -f packaging/build-ce.mk -j "$(nproc)" OUT=build-ce \
+  TOOLS="$toolchain/bin" CONTACT="$contact" build-ce/kurvix.exe
+echo "build-ce/kurvix.exe: $(stat -c %s build-ce/kurvix.exe) bytes"
