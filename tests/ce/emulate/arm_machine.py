@@ -133,6 +133,7 @@ class Machine:
         self.uc.hook_add(UC_HOOK_CODE, self._on_stub, begin=STUB_BASE, end=STUB_BASE + PAGE - 1)
         self.uc.hook_add(UC_HOOK_MEM_INVALID, self._on_bad_access)
         self.uc.hook_add(UC_HOOK_INTR, self._on_exception)
+        model.attach(self)
 
     def _map_image(self):
         image = self.image

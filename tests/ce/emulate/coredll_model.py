@@ -32,7 +32,6 @@ SM_CYCAPTION = 4
 BLACK_PEN = 7
 SPI_GETWORKAREA = 48
 KEYEVENTF_KEYUP = 2
-LMEM_ZEROINIT = 0x40
 MINIMUM_TIMER_PERIOD = 10
 REPEAT_DELAY, REPEAT_INTERVAL = 500, 40
 MESSAGE_STORM = 100000
@@ -41,7 +40,7 @@ SYSTEM_MEMORY_SIZE = 0x10000
 BYTE_FILL_NEW, BYTE_FILL_FREED = 0xCD, 0xDD
 
 
-def stand_in(argument_count):
+def exported(argument_count):
     """Marks a method as the stand-in of the coredll function of the same name."""
     def mark(method):
         method.argument_count = argument_count
@@ -266,7 +265,7 @@ class Coredll:
             return 0
         return (yield Call(window.proc, [handle, message, w_param, l_param]))
 
-    @stand_in(4)
+    @exported(4)
     def GetMessageW(self, message, window, filter_min, filter_max):
         if window or filter_min or filter_max:
             self.fail("GetMessageW with a filter is not modelled")
@@ -281,29 +280,29 @@ class Coredll:
                 self.fail("GetMessageW would wait forever: nothing posted, no timer, no input")
             self._advance(next_time)
 
-    @stand_in(1)
+    @exported(1)
     def TranslateMessage(self, message):
         return 0
 
-    @stand_in(1)
+    @exported(1)
     def DispatchMessageW(self, message):
         window, number, w_param, l_param = self.machine.read_words(message, 4)
         return (yield from self._dispatch((window, number, w_param, l_param)))
 
-    @stand_in(4)
+    @exported(4)
     def PostMessageW(self, window, message, w_param, l_param):
         if window != 0 and self.live(window) is None:
             return 0
         self._post(window, message, w_param, l_param)
         return 1
 
-    @stand_in(1)
+    @exported(1)
     def PostQuitMessage(self, exit_code):
         self.quit_code = exit_code
 
     # ---- message boxes --------------------------------------------------------------------
 
-    @stand_in(4)
+    @exported(4)
     def MessageBoxW(self, owner, text, caption, box_type):
         box = {"owner": owner, "text": self.machine.read_wide(text),
                "caption": self.machine.read_wide(caption), "type": box_type,
@@ -334,7 +333,7 @@ class Coredll:
 
     # ---- hot keys, timers, keyboard -------------------------------------------------------
 
-    @stand_in(4)
+    @exported(4)
     def RegisterHotKey(self, window, hot_key_id, modifiers, virtual_key):
         if window != 0 and self.live(window) is None:
             return 0
@@ -345,7 +344,7 @@ class Coredll:
         self.hot_keys.append((window, signed(hot_key_id), modifiers, virtual_key))
         return 1
 
-    @stand_in(2)
+    @exported(2)
     def UnregisterHotKey(self, window, hot_key_id):
         for entry in self.hot_keys:
             if entry[0] == window and entry[1] == signed(hot_key_id):
@@ -353,7 +352,7 @@ class Coredll:
                 return 1
         return 0
 
-    @stand_in(4)
+    @exported(4)
     def SetTimer(self, window, timer_id, elapse, proc):
         if window == 0:
             self.fail("SetTimer without a window is not modelled")
@@ -364,30 +363,30 @@ class Coredll:
             "due": self.now + max(elapse, MINIMUM_TIMER_PERIOD)}
         return timer_id
 
-    @stand_in(2)
+    @exported(2)
     def KillTimer(self, window, timer_id):
         return 1 if self.timers.pop((window, timer_id), None) is not None else 0
 
-    @stand_in(1)
+    @exported(1)
     def GetAsyncKeyState(self, virtual_key):
         # The result is a SHORT; which extension CE gives it in r0 is not documented.
         if virtual_key not in self.keys_down:
             return 0
         return 0xFFFF8000 if self.sign_extend_short else 0x8000
 
-    @stand_in(4)
+    @exported(4)
     def keybd_event(self, virtual_key, scan_code, flags, extra):
         down = not flags & KEYEVENTF_KEYUP
-        self.injected_keys.append((virtual_key, down, flags))
+        self.injected_keys.append((virtual_key, down, flags, self.now))
         self._key_event(virtual_key & 0xFF, down, flags, injected=True)
 
-    @stand_in(0)
+    @exported(0)
     def GetTickCount(self):
         return self.tick()
 
     # ---- windows --------------------------------------------------------------------------
 
-    @stand_in(1)
+    @exported(1)
     def RegisterClassW(self, window_class):
         fields = self.machine.read_words(window_class, 10)   # WNDCLASS: 40 bytes
         style, proc, _, _, instance, icon, cursor, brush, menu, name = fields
@@ -400,7 +399,7 @@ class Coredll:
                              "brush": brush, "instance": instance}
         return 0xC000 + len(self.classes)
 
-    @stand_in(12)
+    @exported(12)
     def CreateWindowExW(self, ex_style, class_name, title, style, x, y, width, height,
                         parent, menu, instance, parameter):
         if class_name < 0x10000:
@@ -436,7 +435,7 @@ class Coredll:
             self.foreground = 0
         return 1
 
-    @stand_in(1)
+    @exported(1)
     def DestroyWindow(self, handle):
         return (yield from self._destroy(handle))
 
@@ -456,11 +455,11 @@ class Coredll:
             self._invalidate(window, True)
         return 1 if was_visible else 0
 
-    @stand_in(2)
+    @exported(2)
     def ShowWindow(self, handle, command):
         return self._show(handle, command)
 
-    @stand_in(1)
+    @exported(1)
     def UpdateWindow(self, handle):
         window = self.live(handle)
         if window is None:
@@ -469,12 +468,12 @@ class Coredll:
             yield from self._send(handle, WM_PAINT, 0, 0)
         return 1
 
-    @stand_in(1)
+    @exported(1)
     def IsWindowVisible(self, handle):
         window = self.live(handle)
         return 1 if window is not None and window.visible else 0
 
-    @stand_in(2)
+    @exported(2)
     def SetWindowTextW(self, handle, text):
         window = self.live(handle)
         if window is None:
@@ -482,14 +481,14 @@ class Coredll:
         window.title = self.machine.read_wide(text)
         return 1
 
-    @stand_in(1)
+    @exported(1)
     def SetForegroundWindow(self, handle):
         if self.live(handle) is None:
             return 0
         self.foreground = handle
         return 1
 
-    @stand_in(2)
+    @exported(2)
     def GetClientRect(self, handle, rect):
         window = self.live(handle)
         if window is None:
@@ -497,7 +496,7 @@ class Coredll:
         self.machine.write_words(rect, list(self.client_rect(window)))
         return 1
 
-    @stand_in(3)
+    @exported(3)
     def InvalidateRect(self, handle, rect, erase):
         window = self.live(handle)
         if window is None:
@@ -505,7 +504,7 @@ class Coredll:
         self._invalidate(window, erase != 0)
         return 1
 
-    @stand_in(2)
+    @exported(2)
     def BeginPaint(self, handle, paint):
         window = self.live(handle)
         if window is None:
@@ -521,12 +520,12 @@ class Coredll:
                                          *self.client_rect(window)])
         return dc
 
-    @stand_in(2)
+    @exported(2)
     def EndPaint(self, handle, paint):
         dc = self.machine.read_u32(paint)
         return 1 if self.selected.pop(dc, None) is not None else 0
 
-    @stand_in(4)
+    @exported(4)
     def DefWindowProcW(self, handle, message, w_param, l_param):
         window = self.live(handle)
         if message == WM_CLOSE:
@@ -542,25 +541,25 @@ class Coredll:
     def _stock(self, index):
         return 0x00F00000 + 4 * index
 
-    @stand_in(1)
+    @exported(1)
     def GetStockObject(self, index):
         return self._stock(index)
 
-    @stand_in(2)
+    @exported(2)
     def SetBkMode(self, dc, mode):
         return 2
 
-    @stand_in(2)
+    @exported(2)
     def SetTextColor(self, dc, color):
         return 0
 
-    @stand_in(3)
+    @exported(3)
     def CreatePen(self, style, width, color):
         pen = self.new_handle()
         self.pens.add(pen)
         return pen
 
-    @stand_in(2)
+    @exported(2)
     def SelectObject(self, dc, gdi_object):
         previous = self.selected.get(dc)
         if previous is None:
@@ -568,7 +567,7 @@ class Coredll:
         self.selected[dc] = gdi_object
         return previous
 
-    @stand_in(1)
+    @exported(1)
     def DeleteObject(self, gdi_object):
         if gdi_object in self.selected.values():
             self.gdi_errors.append(f"deleted the pen 0x{gdi_object:X} while it was selected")
@@ -577,15 +576,15 @@ class Coredll:
             return 1
         return 1 if gdi_object & 0xFFF00000 == 0x00F00000 else 0
 
-    @stand_in(4)
+    @exported(4)
     def MoveToEx(self, dc, x, y, point):
         return 1
 
-    @stand_in(3)
+    @exported(3)
     def LineTo(self, dc, x, y):
         return 1
 
-    @stand_in(5)
+    @exported(5)
     def DrawTextW(self, dc, text, count, rect, format_flags):
         string = self.machine.read_wide(text)
         if signed(count) >= 0:
@@ -595,7 +594,7 @@ class Coredll:
 
     # ---- resources, metrics, formatting ---------------------------------------------------
 
-    @stand_in(2)
+    @exported(2)
     def LoadIconW(self, instance, name):
         if instance != self.machine.image.base or name >= 0x10000:
             return 0
@@ -603,22 +602,22 @@ class Coredll:
             return 0
         return self.icons.setdefault(name, self.new_handle())
 
-    @stand_in(2)
+    @exported(2)
     def LoadCursorW(self, instance, name):
         return self.new_handle() if name < 0x10000 else 0
 
-    @stand_in(1)
+    @exported(1)
     def GetSystemMetrics(self, index):
         return 26 if index == SM_CYCAPTION else 0
 
-    @stand_in(4)
+    @exported(4)
     def SystemParametersInfoW(self, action, parameter, value, ini):
         if action != SPI_GETWORKAREA or value == 0:
             return 0
         self.machine.write_words(value, [0, 0, 240, 294])
         return 1
 
-    @stand_in(2)
+    @exported(2)
     def wsprintfW(self, buffer, format_text):
         text, argument, out = self.machine.read_wide(format_text), 2, []
         index = 0
@@ -669,39 +668,22 @@ class Coredll:
         self.machine.uc.mem_write(address, bytes([BYTE_FILL_FREED]) * size)
         return 1
 
-    @stand_in(1)
+    @exported(1)
     def malloc(self, size):
         return self._allocate(size, BYTE_FILL_NEW)
 
-    @stand_in(1)
+    @exported(1)
     def free(self, address):
         self._free(address, "free")
 
-    @stand_in(2)
-    def LocalAlloc(self, flags, size):
-        return self._allocate(size, 0 if flags & LMEM_ZEROINIT else BYTE_FILL_NEW)
-
-    @stand_in(1)
-    def LocalFree(self, address):
-        return 0 if self._free(address, "LocalFree") else address
-
-    @stand_in(3)
+    @exported(3)
     def memset(self, destination, value, count):
         self.machine.uc.mem_write(destination, bytes([value & 0xFF]) * count)
         return destination
 
-    @stand_in(3)
-    def memcpy(self, destination, source, count):
-        self.machine.uc.mem_write(destination, bytes(self.machine.uc.mem_read(source, count)))
-        return destination
-
-    @stand_in(3)
-    def memmove(self, destination, source, count):
-        return self.memcpy(destination, source, count)
-
     # ---- files, handles, module -----------------------------------------------------------
 
-    @stand_in(7)
+    @exported(7)
     def CreateFileW(self, name, access, share, security, disposition, flags, template):
         key = self._path_key(self.machine.read_wide(name))
         # The device's files are read-only here: nothing is created or written.
@@ -711,7 +693,7 @@ class Coredll:
         self.open_files[handle] = {"bytes": self.files[key], "position": 0, "access": access}
         return handle
 
-    @stand_in(5)
+    @exported(5)
     def ReadFile(self, handle, buffer, count, read, overlapped):
         if read:
             self.machine.write_u32(read, 0)
@@ -725,7 +707,7 @@ class Coredll:
             self.machine.write_u32(read, len(chunk))
         return 1
 
-    @stand_in(4)
+    @exported(4)
     def SetFilePointer(self, handle, distance, distance_high, method):
         file = self.open_files.get(handle)
         if file is None or method not in (FILE_BEGIN, FILE_CURRENT, FILE_END):
@@ -740,7 +722,7 @@ class Coredll:
         file["position"] = target
         return target
 
-    @stand_in(2)
+    @exported(2)
     def GetFileSize(self, handle, size_high):
         file = self.open_files.get(handle)
         if file is None:
@@ -749,7 +731,7 @@ class Coredll:
             self.machine.write_u32(size_high, 0)
         return len(file["bytes"])
 
-    @stand_in(1)
+    @exported(1)
     def CloseHandle(self, handle):
         for table in (self.open_files, self.processes, self.mutexes):
             if table.pop(handle, None) is not None:
@@ -757,7 +739,7 @@ class Coredll:
         self.misuses.append(f"CloseHandle of 0x{handle:08X}, which is not open")
         return 0
 
-    @stand_in(3)
+    @exported(3)
     def GetModuleFileNameW(self, module, buffer, size):
         if (module != 0 and module != self.machine.image.base) or size == 0:
             return 0
@@ -768,11 +750,11 @@ class Coredll:
         self.machine.write_wide(buffer, path[:size - 1])
         return size
 
-    @stand_in(1)
+    @exported(1)
     def GetModuleHandleW(self, name):
         return self.machine.image.base if name == 0 else 0
 
-    @stand_in(3)
+    @exported(3)
     def CreateMutexW(self, security, initial_owner, name):
         key = self.machine.read_wide(name) if name else ""
         exists = bool(key) and key in self.mutexes.values()
@@ -781,13 +763,13 @@ class Coredll:
         self.last_error = ERROR_ALREADY_EXISTS if exists else 0
         return handle
 
-    @stand_in(0)
+    @exported(0)
     def GetLastError(self):
         return self.last_error
 
     # ---- programs and the shell -----------------------------------------------------------
 
-    @stand_in(1)
+    @exported(1)
     def ShellExecuteEx(self, info):
         # SHELLEXECUTEINFO: fifteen 32-bit fields, 60 bytes; hInstApp at 32, hProcess at 56.
         fields = self.machine.read_words(info, 15)
@@ -795,7 +777,7 @@ class Coredll:
         program = {"cbSize": size, "fMask": mask, "verb": self.machine.read_wide(verb),
                    "file": self.machine.read_wide(file),
                    "parameters": self.machine.read_wide(parameters), "nShow": show,
-                   "running": True}
+                   "running": True, "at": self.now}
         self.programs.append(program)
         process = 0
         if mask & SEE_MASK_NOCLOSEPROCESS:
@@ -805,7 +787,7 @@ class Coredll:
         self.machine.write_u32(info + 56, process)   # hProcess
         return 1
 
-    @stand_in(2)
+    @exported(2)
     def GetExitCodeProcess(self, process, exit_code):
         program = self.processes.get(process)
         if program is None:
@@ -813,7 +795,7 @@ class Coredll:
         self.machine.write_u32(exit_code, STILL_ACTIVE if program["running"] else 0)
         return 1
 
-    @stand_in(2)
+    @exported(2)
     def TerminateProcess(self, process, exit_code):
         program = self.processes.get(process)
         if program is None or not program["running"]:
@@ -821,7 +803,7 @@ class Coredll:
         program["running"] = False
         return 1
 
-    @stand_in(2)
+    @exported(2)
     def Shell_NotifyIcon(self, message, data):
         # NOTIFYICONDATA: these six fields, then szTip of 64 wide characters: 152 bytes.
         size, window, icon_id, flags, callback, icon = self.machine.read_words(data, 6)

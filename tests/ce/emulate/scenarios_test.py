@@ -58,7 +58,6 @@ def run_program(files, cpu=UC_CPU_ARM_SA1110, base=None, setup=None, **model_opt
     if setup:
         setup(model)
     machine = Machine(image, cpu, model)
-    model.attach(machine)
     started = time.perf_counter()
     exit_code = machine.run(image.entry, machine.entry_arguments())
     return exit_code, model, machine, time.perf_counter() - started
@@ -71,6 +70,12 @@ def hot_key_codes(model, name):
             for call, arguments in model.calls_named(name)]
 
 
+def switched_off(model):
+    """The tray icon's changes to the olive picture (a load also sets the red one again)."""
+    return [(c["cbSize"], c["flags"]) for c in model.tray_calls
+            if c["message"] == NIM_MODIFY and c["icon"] == ICON_OFF]
+
+
 def expect_started_and_closed(test, model):
     registered = hot_key_codes(model, "RegisterHotKey")
     test.assertEqual(registered[:3], [193, 194, 195])
@@ -79,6 +84,7 @@ def expect_started_and_closed(test, model):
                      (NIM_ADD, 152, NIF_MESSAGE | NIF_ICON, ICON_ON))
     test.assertIn("dr\u00fccken Sie eine Taste f\u00fcr deren Key-Code", model.drawn)
     test.assertEqual([w.title for w in model.windows.values()], ["Kurvix (3)"])
+    test.assertEqual(switched_off(model), [])
     test.assertEqual(model.programs, [])
     test.assertEqual(model.injected_keys, [])
 
@@ -88,6 +94,9 @@ def expect_calendar_started(test, model):
     program = model.programs[0]
     test.assertEqual((program["file"], program["verb"], program["cbSize"], program["fMask"]),
                      (CALENDAR, "Open", 60, SEE_MASK_NOCLOSEPROCESS))
+    # Pressed at 1000 ms, ElapseTime 800: started by the first poll from 1800 ms on.
+    test.assertGreaterEqual(program["at"], 1800)
+    test.assertLessEqual(program["at"], 1900)
     test.assertEqual(model.injected_keys, [])
 
 
@@ -99,6 +108,8 @@ def expect_handed_back(test, model):
                                                        "RegisterHotKey")][3:7]
     test.assertEqual(around, [("UnregisterHotKey", 193), ("keybd_event", (193, 0, KEYEVENTF_SILENT)),
                               ("keybd_event", (193, 0, KEYEVENTF_KEYUP)), ("RegisterHotKey", 193)])
+    # Released at 1250 ms: handed back by the next poll, CheckIntervall 50 ms later at most.
+    test.assertTrue(all(1250 <= key[3] <= 1300 for key in model.injected_keys), model.injected_keys)
     # The window is in the tray: the keys went on to whatever program has the focus.
     test.assertEqual([event[:3] for event in model.keys_to_others if event[3]],
                      [(193, True, KEYEVENTF_SILENT), (193, False, KEYEVENTF_KEYUP)])
@@ -107,9 +118,7 @@ def expect_handed_back(test, model):
 def expect_switched_off(test, model):
     unregistered = hot_key_codes(model, "UnregisterHotKey")
     test.assertEqual(sorted(set(unregistered)), [193, 194, 195])
-    modify = [c for c in model.tray_calls if c["message"] == NIM_MODIFY]
-    test.assertEqual([(c["cbSize"], c["flags"], c["icon"]) for c in modify],
-                     [(152, NIF_ICON, ICON_OFF)])
+    test.assertEqual(switched_off(model), [(152, NIF_ICON)])
     test.assertIn("E", model.drawn)
     test.assertNotIn("D", model.drawn)
     test.assertEqual(model.programs, [])
@@ -130,8 +139,7 @@ def expect_question_answered_while_keys_pressed(test, model):
     test.assertEqual([b["caption"] for b in model.boxes], ["Terminieren?"])
     test.assertEqual(model.boxes[0]["answer"], IDYES)
     # The box's own loop took the press of 194: the bindings went off while it was open.
-    switched_off = [c for c in model.tray_calls if c["message"] == NIM_MODIFY]
-    test.assertEqual([c["icon"] for c in switched_off], [ICON_OFF])
+    test.assertEqual(switched_off(model), [(152, NIF_ICON)])
     test.assertEqual(len(model.programs), 1)
     test.assertFalse(model.programs[0]["running"], "the answer Yes ends the program")
     terminated = model.calls_named("TerminateProcess")
@@ -228,7 +236,6 @@ class FaultTest(unittest.TestCase):
         image = LoadedImage(EXE)
         model = WithoutHotKeys({INI_PATH: EXAMPLE})
         machine = Machine(image, UC_CPU_ARM_SA1110, model)
-        model.attach(machine)
         with self.assertRaisesRegex(EmulationFault, "called RegisterHotKey, which the coredll"):
             machine.run(image.entry, machine.entry_arguments())
 
@@ -236,7 +243,6 @@ class FaultTest(unittest.TestCase):
         image = LoadedImage(EXE, RELOCATED_BASE, apply_relocations=False)
         model = Coredll({INI_PATH: EXAMPLE})
         machine = Machine(image, UC_CPU_ARM_SA1110, model)
-        model.attach(machine)
         with self.assertRaisesRegex(EmulationFault, "memory fault: .* at 0x[0-9A-F]{8}"):
             machine.run(image.entry, machine.entry_arguments())
 
@@ -244,7 +250,6 @@ class FaultTest(unittest.TestCase):
         image = LoadedImage(EXE)
         model = Coredll({INI_PATH: EXAMPLE})
         machine = Machine(image, UC_CPU_ARM_SA1110, model)
-        model.attach(machine)
         machine.write_u32(image.entry, 0xE7F000F0)
         with self.assertRaisesRegex(EmulationFault,
                                     f"undefined instruction 0xE7F000F0 at 0x{image.entry:08X}"):
