@@ -38,6 +38,7 @@ MESSAGE_STORM = 100000
 SYSTEM_MEMORY = 0x0D000000   # the model's own structures (CREATESTRUCT) live here
 SYSTEM_MEMORY_SIZE = 0x10000
 BYTE_FILL_NEW, BYTE_FILL_FREED = 0xCD, 0xDD
+CAPTION_HEIGHT, BORDER_WIDTH, WORK_AREA = 26, 1, (0, 0, 240, 294)   # a 240 x 320 screen
 
 
 def exported(argument_count):
@@ -84,7 +85,8 @@ class Coredll:
         self.open_files, self.mutexes, self.last_error = {}, {}, 0
         self.boxes, self.open_boxes = [], 0
         self.drawn, self.gdi_errors, self.pens, self.selected = [], [], set(), {}
-        self.blocks, self.heap_next, self.misuses = {}, None, []
+        self.blocks, self.heap_next = {}, HEAP_BASE
+        self.misuses = []              # frees and closes of what is not there
         self.icons, self.handle_count = {}, 0
         self.messages_this_instant, self.system_next = 0, SYSTEM_MEMORY
         self.machine = None
@@ -92,9 +94,9 @@ class Coredll:
     def attach(self, machine):
         self.machine = machine
         machine.uc.mem_map(SYSTEM_MEMORY, SYSTEM_MEMORY_SIZE)
-        self.heap_next = HEAP_BASE
 
     def stand_in(self, name):
+        """The stand-in of the coredll function `name` (reading its arguments), or None."""
         method = getattr(self, name, None)
         count = getattr(method, "argument_count", None)
         if count is None:
@@ -118,6 +120,8 @@ class Coredll:
     def system_alloc(self, size):
         address = self.system_next
         self.system_next += (size + 7) & ~7
+        if self.system_next > SYSTEM_MEMORY + SYSTEM_MEMORY_SIZE:
+            self.fail("the model's own memory is used up: more windows than a test makes")
         return address
 
     def tick(self):
@@ -125,7 +129,9 @@ class Coredll:
 
     @staticmethod
     def _path_key(path):
-        return path.replace("/", "\\").lower()
+        """Paths compare without regard to ASCII case, with \\ and / alike."""
+        return "".join(unit.lower() if unit < "\x80" else unit
+                       for unit in path.replace("/", "\\"))
 
     def live(self, handle):
         window = self.windows.get(handle)
@@ -134,7 +140,8 @@ class Coredll:
     def client_rect(self, window):
         width, height = window.width, window.height
         if window.style & WS_CAPTION == WS_CAPTION:
-            width, height = width - 2, height - 26 - 2
+            width = width - 2 * BORDER_WIDTH
+            height = height - CAPTION_HEIGHT - 2 * BORDER_WIDTH
         return (0, 0, max(width, 0), max(height, 0))
 
     def calls_named(self, *names):
@@ -608,13 +615,13 @@ class Coredll:
 
     @exported(1)
     def GetSystemMetrics(self, index):
-        return 26 if index == SM_CYCAPTION else 0
+        return CAPTION_HEIGHT if index == SM_CYCAPTION else 0
 
     @exported(4)
     def SystemParametersInfoW(self, action, parameter, value, ini):
         if action != SPI_GETWORKAREA or value == 0:
             return 0
-        self.machine.write_words(value, [0, 0, 240, 294])
+        self.machine.write_words(value, list(WORK_AREA))
         return 1
 
     @exported(2)
