@@ -11,9 +11,12 @@ OBJ := $(OUT)/obj
 
 SOURCES := config/text.cpp config/reader.cpp engine/key_binding.cpp \
   engine/binding_table.cpp engine/press_handling.cpp shell/tray_icon.cpp \
-  shell/main_window.cpp shell/winmain.cpp platform/wince/memory.cpp \
-  platform/wince/division.cpp
+  shell/main_window.cpp shell/winmain.cpp platform/wince/memory.cpp
+# Helpers the compiler calls on its own (division): from a library, so that the program
+# holds only those its code calls.
+RUNTIME_SOURCES := platform/wince/division.cpp
 OBJECTS := $(SOURCES:%.cpp=$(OBJ)/%.o)
+RUNTIME_OBJECTS := $(RUNTIME_SOURCES:%.cpp=$(OBJ)/%.o)
 
 # ARMv4 in ARM mode with the Windows CE compilers' 16-bit wchar_t and signed char; no
 # exceptions, RTTI, unwind tables or guard variables, which would need a C++ run-time
@@ -26,16 +29,21 @@ CXXFLAGS := -std=c++98 -pedantic -Wall -Wextra -Werror -Os \
   -nostdinc -isystem $(shell $(CXX) -print-file-name=include) -isystem platform/wince/include \
   -I. -DKURVIX_CE_OWN_DECLARATIONS -DKURVIX_CONTACT='"$(CONTACT)"'
 
-# Windows CE 4.20 GUI program; WinMain is the entry the loader calls.
+# A Windows CE 4.20 GUI program; WinMain is the entry the loader calls. Base relocations
+# stay in, so the loader can place it anywhere. The flags that later Windows reads (ASLR, no
+# execution of data) are left out as the Windows CE era's linkers leave them, and the stack
+# is their 64 KiB: the main thread's stack comes out of the process's 32 MiB slot.
 LDFLAGS := --subsystem wince:4.20 --major-os-version 4 --minor-os-version 20 \
-  --entry WinMain --strip-all
+  --entry WinMain --strip-all --enable-reloc-section --disable-dynamicbase \
+  --disable-nxcompat --stack 0x10000,0x1000
 
 .DELETE_ON_ERROR:
 .SECONDARY:
 
-$(OUT)/kurvix.exe: $(OBJECTS) $(OBJ)/kurvix.res.o $(OBJ)/libcoredll.a
+$(OUT)/kurvix.exe: $(OBJECTS) $(OBJ)/kurvix.res.o $(OBJ)/libruntime.a $(OBJ)/libcoredll.a \
+  packaging/build-ce.mk
 	$(TARGET)ld $(LDFLAGS) -Map $(OUT)/kurvix.map -o $@.partial $(OBJECTS) $(OBJ)/kurvix.res.o \
-	  $(OBJ)/libcoredll.a
+	  $(OBJ)/libruntime.a $(OBJ)/libcoredll.a
 	mv $@.partial $@
 
 # version.h carries the contact address that CXXFLAGS passes too.
@@ -53,11 +61,16 @@ $(OBJ)/kurvix.res.o: res/kurvix.rc res/resource.h res/kurvix.ico res/tray_enable
   res/tray_disabled.ico $(OBJ)/res/version.h
 	$(TARGET)windres -I res -I $(OBJ)/res -i $< -o $@
 
+$(OBJ)/libruntime.a: $(RUNTIME_OBJECTS)
+	rm -f $@
+	$(TARGET)ar rcs $@ $^
+
 # The import library names exactly the coredll functions the objects call.
-$(OBJ)/coredll.def: $(OBJECTS) tools/ce_imports.py tests/ce/coredll-exports.txt
-	python3 tools/ce_imports.py $(TARGET)nm tests/ce/coredll-exports.txt $(OBJECTS) > $@
+$(OBJ)/coredll.def: $(OBJECTS) $(RUNTIME_OBJECTS) tools/ce_imports.py tests/ce/coredll-exports.txt
+	python3 tools/ce_imports.py $(TARGET)nm tests/ce/coredll-exports.txt $(OBJECTS) \
+	  $(RUNTIME_OBJECTS) > $@
 
 $(OBJ)/libcoredll.a: $(OBJ)/coredll.def
 	$(TARGET)dlltool --def $< --dllname COREDLL.dll --output-lib $@
 
--include $(SOURCES:%.cpp=$(OBJ)/%.d)
+-include $(SOURCES:%.cpp=$(OBJ)/%.d) $(RUNTIME_SOURCES:%.cpp=$(OBJ)/%.d)
