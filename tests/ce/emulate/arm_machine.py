@@ -26,7 +26,6 @@ STUB_BASE = 0x0F000000       # one word per import, never executed: a hook stops
 RETURN_TRAP = STUB_BASE + PAGE - 4
 SW_SHOW = 5
 STACK_TOP = 0x0E000000
-STACK_SIZE = 0x40000
 HEAP_BASE = 0x0C000000
 HEAP_SIZE = 0x100000
 IMAGE_MACHINE_ARM = 0x1C0
@@ -62,6 +61,8 @@ class LoadedImage:
         self.base = self.preferred_base if base is None else base
         self.size = (pe.OPTIONAL_HEADER.SizeOfImage + PAGE - 1) & ~(PAGE - 1)
         self.entry = self.base + pe.OPTIONAL_HEADER.AddressOfEntryPoint
+        # The program's thread gets the stack its header reserves, and not a byte more.
+        self.stack_size = (pe.OPTIONAL_HEADER.SizeOfStackReserve + PAGE - 1) & ~(PAGE - 1)
         self.sections = [(s.VirtualAddress, s.Misc_VirtualSize, s.Characteristics)
                          for s in pe.sections]
         image = bytearray(pe.get_memory_mapped_image())
@@ -121,7 +122,8 @@ class Machine:
         self.uc = Uc(UC_ARCH_ARM, UC_MODE_ARM)
         self.uc.ctl_set_cpu_model(cpu_model)
         self._map_image()
-        self.uc.mem_map(STACK_TOP - STACK_SIZE, STACK_SIZE, UC_PROT_READ | UC_PROT_WRITE)
+        self.uc.mem_map(STACK_TOP - image.stack_size, image.stack_size,
+                        UC_PROT_READ | UC_PROT_WRITE)
         self.uc.mem_map(HEAP_BASE, HEAP_SIZE, UC_PROT_READ | UC_PROT_WRITE)
         self.uc.mem_map(STUB_BASE, PAGE, UC_PROT_ALL)
         self.stubs = {}
