@@ -12,8 +12,8 @@ import struct
 from collections import namedtuple
 
 import pefile
-from unicorn import (UC_ARCH_ARM, UC_ERR_INSN_INVALID, UC_HOOK_CODE, UC_HOOK_INTR, UC_HOOK_MEM_INVALID,
-                     UC_MEM_FETCH_PROT, UC_MEM_FETCH_UNMAPPED, UC_MEM_READ_PROT,
+from unicorn import (UC_ARCH_ARM, UC_ERR_INSN_INVALID, UC_HOOK_CODE, UC_HOOK_INTR,
+                     UC_HOOK_MEM_INVALID, UC_MEM_FETCH_PROT, UC_MEM_FETCH_UNMAPPED, UC_MEM_READ_PROT,
                      UC_MEM_READ_UNMAPPED, UC_MEM_WRITE_PROT, UC_MEM_WRITE_UNMAPPED,
                      UC_MODE_ARM, UC_PROT_ALL, UC_PROT_EXEC, UC_PROT_READ, UC_PROT_WRITE,
                      Uc, UcError)
@@ -231,8 +231,9 @@ class Machine:
                                      "which no import holds")
             stand_in = self.model.stand_in(name)
             if stand_in is None:
+                caller = self.uc.reg_read(UC_ARM_REG_LR)
                 raise EmulationFault(f"the program called {name}, which the coredll model "
-                                     f"does not provide (from 0x{self.uc.reg_read(UC_ARM_REG_LR):08X})")
+                                     f"does not provide (from 0x{caller:08X})")
             self.stand_in_calls += 1
             outcome = stand_in(self)
             if hasattr(outcome, "send"):
@@ -270,8 +271,8 @@ class Machine:
         if self._fault:
             raise EmulationFault(self._fault)
         if self._stop is None:
-            raise EmulationFault(f"the processor stopped at 0x{self.uc.reg_read(UC_ARM_REG_PC):08X} "
-                                 "for no known reason")
+            pc = self.uc.reg_read(UC_ARM_REG_PC)
+            raise EmulationFault(f"the processor stopped at 0x{pc:08X} for no known reason")
 
     def _on_stub(self, uc, address, size, data):
         self._stop = address

@@ -184,6 +184,13 @@ class Coredll:
         for (window, icon_id), icon in self.tray_icons.items():
             self._post(window, icon["message"], icon_id, WM_LBUTTONDOWN)
 
+    def tap(self, x, y):
+        """A tap with the pen on the shown window, at client coordinates."""
+        for handle, window in self.windows.items():
+            if not window.destroyed and window.visible:
+                self._post(handle, WM_LBUTTONDOWN, 1, (y << 16) | x)
+                self._post(handle, WM_LBUTTONUP, 0, (y << 16) | x)
+
     def close(self):
         """The window's close button: only a shown window has one."""
         for handle, window in self.windows.items():

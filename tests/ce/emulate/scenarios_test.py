@@ -42,6 +42,8 @@ def ini(text):
 
 with open(os.path.join(ROOT, "examples", "Kurvix.ini"), "rb") as example:
     EXAMPLE = example.read()
+SECOND_FILE = "\\Speicher\\Zweite.ini"
+SECOND = ini("KURVIX Notizen\nKeyCode=196\nCommand=\\Windows\\Notizen.exe\n")
 UNKNOWN_LINE = ini("SETTINGS\nElapseTime=800\n\nVERKNUEPFUNG\n\nKURVIX\nKeyCode=193\n"
                    "Command=\\Windows\\Kalender.exe\n")
 
@@ -90,6 +92,27 @@ def expect_started_and_closed(test, model):
     test.assertEqual(model.injected_keys, [])
 
 
+def expect_key_code_shown_and_switched_off_by_tap(test, model):
+    test.assertIn("der Key-Code der letzten Taste ist 65", model.drawn)
+    # The "D" square was tapped: the bindings went off and the "E" square took its place.
+    test.assertEqual(model.drawn[-1], "E")
+    test.assertEqual(sorted(set(hot_key_codes(model, "UnregisterHotKey"))), [193, 194, 195])
+    test.assertEqual(model.programs, [])
+    test.assertEqual(model.injected_keys, [])
+
+
+def expect_second_file_loaded(test, model):
+    test.assertEqual(hot_key_codes(model, "RegisterHotKey"), [193, 194, 195, 196])
+    test.assertEqual([w.title for w in model.windows.values()], ["Kurvix (1)"])
+    test.assertEqual([p["file"] for p in model.programs], ["\\Windows\\Notizen.exe"])
+    test.assertEqual(model.boxes, [])
+
+
+def expect_nothing_done(test, model):
+    test.assertEqual((model.boxes, model.tray_calls, model.calls_named("CreateWindowExW")),
+                     ([], [], []))
+
+
 def expect_calendar_started(test, model):
     test.assertEqual(len(model.programs), 1, model.programs)
     program = model.programs[0]
@@ -107,8 +130,10 @@ def expect_handed_back(test, model):
                arguments[3] if name == "RegisterHotKey" else arguments[:3])
               for name, arguments in model.calls_named("UnregisterHotKey", "keybd_event",
                                                        "RegisterHotKey")][3:7]
-    test.assertEqual(around, [("UnregisterHotKey", 193), ("keybd_event", (193, 0, KEYEVENTF_SILENT)),
-                              ("keybd_event", (193, 0, KEYEVENTF_KEYUP)), ("RegisterHotKey", 193)])
+    test.assertEqual(around, [("UnregisterHotKey", 193),
+                              ("keybd_event", (193, 0, KEYEVENTF_SILENT)),
+                              ("keybd_event", (193, 0, KEYEVENTF_KEYUP)),
+                              ("RegisterHotKey", 193)])
     # Released at 1250 ms: handed back by the next poll, CheckIntervall 50 ms later at most.
     test.assertTrue(all(1250 <= key[3] <= 1300 for key in model.injected_keys), model.injected_keys)
     # The window is in the tray: the keys went on to whatever program has the focus.
@@ -189,6 +214,17 @@ SCENARIOS = (
      lambda m: (m.press(193, 1000, 2300), m.press(193, 3000, 4300), m.press(194, 5000, 6300),
                 show_and_close(m, 9000)),
      ((4000, IDYES),), {}, 0, expect_question_answered_while_keys_pressed),
+    ("key code shown, D tapped", {INI_PATH: EXAMPLE},
+     lambda m: (m.at(500, m.tap_tray_icon), m.press(65, 1000, 1100),
+                m.at(1500, lambda: m.tap(265, 9)), m.at(2000, m.close)), (), {}, 0,
+     expect_key_code_shown_and_switched_off_by_tap),
+    ("long press of 195 loads another file, whose key works",
+     {INI_PATH: EXAMPLE, SECOND_FILE: SECOND},
+     lambda m: (m.press(195, 1000, 2300), m.press(196, 3000, 4300), show_and_close(m, 5000)),
+     (), {}, 0, expect_second_file_loaded),
+    ("a second instance ends at once", {INI_PATH: EXAMPLE},
+     lambda m: m.mutexes.update({m.new_handle(): "Kurvix:/WINDOWS/KURVIX.EXE"}), (), {}, 0,
+     expect_nothing_done),
     ("no Kurvix.ini", {}, None, (), {}, 1, expect_missing_file),
 )
 
@@ -218,14 +254,6 @@ class EmulatedRunTest(unittest.TestCase):
                             self.assertEqual(model.misuses, [])
                             self.assertEqual(model.gdi_errors, [])
                             self.assertEqual(model.open_files, {}, "a file stays open")
-
-    def test_second_instance_ends_at_once(self):
-        def another_instance(model):
-            model.mutexes[model.new_handle()] = "Kurvix:/WINDOWS/KURVIX.EXE"
-        code, model, _, _ = run_program({INI_PATH: EXAMPLE}, setup=another_instance)
-        self.assertEqual(code, 0)
-        self.assertEqual((model.boxes, model.hot_keys, model.tray_calls), ([], [], []))
-        self.assertEqual(model.calls_named("CreateWindowExW"), [])
 
 
 class FaultTest(unittest.TestCase):
