@@ -4,7 +4,7 @@ Each scenario loads the exe (at its preferred base and relocated), binds its imp
 coredll model, calls its entry with WinMain's arguments and drives the program through its
 own message loop and window procedure with input as a user makes it, to its exit code.
 
-    /usr/bin/python3 tests/ce/emulate/scenarios_test.py [build-ce/kurvix.exe] [-v]
+    /usr/bin/python3 tests/ce/emulate/scenarios_test.py [build-ce/kurvix.exe] [-v] [TestName]
 KURVIX_CHECK names kurvix-check (default build/kurvix-check) for the comparison of
 message boxes with the simulated device.
 """
@@ -256,8 +256,9 @@ class EmulatedRunTest(unittest.TestCase):
                             self.assertEqual(model.open_files, {}, "a file stays open")
 
 
-class FaultTest(unittest.TestCase):
-    """What stops a run: each names the function or the address."""
+class MachineTest(unittest.TestCase):
+    """The emulated machine: which processor it is, and what stops a run (naming the
+    function or the address)."""
 
     def test_import_without_stand_in(self):
         class WithoutHotKeys(Coredll):
@@ -274,6 +275,22 @@ class FaultTest(unittest.TestCase):
         machine = Machine(image, UC_CPU_ARM_SA1110, model)
         with self.assertRaisesRegex(EmulationFault, "memory fault: .* at 0x[0-9A-F]{8}"):
             machine.run(image.entry, machine.entry_arguments())
+
+    def test_the_processors_are_the_ones_named(self):
+        """clz came with ARMv5: the StrongARM lacks it, the XScale has it."""
+        clz_r0_r0, return_to_caller = 0xE16F0F10, 0xE1A0F00E
+        for cpu, counts_zero_bits in ((UC_CPU_ARM_SA1110, False), (UC_CPU_ARM_PXA270, True)):
+            with self.subTest(cpu=cpu):
+                image = LoadedImage(EXE)
+                machine = Machine(image, cpu, Coredll({}))
+                machine.write_words(image.entry, [clz_r0_r0, return_to_caller])
+                arguments = machine.entry_arguments()
+                if counts_zero_bits:
+                    self.assertEqual(machine.run(image.entry, arguments),
+                                     32 - image.base.bit_length())
+                else:
+                    with self.assertRaisesRegex(EmulationFault, "undefined instruction 0xE16F0F10"):
+                        machine.run(image.entry, arguments)
 
     def test_undefined_instruction(self):
         image = LoadedImage(EXE)
@@ -300,7 +317,7 @@ def print_timings():
 
 
 if __name__ == "__main__":
-    if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
+    if len(sys.argv) > 1 and sys.argv[1].lower().endswith(".exe"):
         EXE = os.path.abspath(sys.argv.pop(1))
     if not os.path.exists(EXE):
         sys.exit(f"{EXE} does not exist: build it first with packaging/build-ce.sh")
