@@ -8,7 +8,6 @@ scheduled as a real keyboard makes it: a held key repeats its key-down after 500
 so the window procedure is entered again from inside them.
 """
 import heapq
-import struct
 
 from arm_machine import HEAP_BASE, HEAP_SIZE, Call, EmulationFault
 
