@@ -38,5 +38,7 @@ echo "== the functions the device code calls, against Windows CE's coredll"
 tests/ce/run.sh
 echo "== the Windows CE program"
 tests/ce/check_exe.sh
+echo "== the real Windows CE kurvix.exe on an emulated StrongARM SA-1110 and XScale PXA270"
+tests/ce/emulate/run.sh
 echo "== the device code on 32-bit ARM (ARMv5TE, XScale) under QEMU"
 tests/arm/run.sh

@@ -1,0 +1,326 @@
+"""The real Windows CE kurvix.exe on an emulated StrongARM SA-1110 and XScale PXA270.
+
+Each scenario loads the exe (at its preferred base and relocated), binds its imports to the
+coredll model, calls its entry with WinMain's arguments and drives the program through its
+own message loop and window procedure with input as a user makes it, to its exit code.
+
+    /usr/bin/python3 tests/ce/emulate/scenarios_test.py [build-ce/kurvix.exe] [-v] [TestName]
+KURVIX_CHECK names kurvix-check (default build/kurvix-check) for the comparison of
+message boxes with the simulated device.
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from unicorn.arm_const import UC_CPU_ARM_PXA270, UC_CPU_ARM_SA1110
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from arm_machine import EmulationFault, LoadedImage, Machine  # noqa: E402
+from coredll_model import (IDYES, NIF_ICON, NIF_MESSAGE, NIM_ADD, NIM_DELETE,  # noqa: E402
+                           NIM_MODIFY, SEE_MASK_NOCLOSEPROCESS, Coredll)
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+EXE = os.path.join(ROOT, "build-ce", "kurvix.exe")
+KURVIX_CHECK = os.environ.get("KURVIX_CHECK", os.path.join(ROOT, "build", "kurvix-check"))
+INI_PATH = "\\Windows\\Kurvix.ini"
+CALENDAR = "\\Windows\\Kalender.exe"
+KEYEVENTF_SILENT, KEYEVENTF_KEYUP = 4, 2
+ICON_ON, ICON_OFF = 102, 103
+CPUS = (("StrongARM SA-1110", UC_CPU_ARM_SA1110), ("XScale PXA270", UC_CPU_ARM_PXA270))
+RELOCATED_BASE = 0x01000000
+timings = []
+
+
+def ini(text):
+    return b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
+
+
+with open(os.path.join(ROOT, "examples", "Kurvix.ini"), "rb") as example:
+    EXAMPLE = example.read()
+SECOND_FILE = "\\Speicher\\Zweite.ini"
+SECOND = ini("KURVIX Notizen\nKeyCode=196\nCommand=\\Windows\\Notizen.exe\n")
+UNKNOWN_LINE = ini("SETTINGS\nElapseTime=800\n\nVERKNUEPFUNG\n\nKURVIX\nKeyCode=193\n"
+                   "Command=\\Windows\\Kalender.exe\n")
+
+
+def show_and_close(model, at):
+    """A tap on the tray icon shows the window; its close button ends the program."""
+    model.at(at, model.tap_tray_icon)
+    model.at(at + 200, model.close)
+
+
+def run_program(files, cpu=UC_CPU_ARM_SA1110, base=None, setup=None, **model_options):
+    """Runs the exe to its end; returns (exit code, model, machine, seconds)."""
+    image = LoadedImage(EXE, base)
+    model = Coredll(files, **model_options)
+    if setup:
+        setup(model)
+    machine = Machine(image, cpu, model)
+    started = time.perf_counter()
+    exit_code = machine.run(image.entry, machine.entry_arguments())
+    return exit_code, model, machine, time.perf_counter() - started
+
+
+# ---- what each scenario must leave behind ------------------------------------------------
+
+def hot_key_codes(model, name):
+    return [arguments[3] if name == "RegisterHotKey" else arguments[1]
+            for call, arguments in model.calls_named(name)]
+
+
+def switched_off(model):
+    """The tray icon's changes to the olive picture (a load also sets the red one again)."""
+    return [(c["cbSize"], c["flags"]) for c in model.tray_calls
+            if c["message"] == NIM_MODIFY and c["icon"] == ICON_OFF]
+
+
+def expect_started_and_closed(test, model):
+    registered = hot_key_codes(model, "RegisterHotKey")
+    test.assertEqual(registered[:3], [193, 194, 195])
+    first = model.tray_calls[0]
+    test.assertEqual((first["message"], first["cbSize"], first["flags"], first["icon"]),
+                     (NIM_ADD, 152, NIF_MESSAGE | NIF_ICON, ICON_ON))
+    test.assertIn("dr\u00fccken Sie eine Taste f\u00fcr deren Key-Code", model.drawn)
+    test.assertEqual([w.title for w in model.windows.values()], ["Kurvix (3)"])
+    test.assertEqual(switched_off(model), [])
+    test.assertEqual(model.programs, [])
+    test.assertEqual(model.injected_keys, [])
+
+
+def expect_key_code_shown_and_switched_off_by_tap(test, model):
+    test.assertIn("der Key-Code der letzten Taste ist 65", model.drawn)
+    # The "D" square was tapped: the bindings went off and the "E" square took its place.
+    test.assertEqual(model.drawn[-1], "E")
+    test.assertEqual(sorted(set(hot_key_codes(model, "UnregisterHotKey"))), [193, 194, 195])
+    test.assertEqual(model.programs, [])
+    test.assertEqual(model.injected_keys, [])
+
+
+def expect_second_file_loaded(test, model):
+    test.assertEqual(hot_key_codes(model, "RegisterHotKey"), [193, 194, 195, 196])
+    test.assertEqual([w.title for w in model.windows.values()], ["Kurvix (1)"])
+    test.assertEqual([p["file"] for p in model.programs], ["\\Windows\\Notizen.exe"])
+    test.assertEqual(model.boxes, [])
+
+
+def expect_nothing_done(test, model):
+    test.assertEqual((model.boxes, model.tray_calls, model.calls_named("CreateWindowExW")),
+                     ([], [], []))
+
+
+def expect_calendar_started(test, model):
+    test.assertEqual(len(model.programs), 1, model.programs)
+    program = model.programs[0]
+    test.assertEqual((program["file"], program["verb"], program["cbSize"], program["fMask"]),
+                     (CALENDAR, "Open", 60, SEE_MASK_NOCLOSEPROCESS))
+    # Pressed at 1000 ms, ElapseTime 800: started by the first poll from 1800 ms on.
+    test.assertGreaterEqual(program["at"], 1800)
+    test.assertLessEqual(program["at"], 1900)
+    test.assertEqual(model.injected_keys, [])
+
+
+def expect_handed_back(test, model):
+    test.assertEqual(model.programs, [])
+    around = [(name, arguments[1] if name == "UnregisterHotKey" else
+               arguments[3] if name == "RegisterHotKey" else arguments[:3])
+              for name, arguments in model.calls_named("UnregisterHotKey", "keybd_event",
+                                                       "RegisterHotKey")][3:7]
+    test.assertEqual(around, [("UnregisterHotKey", 193),
+                              ("keybd_event", (193, 0, KEYEVENTF_SILENT)),
+                              ("keybd_event", (193, 0, KEYEVENTF_KEYUP)),
+                              ("RegisterHotKey", 193)])
+    # Released at 1250 ms: handed back by the next poll, CheckIntervall 50 ms later at most.
+    test.assertTrue(all(1250 <= key[3] <= 1300 for key in model.injected_keys), model.injected_keys)
+    # The window is in the tray: the keys went on to whatever program has the focus.
+    test.assertEqual([event[:3] for event in model.keys_to_others if event[3]],
+                     [(193, True, KEYEVENTF_SILENT), (193, False, KEYEVENTF_KEYUP)])
+
+
+def expect_switched_off(test, model):
+    unregistered = hot_key_codes(model, "UnregisterHotKey")
+    test.assertEqual(sorted(set(unregistered)), [193, 194, 195])
+    test.assertEqual(switched_off(model), [(152, NIF_ICON)])
+    test.assertIn("E", model.drawn)
+    test.assertNotIn("D", model.drawn)
+    test.assertEqual(model.programs, [])
+    test.assertEqual(model.injected_keys, [])
+
+
+def expect_unknown_line_reported(test, model):
+    shown = [(b["caption"], b["text"], b["type"]) for b in model.boxes]
+    test.assertEqual(shown, [(m["caption"], m["text"], m["type"])
+                             for m in check_messages(UNKNOWN_LINE)])
+    test.assertEqual(shown[0][0], "Kurvix - Ignoriere unbekannten Typ:")
+    # Reading went on: the binding after the unknown line works.
+    test.assertEqual(hot_key_codes(model, "RegisterHotKey")[:1], [193])
+    expect_calendar_started(test, model)
+
+
+def expect_question_answered_while_keys_pressed(test, model):
+    test.assertEqual([b["caption"] for b in model.boxes], ["Terminieren?"])
+    test.assertEqual(model.boxes[0]["answer"], IDYES)
+    # The box's own loop took the press of 194: the bindings went off while it was open.
+    test.assertEqual(switched_off(model), [(152, NIF_ICON)])
+    test.assertEqual(len(model.programs), 1)
+    test.assertFalse(model.programs[0]["running"], "the answer Yes ends the program")
+    terminated = model.calls_named("TerminateProcess")
+    test.assertEqual(len(terminated), 1)
+
+
+def expect_missing_file(test, model):
+    test.assertEqual([(b["caption"], b["text"]) for b in model.boxes],
+                     [("Datei nicht gefunden:", INI_PATH)])
+    test.assertEqual(model.calls_named("RegisterHotKey"), [])
+    test.assertEqual([c for c in model.tray_calls if c["message"] != NIM_DELETE], [])
+
+
+def check_messages(data):
+    """The message boxes the simulated device shows for the same file (kurvix-check --json)."""
+    with tempfile.NamedTemporaryFile(suffix=".ini", delete=False) as file:
+        file.write(data)
+    try:
+        result = subprocess.run([KURVIX_CHECK, "--json", file.name], capture_output=True,
+                                check=False)
+    finally:
+        os.unlink(file.name)
+    return json.loads(result.stdout)["messages"]
+
+
+# name, files, input (model -> None), boxes (ms open, answer), options, exit code, expectation
+SCENARIOS = (
+    ("start-up, show, close", {INI_PATH: EXAMPLE},
+     lambda m: show_and_close(m, 1000), (), {}, 0, expect_started_and_closed),
+    ("long press of 193", {INI_PATH: EXAMPLE},
+     lambda m: (m.press(193, 1000, 2300), show_and_close(m, 3000)), (), {}, 0,
+     expect_calendar_started),
+    ("long press of 193 across the tick counter's wrap", {INI_PATH: EXAMPLE},
+     lambda m: (m.press(193, 1000, 2300), show_and_close(m, 3000)), (),
+     {"tick_start": 0xFFFFFFFF - 1500}, 0, expect_calendar_started),
+    ("short press of 193", {INI_PATH: EXAMPLE},
+     lambda m: (m.press(193, 1000, 1250), show_and_close(m, 2000)), (), {}, 0,
+     expect_handed_back),
+    ("long press of 194", {INI_PATH: EXAMPLE},
+     lambda m: (m.press(194, 1000, 2300), show_and_close(m, 3000)), (), {}, 0,
+     expect_switched_off),
+    ("a line the device does not know", {INI_PATH: UNKNOWN_LINE},
+     lambda m: (m.press(193, 1000, 2300), show_and_close(m, 3000)), ((500, None),), {}, 0,
+     expect_unknown_line_reported),
+    ("a question stays open while 194 is held", {INI_PATH: EXAMPLE},
+     lambda m: (m.press(193, 1000, 2300), m.press(193, 3000, 4300), m.press(194, 5000, 6300),
+                show_and_close(m, 9000)),
+     ((4000, IDYES),), {}, 0, expect_question_answered_while_keys_pressed),
+    ("key code shown, D tapped", {INI_PATH: EXAMPLE},
+     lambda m: (m.at(500, m.tap_tray_icon), m.press(65, 1000, 1100),
+                m.at(1500, lambda: m.tap(265, 9)), m.at(2000, m.close)), (), {}, 0,
+     expect_key_code_shown_and_switched_off_by_tap),
+    ("long press of 195 loads another file, whose key works",
+     {INI_PATH: EXAMPLE, SECOND_FILE: SECOND},
+     lambda m: (m.press(195, 1000, 2300), m.press(196, 3000, 4300), show_and_close(m, 5000)),
+     (), {}, 0, expect_second_file_loaded),
+    ("a second instance ends at once", {INI_PATH: EXAMPLE},
+     lambda m: m.mutexes.update({m.new_handle(): "Kurvix:/WINDOWS/KURVIX.EXE"}), (), {}, 0,
+     expect_nothing_done),
+    ("no Kurvix.ini", {}, None, (), {}, 1, expect_missing_file),
+)
+
+
+class EmulatedRunTest(unittest.TestCase):
+    """Every scenario on both processors, at the exe's base and relocated, with either
+    reading of GetAsyncKeyState's narrow result."""
+
+    def test_scenarios(self):
+        for cpu_name, cpu in CPUS:
+            for base_name, base in (("at its base", None), ("relocated", RELOCATED_BASE)):
+                for sign_extend in (False, True):
+                    for name, files, drive, boxes, options, exit_code, expect in SCENARIOS:
+                        label = (f"{name} on {cpu_name}, {base_name}, GetAsyncKeyState "
+                                 f"{'sign' if sign_extend else 'zero'}-extended")
+                        with self.subTest(label):
+                            code, model, machine, seconds = run_program(
+                                files, cpu, base, drive, boxes=boxes,
+                                module_path="\\Windows\\Kurvix.exe",
+                                sign_extend_short=sign_extend, **options)
+                            timings.append((cpu_name, seconds, machine.stand_in_calls))
+                            self.assertEqual(code, exit_code)
+                            expect(self, model)
+                            self.assertEqual(model.hot_keys, [], "a key stays registered")
+                            self.assertEqual(model.tray_icons, {}, "the tray icon stays")
+                            self.assertEqual(model.blocks, {}, "memory is not freed")
+                            self.assertEqual(model.misuses, [])
+                            self.assertEqual(model.gdi_errors, [])
+                            self.assertEqual(model.open_files, {}, "a file stays open")
+
+
+class MachineTest(unittest.TestCase):
+    """The emulated machine: which processor it is, and what stops a run (naming the
+    function or the address)."""
+
+    def test_import_without_stand_in(self):
+        class WithoutHotKeys(Coredll):
+            RegisterHotKey = None
+        image = LoadedImage(EXE)
+        model = WithoutHotKeys({INI_PATH: EXAMPLE})
+        machine = Machine(image, UC_CPU_ARM_SA1110, model)
+        with self.assertRaisesRegex(EmulationFault, "called RegisterHotKey, which the coredll"):
+            machine.run(image.entry, machine.entry_arguments())
+
+    def test_relocated_without_applying_relocations(self):
+        image = LoadedImage(EXE, RELOCATED_BASE, apply_relocations=False)
+        model = Coredll({INI_PATH: EXAMPLE})
+        machine = Machine(image, UC_CPU_ARM_SA1110, model)
+        with self.assertRaisesRegex(EmulationFault, "memory fault: .* at 0x[0-9A-F]{8}"):
+            machine.run(image.entry, machine.entry_arguments())
+
+    def test_the_processors_are_the_ones_named(self):
+        """clz came with ARMv5: the StrongARM lacks it, the XScale has it."""
+        clz_r0_r0, return_to_caller = 0xE16F0F10, 0xE1A0F00E
+        for cpu, counts_zero_bits in ((UC_CPU_ARM_SA1110, False), (UC_CPU_ARM_PXA270, True)):
+            with self.subTest(cpu=cpu):
+                image = LoadedImage(EXE)
+                machine = Machine(image, cpu, Coredll({}))
+                machine.write_words(image.entry, [clz_r0_r0, return_to_caller])
+                arguments = machine.entry_arguments()
+                if counts_zero_bits:
+                    self.assertEqual(machine.run(image.entry, arguments),
+                                     32 - image.base.bit_length())
+                else:
+                    with self.assertRaisesRegex(EmulationFault, "undefined instruction 0xE16F0F10"):
+                        machine.run(image.entry, arguments)
+
+    def test_undefined_instruction(self):
+        image = LoadedImage(EXE)
+        model = Coredll({INI_PATH: EXAMPLE})
+        machine = Machine(image, UC_CPU_ARM_SA1110, model)
+        machine.write_u32(image.entry, 0xE7F000F0)
+        with self.assertRaisesRegex(EmulationFault,
+                                    f"undefined instruction 0xE7F000F0 at 0x{image.entry:08X}"):
+            machine.run(image.entry, machine.entry_arguments())
+
+
+def print_timings():
+    """The emulated runs' times, each from the entry's call to its return."""
+    if not timings:
+        return
+    print("\nemulated runs of the real kurvix.exe (entry called to exit code):", file=sys.stderr)
+    for cpu_name, _ in CPUS:
+        runs = sorted(seconds for name, seconds, _ in timings if name == cpu_name)
+        calls = sum(count for name, _, count in timings if name == cpu_name)
+        print(f"  {cpu_name}: {len(runs)} runs, {1000 * runs[0]:.0f} / "
+              f"{1000 * statistics.median(runs):.0f} / {1000 * runs[-1]:.0f} ms per run "
+              f"(min / median / max), {sum(runs):.2f} s in all, {calls} coredll calls",
+              file=sys.stderr)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and sys.argv[1].lower().endswith(".exe"):
+        EXE = os.path.abspath(sys.argv.pop(1))
+    if not os.path.exists(EXE):
+        sys.exit(f"{EXE} does not exist: build it first with packaging/build-ce.sh")
+    program = unittest.main(exit=False)
+    print_timings()
+    sys.exit(0 if program.result.wasSuccessful() else 1)
