@@ -150,9 +150,24 @@ def parse(data):
     strings_count, folders_count, files_count, hives_count, values_count, links_count = counts
     strings_at, folders_at, files_at, hives_at, values_at, links_at = offsets
 
+    names = ("strings", "folders", "files", "registry keys", "registry values", "shortcuts")
+    for name, count, offset in zip(names, counts, offsets):
+        if count and not 100 <= offset < len(data):
+            raise DamagedDescription(f"the {name} section's offset {offset} lies outside "
+                                     f"the file after its header ({len(data)} bytes)")
+    # Sections may come in any order; each ends where the next one in the file begins.
+    starts = sorted(set(offsets) | {app_at, provider_at, unsupported_at, len(data)})
+
+    def check_room(at, section_at, what):
+        end = next(start for start in starts + [len(data) + 1] if start > section_at)
+        if at >= end:
+            raise DamagedDescription(f"the {what} section at offset {section_at} has more "
+                                     f"entries than fit before offset {end}")
+
     strings = {}
     at = strings_at
     for _ in range(strings_count):
+        check_room(at, strings_at, "strings")
         number, size = r.unpack("<HH", at, "a string entry")
         strings[number] = r.text(at + 4, size, f"string {number}")
         at += 4 + size
@@ -171,6 +186,7 @@ def parse(data):
 
     at = folders_at
     for _ in range(folders_count):
+        check_room(at, folders_at, "folders")
         number, size = r.unpack("<HH", at, "a folder entry")
         ids, counts_end, used = r.numbers(at + 4, size, f"folder {number}")
         if not counts_end:
@@ -180,6 +196,7 @@ def parse(data):
 
     at = files_at
     for _ in range(files_count):
+        check_room(at, files_at, "files")
         number, folder, _, flags, size = r.unpack("<HHHIH", at, "a file entry")
         if folder not in result.folders:
             raise DamagedDescription(f"file {number} goes into folder {folder}, which does not exist")
@@ -190,6 +207,7 @@ def parse(data):
     hives = {}
     at = hives_at
     for _ in range(hives_count):
+        check_room(at, hives_at, "registry keys")
         number, root, _, size = r.unpack("<HHHH", at, "a registry key entry")
         if root not in ROOTS:
             raise DamagedDescription(f"registry key {number} has an unknown root {root}")
@@ -199,6 +217,7 @@ def parse(data):
 
     at = values_at
     for _ in range(values_count):
+        check_room(at, values_at, "registry values")
         number, hive, substitute, flags, size = r.unpack("<HHHIH", at, "a registry value entry")
         if hive not in hives:
             raise DamagedDescription(f"registry value {number} is in key {hive}, which does not exist")
@@ -226,6 +245,7 @@ def parse(data):
 
     at = links_at
     for _ in range(links_count):
+        check_room(at, links_at, "shortcuts")
         number, _, base, target, kind, size = r.unpack("<6H", at, "a shortcut entry")
         ids, counts_end, used = r.numbers(at + 12, size, f"shortcut {number}")
         folder = "%InstallDir%" if base == 0 else STANDARD_FOLDERS.get(base, f"%CE{base}%")
