@@ -41,6 +41,7 @@ COPYFLG_NO_OVERWRITE = 0x00000010     # never replace an existing file
 # Registry value types (AddReg in an information file, the value flags in a cab).
 REG_TYPE_SZ = 0x00000000
 REG_TYPE_BINARY = 0x00000001
+REG_NOCLOBBER = 0x00000002            # an existing value is kept
 
 InstalledFile = namedtuple("InstalledFile", "name flags flag_name section why")
 FILES = (
@@ -56,13 +57,15 @@ STARTUP_FOLDER = 4
 SHORTCUT_NAME = APP_NAME
 
 # A value of a registry key under HKEY_LOCAL_MACHINE; %InstallDir% in text stands for the
-# folder the program is installed into.
-RegistryValue = namedtuple("RegistryValue", "key name type data")
+# folder the program is installed into. The launch values never replace existing ones: a
+# device that already starts one of its own programs as number 90 keeps it.
+RegistryValue = namedtuple("RegistryValue", "key name type flags data")
 INSTALL_DIR_VARIABLE = "%InstallDir%"
 LAUNCH_VALUES = (
-    RegistryValue("Init", "Launch90", REG_TYPE_SZ, INSTALL_DIR_VARIABLE + "\\" + PROGRAM),
+    RegistryValue("Init", "Launch90", REG_TYPE_SZ, REG_NOCLOBBER,
+                  INSTALL_DIR_VARIABLE + "\\" + PROGRAM),
     # Launch50 is the shell: the tray icon needs its notification area.
-    RegistryValue("Init", "Depend90", REG_TYPE_BINARY, bytes([0x32, 0x00])),
+    RegistryValue("Init", "Depend90", REG_TYPE_BINARY, REG_NOCLOBBER, bytes([0x32, 0x00])),
 )
 
 Variant = namedtuple("Variant", "name cab inf shortcut registry boot")

@@ -79,8 +79,8 @@ def setup_description(variant, install_dir):
             hives.append((hive_id, key))
         substitute = value.type == setup.REG_TYPE_SZ and setup.INSTALL_DIR_VARIABLE in value.data
         data = zstr(value.name) + (value.data if isinstance(value.data, bytes) else zstr(value.data))
-        values.append(struct.pack("<HHHIH", len(values) + 1, hive_id, substitute, value.type,
-                                  len(data)) + data)
+        values.append(struct.pack("<HHHIH", len(values) + 1, hive_id, substitute,
+                                  value.type | value.flags, len(data)) + data)
 
     links = []
     if variant.shortcut:

@@ -66,13 +66,14 @@ def inf_text(variant, install_dir=setup.DEFAULT_INSTALL_DIR):
                   "[Shortcuts.StartUp]", f"{setup.SHORTCUT_NAME}, 0, {setup.PROGRAM}"]
     if variant.registry:
         lines += ["", "; Launch50 is the shell: Depend90 (the word 50) starts Kurvix after it.",
+                  "; 0x00000002 (FLG_ADDREG_NOCLOBBER): a device's own Launch90 is kept.",
                   "[Registry.Launch]"]
         for value in variant.registry:
             if value.type == setup.REG_TYPE_BINARY:
                 data = ",".join(f"{byte:02X}" for byte in value.data)
             else:
                 data = value.data
-            lines.append(f"HKLM,{value.key},{value.name},0x{value.type:08X},{data}")
+            lines.append(f"HKLM,{value.key},{value.name},0x{value.type | value.flags:08X},{data}")
     return "\n".join(lines) + "\n"
 
 

@@ -107,8 +107,8 @@ class GeneratedInformationFilesTest(unittest.TestCase):
         self.assertNotIn("CEShortcuts", assignments(inf["DefaultInstall"]))
         section = assignments(inf["DefaultInstall"])["AddReg"]
         self.assertEqual([fields(entry) for entry in inf[section]], [
-            ["HKLM", "Init", "Launch90", "0x00000000", "%InstallDir%\\kurvix.exe"],
-            ["HKLM", "Init", "Depend90", "0x00000001", "32", "00"]])
+            ["HKLM", "Init", "Launch90", "0x00000002", "%InstallDir%\\kurvix.exe"],
+            ["HKLM", "Init", "Depend90", "0x00000003", "32", "00"]])
 
 
 class ShortcutTest(unittest.TestCase):

@@ -23,8 +23,14 @@ VALUE_TYPES = {0x00000000: "string", 0x00000001: "binary", 0x00010000: "multi-st
                0x00010001: "dword"}
 VALUE_TYPE_MASK = 0x00010001
 NOCLOBBER = 0x00000002
-STANDARD_FOLDERS = {1: r"\Program Files", 2: r"\Windows", 3: r"\Windows\Desktop",
-                    4: r"\Windows\StartUp", 5: r"\My Documents"}
+# %CEn%, as on a handheld PC (Pocket PCs move some of them under \Windows\Start Menu).
+STANDARD_FOLDERS = {
+    1: r"\Program Files", 2: r"\Windows", 3: r"\Windows\Desktop", 4: r"\Windows\StartUp",
+    5: r"\My Documents", 6: r"\Program Files\Accessories", 7: r"\Program Files\Communications",
+    8: r"\Program Files\Games", 9: r"\Program Files\Pocket Outlook", 10: r"\Program Files\Office",
+    11: r"\Windows\Programs", 12: r"\Windows\Programs\Accessories",
+    13: r"\Windows\Programs\Communications", 14: r"\Windows\Programs\Games",
+    15: r"\Windows\Fonts", 16: r"\Windows\Recent", 17: r"\Windows\Favorites"}
 
 
 class DamagedDescription(ValueError):

@@ -41,8 +41,9 @@ def expected_variants(install_dir):
     return [
         ("kurvix.cab", [], [("\\Windows\\StartUp", "Kurvix.lnk", "file", program)]),
         ("kurvix-registry.cab", [
-            ("HKEY_LOCAL_MACHINE\\Init", "Launch90", "string", "%InstallDir%\\kurvix.exe", True),
-            ("HKEY_LOCAL_MACHINE\\Init", "Depend90", "binary", b"\x32\x00", False)], []),
+            ("HKEY_LOCAL_MACHINE\\Init", "Launch90", "string", "%InstallDir%\\kurvix.exe", True,
+             True),
+            ("HKEY_LOCAL_MACHINE\\Init", "Depend90", "binary", b"\x32\x00", False, True)], []),
     ]
 
 
@@ -117,7 +118,7 @@ class BuiltCabsTest(unittest.TestCase):
                 self.assertEqual([(f.number, f.folder, f.name, f.flags) for f in setup.files], [
                     (1, ARGS.install_dir, "kurvix.exe", REPLACE_WHATEVER_DATE),
                     (2, ARGS.install_dir, "Kurvix.ini", NEVER_OVERWRITE)])
-                self.assertEqual([(v.key, v.name, v.type, v.data, v.substitute)
+                self.assertEqual([(v.key, v.name, v.type, v.data, v.substitute, v.keep_existing)
                                   for v in setup.registry], registry)
                 self.assertEqual([(s.folder, s.name, s.target_kind, s.target)
                                   for s in setup.shortcuts], shortcuts)
