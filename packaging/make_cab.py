@@ -88,8 +88,8 @@ def setup_description(variant, install_dir):
         # The name carries ".lnk": the shell runs only .lnk files from StartUp, and a loader
         # that adds the extension itself still makes a working shortcut.
         name = strings.path([setup.SHORTCUT_NAME + ".lnk"])
-        # The length leaves the closing 0 out: a loader that counts it reads one word past
-        # the shortcut's name.
+        # The length leaves out the closing 0 that follows the name: a Windows CE cab reader
+        # tried with a hand-made cab read shortcuts only so. Folders count it.
         links.append(struct.pack("<HHHHHH", 1, 0, setup.STARTUP_FOLDER, program_number,
                                  LINK_TO_FILE, 2 * (len(name) - 1)) + words(name))
 
