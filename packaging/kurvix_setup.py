@@ -118,9 +118,3 @@ def install_dir_parts(install_dir):
                          f"file in it must stay under {MAX_PATH} characters: {install_dir!r}")
     return parts if first else ["\\" + parts[0]] + parts[1:]
 
-
-def variant(name):
-    for candidate in VARIANTS:
-        if candidate.name == name:
-            return candidate
-    raise KeyError(name)
