@@ -10,6 +10,7 @@ Where the public description is open, both readings are accepted: a shortcut's n
 may count its closing 0 in its length or not (Shortcut.spec_length_counts_end says which).
 """
 
+import shutil
 import struct
 import subprocess
 import sys
@@ -33,8 +34,18 @@ STANDARD_FOLDERS = {
     15: r"\Windows\Fonts", 16: r"\Windows\Recent", 17: r"\Windows\Favorites"}
 
 
-class DamagedDescription(ValueError):
+class CabReadError(ValueError):
+    """A cab cannot be read; the message says why."""
+
+
+class DamagedDescription(CabReadError):
     """The .000 file cannot be read; the message says where and why."""
+
+
+def cabextract(*args):
+    if shutil.which("cabextract") is None:
+        raise CabReadError("cabextract is missing: sudo apt-get install cabextract")
+    return subprocess.run(["cabextract", *map(str, args)], capture_output=True, text=True)
 
 
 @dataclass
@@ -277,19 +288,18 @@ def parse(data):
 
 def cab_members(cab):
     """The names of the files in cab, in the cab's order (cabextract -l)."""
-    listing = subprocess.run(["cabextract", "-l", str(cab)], capture_output=True, text=True)
+    listing = cabextract("-l", cab)
     if listing.returncode != 0:
-        raise DamagedDescription(f"cabextract cannot list {cab}: {listing.stderr.strip()}")
+        raise CabReadError(f"cabextract cannot list {cab}: {listing.stderr.strip()}")
     rows = [line.split("|") for line in listing.stdout.splitlines() if line.count("|") == 2]
     return [row[2].strip() for row in rows[1:]]
 
 
 def extract(cab, folder):
     """Extracts cab into folder; returns {file number: path} and the description."""
-    done = subprocess.run(["cabextract", "-q", "-d", str(folder), str(cab)],
-                          capture_output=True, text=True)
+    done = cabextract("-q", "-d", folder, cab)
     if done.returncode != 0:
-        raise DamagedDescription(f"cabextract cannot extract {cab}: {done.stderr.strip()}")
+        raise CabReadError(f"cabextract cannot extract {cab}: {done.stderr.strip()}")
     numbered = {}
     for path in Path(folder).iterdir():
         suffix = path.suffix[1:]
@@ -307,7 +317,7 @@ def main(argv):
     with tempfile.TemporaryDirectory() as folder:
         try:
             numbered, setup = extract(argv[0], folder)
-        except DamagedDescription as error:
+        except CabReadError as error:
             print(f"cab_reader: {error}", file=sys.stderr)
             return 1
         print(f"{setup.app_name} by {setup.provider}, processor {setup.processor}, "
