@@ -16,6 +16,8 @@ sys.path.insert(0, str(ROOT / "packaging"))
 sys.dont_write_bytecode = True
 
 from make_shortcut import shortcut_bytes  # noqa: E402
+import kurvix_setup  # noqa: E402
+from make_inf import inf_text  # noqa: E402
 
 SCRIPT = ROOT / "packaging" / "make_shortcut.py"
 COPYFLG_NO_OVERWRITE = 0x00000010
@@ -91,6 +93,22 @@ class CabWizFileTest(unittest.TestCase):
         (shortcut,) = self.inf[section]
         _, kind, target = fields(shortcut)
         self.assertEqual((kind, target), ("0", "kurvix.exe"))
+
+
+class GeneratedInformationFilesTest(unittest.TestCase):
+    def test_the_committed_files_are_what_the_installation_description_makes(self):
+        for variant in kurvix_setup.VARIANTS:
+            committed = (ROOT / "packaging" / variant.inf).read_text(encoding="ascii")
+            self.assertEqual(committed, inf_text(variant),
+                             f"{variant.inf} is out of date: run python3 packaging/make_inf.py")
+
+    def test_the_registry_variant_starts_the_program_after_the_shell(self):
+        inf = read_inf(ROOT / "packaging" / "kurvix-registry.inf")
+        self.assertNotIn("CEShortcuts", assignments(inf["DefaultInstall"]))
+        section = assignments(inf["DefaultInstall"])["AddReg"]
+        self.assertEqual([fields(entry) for entry in inf[section]], [
+            ["HKLM", "Init", "Launch90", "0x00000002", "%InstallDir%\\kurvix.exe"],
+            ["HKLM", "Init", "Depend90", "0x00000003", "32", "00"]])
 
 
 class ShortcutTest(unittest.TestCase):
