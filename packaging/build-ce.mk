@@ -40,6 +40,10 @@ LDFLAGS := --subsystem wince:4.20 --major-os-version 4 --minor-os-version 20 \
 
 .DELETE_ON_ERROR:
 .SECONDARY:
+# Run with --no-builtin-rules: make's own rule from .s to .o would otherwise skip the
+# translation whenever a compiler output exists without its translation (after a build that
+# stopped half way), and hand ELF assembly to the COFF assembler.
+.SUFFIXES:
 
 $(OUT)/kurvix.exe: $(OBJECTS) $(OBJ)/kurvix.res.o $(OBJ)/libruntime.a $(OBJ)/libcoredll.a \
   packaging/build-ce.mk

@@ -11,12 +11,18 @@
 # just built assemble it, compile the resources and link against an import library of
 # coredll. packaging/build-ce.mk recompiles only what changed.
 #
+# Then packaging/make_cab.py packs the two installation cabs beside it: build-ce/kurvix.cab
+# (started from \Windows\StartUp) and build-ce/kurvix-registry.cab (started from HKLM\Init).
+#
 # KURVIX_CONTACT=ADDRESS sets the address the status window shows, as the CMake option of
-# the same name does for the desktop program.
+# the same name does for the desktop program. KURVIX_INSTALL_DIR=FOLDER sets the cabs'
+# install folder (default \Speicher\Kurvix); KURVIX_INI=FILE the Kurvix.ini they carry
+# (default examples/Kurvix.ini).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-ensure_packages binutils-source xz-utils flex bison make gcc g++ g++-arm-linux-gnueabi python3
+ensure_packages binutils-source xz-utils flex bison make gcc g++ g++-arm-linux-gnueabi python3 \
+  gcab
 
 root=$PWD
 toolchain=$root/build-ce-toolchain
@@ -66,6 +72,8 @@ else
   mv build-ce/obj/res/version.h.new build-ce/obj/res/version.h
 fi
 
-make --no-print-directory -f packaging/build-ce.mk -j "$(nproc)" OUT=build-ce \
+make --no-print-directory --no-builtin-rules -f packaging/build-ce.mk -j "$(nproc)" OUT=build-ce \
   TOOLS="$toolchain/bin" CONTACT="$contact" build-ce/kurvix.exe
 echo "build-ce/kurvix.exe: $(stat -c %s build-ce/kurvix.exe) bytes"
+python3 packaging/make_cab.py --exe build-ce/kurvix.exe --ini "${KURVIX_INI:-examples/Kurvix.ini}" \
+  --out-dir build-ce ${KURVIX_INSTALL_DIR:+--install-dir "$KURVIX_INSTALL_DIR"}
