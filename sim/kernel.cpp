@@ -52,7 +52,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
   auto file = d.files.find(key);
   bool opens = file != d.files.end() && d.failingOpens.count(key) == 0;
   d.fileOpens.push_back({path, access, shareMode, disposition, flags, security == nullptr,
-                         templateFile == nullptr, opens});
+                         templateFile == nullptr, opens, d.now});
   if (!opens) return INVALID_HANDLE_VALUE;
   int number = newHandle();
   d.openFiles[number] = OpenFile{key, file->second, 0, access};

@@ -147,7 +147,7 @@ TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
                            "\"type\": 48, \"line\": 5, \"explanation\": "))
       << run.out;
   EXPECT_TRUE(has(run.out, "\"hints\": [{\"text\": \"binding 1 has no KeyCode: no key ever reaches it\", "
-                           "\"line\": 1, \"id\": \"no-keycode\"}, {\"text\": \"\\\"Keycode\\\" differs from"))
+                           "\"line\": 1, \"id\": \"no-keycode\", \"severity\": \"note\"}, {\"text\": \"\\\"Keycode\\\" differs from"))
       << run.out;
 }
 
@@ -415,7 +415,7 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
                           "--press 193:1200 --press 77:50");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            "press 1, key 193 held 1200 ms: started \\Windows\\Kalender.exe\n"
+            "press 1, key 193 held 1200 ms: started \"\\Windows\\Kalender.exe\"\n"
             "press 2, key 193 held 300 ms: passed the key through to the program in front\n"
             "press 3, key 193 held 1200 ms: asked whether to end the program it started last (answered No)\n"
             "press 4, key 194 held 1200 ms: switched the bindings off\n"
@@ -431,9 +431,13 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
             "[{\"press\": 1, \"key\": 195, \"ms\": 1100, \"event\": \"loaded\", \"file\": "
-            "\"\\\\Speicher\\\\Zweite.ini\", \"bindings\": 1}, {\"press\": 1, \"key\": 195, \"ms\": 1100, "
+            "\"\\\\Speicher\\\\Zweite.ini\", \"bindings\": 1, \"sentence\": \"loaded \\\\Speicher\\\\Zweite.ini: "
+            "1 binding\", \"atMs\": 800}, {\"press\": 1, \"key\": 195, \"ms\": 1100, "
             "\"event\": \"message\", \"caption\": \"Kurvix - Ignoriere unbekannten Wert:\", \"text\": \"bad\", "
-            "\"type\": 48, \"line\": 3}, {\"press\": 2, \"key\": 200, \"ms\": 1100, \"event\": \"nothing\"}]\n");
+            "\"type\": 48, \"line\": 3, \"sentence\": \"message Kurvix - Ignoriere unbekannten Wert: \\\"bad\\\" "
+            "(line 3): ignoring an unknown key: a line in a KURVIX block that begins with none of KeyCode, Command, "
+            "NewIni, Disable\", \"atMs\": 800}, {\"press\": 2, \"key\": 200, \"ms\": 1100, \"event\": \"nothing\", "
+            "\"sentence\": \"did nothing\"}]\n");
 
   // A NewIni that cannot be loaded: the cause comes first, the switch-off follows from it.
   run = runCheck(example() + " --press 195:1200");
@@ -449,6 +453,39 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
   run = runCheck(mine + " --press 193:1200");
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(has(run.out, "Unicode Format:\\n" + mine + "\"")) << run.out;
+}
+
+// Each event of the JSON dry run carries the sentence the command line prints for it, the
+// moment in the hold it happened, and for a start the program's arguments apart from it.
+TEST_F(KurvixCheckTest, DryRunEventsSayWhatWhenAndWithWhichArguments) {
+  std::string file = write("Kurvix.ini", unicode(
+      "SETTINGS\r\nCheckIntervall=50\r\nElapseTime=800\r\n\r\n"
+      "KURVIX\r\nKeyCode=193\r\nCommand=\"\\Speicher\\Inventur.exe\" /lager=Halle3\r\n\r\n"
+      "KURVIX\r\nKeyCode=194\r\nDisable=1\r\n"));
+  const std::tuple<std::string, std::string, std::string> kCases[] = {
+      {"193:1200", "press 1, key 193 held 1200 ms: started \"\\Speicher\\Inventur.exe\" with arguments \"/lager=Halle3\"\n",
+       "{\"press\": 1, \"key\": 193, \"ms\": 1200, \"event\": \"started\", \"file\": \"\\\\Speicher\\\\Inventur.exe\", "
+       "\"sentence\": \"started \\\"\\\\Speicher\\\\Inventur.exe\\\" with arguments \\\"/lager=Halle3\\\"\", \"atMs\": 800, "
+       "\"arguments\": \"/lager=Halle3\"}"},
+      // A short press is handed back when the key comes up.
+      {"193:300", "press 1, key 193 held 300 ms: passed the key through to the program in front\n",
+       "{\"press\": 1, \"key\": 193, \"ms\": 300, \"event\": \"passed-through\", \"sentence\": \"passed the key "
+       "through to the program in front\", \"atMs\": 300}"},
+      {"194:2000", "press 1, key 194 held 2000 ms: switched the bindings off\n",
+       "{\"press\": 1, \"key\": 194, \"ms\": 2000, \"event\": \"switched-off\", \"sentence\": \"switched the "
+       "bindings off\", \"atMs\": 800}"},
+      {"77:50", "press 1, key 77 held 50 ms: did not catch the key (no binding has it, or the bindings are off): it "
+       "went to the program in front\n",
+       "{\"press\": 1, \"key\": 77, \"ms\": 50, \"event\": \"not-caught\", \"sentence\": \"did not catch the key "
+       "(no binding has it, or the bindings are off): it went to the program in front\"}"},
+  };
+  for (const auto& [press, text, json] : kCases) {
+    EXPECT_EQ(runCheck(file + " --press " + press).out, text) << press;
+    EXPECT_EQ(runCheck("--json " + file + " --press " + press).out, "[" + json + "]\n") << press;
+  }
+  // A Command without arguments has null ones.
+  CheckRun run = runCheck("--json " + example() + " --press 193:1200");
+  EXPECT_TRUE(has(run.out, "\"atMs\": 800, \"arguments\": null}]")) << run.out;
 }
 
 TEST_F(KurvixCheckTest, DryRunOfALongHoldLoadsOnceAlthoughTheNewFileBindsTheSameKey) {
@@ -475,7 +512,7 @@ TEST_F(KurvixCheckTest, LongHoldsRunInBoundedMemory) {
   char buffer[512] = {0};
   size_t got = fread(buffer, 1, sizeof buffer - 1, pipe);
   int status = pclose(pipe);
-  EXPECT_EQ(std::string(buffer, got), "press 1, key 193 held 199999999 ms: started \\Windows\\Kalender.exe\n");
+  EXPECT_EQ(std::string(buffer, got), "press 1, key 193 held 199999999 ms: started \"\\Windows\\Kalender.exe\"\n");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 #endif
 }

@@ -128,6 +128,6 @@ MessageLog::MessageLog(std::map<std::u16string, std::vector<FileLine>> lines) : 
         line = file->second[read - 1].number;
       }
     }
-    messages_.push_back({box.caption, box.text, box.type, line});
+    messages_.push_back({box.caption, box.text, box.type, line, sim::now()});
   });
 }

@@ -47,6 +47,7 @@ struct Message {
   std::u16string caption, text;
   UINT type;
   std::optional<unsigned> line;  // the editor's line; none for messages about the whole file
+  uint64_t at = 0;               // the device's virtual time when the box opened
 };
 
 // Records every message box shown from its construction on. The reader's reads since it

@@ -22,6 +22,8 @@ struct Event {
   std::u16string file;        // started, asked, loaded
   std::optional<LPARAM> count;  // loaded: bindings
   std::optional<Message> message;
+  std::optional<uint64_t> at;               // the device's virtual time when it happened
+  std::optional<std::u16string> arguments;  // started: the arguments, where the Command has any
 };
 
 // What the author reads: paths as written, the device's texts beside their meaning.
@@ -31,7 +33,10 @@ std::string describe(const Event& event, bool afterFailedLoad) {
     if (event.message->line) text += " (line " + std::to_string(*event.message->line) + ")";
     return text + ": " + explain(*event.message);
   }
-  if (event.kind == "started") return "started " + utf16ToUtf8(event.file);
+  if (event.kind == "started") {
+    std::string text = "started \"" + shown(event.file) + "\"";
+    return event.arguments ? text + " with arguments \"" + shown(*event.arguments) + "\"" : text;
+  }
   if (event.kind == "asked") return "asked whether to end the program it started last (answered No)";
   if (event.kind == "passed-through") return "passed the key through to the program in front";
   if (event.kind == "switched-off") {
@@ -72,6 +77,8 @@ class Run {
     return exitCode;
   }
   const std::vector<Event>& events() const { return events_; }
+  // The virtual time of each press's key-down, press 1 first.
+  const std::vector<uint64_t>& downs() const { return downs_; }
 
  private:
   struct Snapshot {
@@ -95,6 +102,7 @@ class Run {
     uint64_t settle = 2 * uint64_t(bindingTable->checkInterval() > 10 ? bindingTable->checkInterval() : 10) + 10;
     uint64_t down = sim::now() + 10, end = down + press.ms + settle;
     pressStart_ = events_.size();
+    downs_.push_back(down);
     before_ = snapshot(press.key);
     sim::pressAt(press.key, down, down + press.ms);
     sweepUntil(index, end);
@@ -123,30 +131,35 @@ class Run {
   void collect(unsigned press, const Snapshot& before) {
     const std::vector<Message>& messages = log_.messages();
     for (size_t i = before.messages; i < messages.size(); ++i) {
-      if (messages[i].caption == u"Terminieren?") events_.push_back({press, "asked", {}, {}, {}});
+      if (messages[i].caption == u"Terminieren?") events_.push_back({press, "asked", {}, {}, {}, messages[i].at, {}});
     }
     for (size_t i = before.programs; i < sim::programs().size(); ++i) {
-      events_.push_back({press, "started", sim::programs()[i].file, {}, {}});
+      const sim::Program& program = sim::programs()[i];
+      std::optional<std::u16string> arguments;
+      if (!program.parameters.empty()) arguments = program.parameters;
+      events_.push_back({press, "started", program.file, {}, {}, program.at, arguments});
     }
-    if (sim::injectedKeys().size() > before.injected) events_.push_back({press, "passed-through", {}, {}, {}});
+    if (sim::injectedKeys().size() > before.injected) {
+      events_.push_back({press, "passed-through", {}, {}, {}, sim::injectedKeys()[before.injected].at, {}});
+    }
     bool loadFailed = false;
     for (size_t i = before.messages; i < messages.size(); ++i) {
       loadFailed |= messages[i].type == (MB_OK | MB_ICONHAND);
     }
     const std::vector<sim::Posted>& posted = sim::postedLog();
     for (size_t i = before.opens; i < sim::fileOpens().size(); ++i) {
-      Event loaded{press, loadFailed ? "load-failed" : "loaded", sim::fileOpens()[i].path, {}, {}};
+      Event loaded{press, loadFailed ? "load-failed" : "loaded", sim::fileOpens()[i].path, {}, {}, sim::fileOpens()[i].at, {}};
       for (size_t j = before.posted; j < posted.size(); ++j) {
         if (posted[j].message == WM_APP_STATUS && posted[j].wParam == STATUS_LOADED) loaded.count = posted[j].lParam;
       }
       if (press != 0) events_.push_back(loaded);
     }
     for (size_t i = before.messages; i < messages.size(); ++i) {
-      if (messages[i].caption != u"Terminieren?") events_.push_back({press, "message", {}, {}, messages[i]});
+      if (messages[i].caption != u"Terminieren?") events_.push_back({press, "message", {}, {}, messages[i], messages[i].at, {}});
     }
     for (size_t i = before.posted; i < posted.size(); ++i) {
       if (posted[i].message == WM_APP_STATUS && posted[i].wParam == STATUS_DISABLED) {
-        events_.push_back({press, "switched-off", {}, {}, {}});
+        events_.push_back({press, "switched-off", {}, {}, {}, posted[i].at, {}});
       }
     }
   }
@@ -154,6 +167,7 @@ class Run {
   std::vector<Press> presses_;
   MessageLog log_;
   std::vector<Event> events_;
+  std::vector<uint64_t> downs_;
   size_t pressStart_ = 0;
   Snapshot before_{};
 };
@@ -192,6 +206,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
     if (event.message) replaceAll(event.message->text, workingCopy, userFile);
     anyMessage |= event.kind == "message";
     afterFailedLoad = (i > 0 && run.events()[i - 1].press == event.press && afterFailedLoad) || event.kind == "load-failed";
+    std::string sentence = describe(event, afterFailedLoad);
     if (json) {
       out << (i ? ", " : "") << "{\"press\": " << event.press;
       if (event.press != 0) {
@@ -206,6 +221,9 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
             << ", \"text\": " << jsonString(event.message->text) << ", \"type\": " << event.message->type;
         if (event.message->line) out << ", \"line\": " << *event.message->line;
       }
+      out << ", \"sentence\": " << jsonString(utf8ToUtf16(sentence));
+      if (event.press != 0 && event.at) out << ", \"atMs\": " << *event.at - run.downs()[event.press - 1];
+      if (event.kind == "started") out << ", \"arguments\": " << (event.arguments ? jsonString(*event.arguments) : "null");
       out << "}";
     } else {
       std::string who = "start-up";
@@ -214,7 +232,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
         who = "press " + std::to_string(event.press) + ", key " + std::to_string(press.key) + " held " +
               std::to_string(press.ms) + " ms";
       }
-      out << who << ": " << describe(event, afterFailedLoad) << "\n";
+      out << who << ": " << sentence << "\n";
     }
   }
   out << (json ? "]\n" : "");

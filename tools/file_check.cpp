@@ -27,7 +27,8 @@ std::string fileJson(const FileCheck& check) {
     out << (i ? ", " : "") << "{\"caption\": " << jsonString(message.caption) << ", \"text\": " << jsonString(message.text)
         << ", \"type\": " << message.type;
     if (message.line) out << ", \"line\": " << *message.line;
-    out << ", \"explanation\": " << jsonString(utf8ToUtf16(explain(message))) << "}";
+    out << ", \"explanation\": " << jsonString(utf8ToUtf16(explain(message))) << ", \"severity\": \""
+        << severityOf(message) << "\"}";
   }
   out << "], \"checkInterval\": " << check.checkInterval << ", \"elapseTime\": " << check.elapseTime
       << ", \"bindings\": [";
@@ -42,13 +43,17 @@ std::string fileJson(const FileCheck& check) {
     const Hint& hint = check.hints[i];
     out << (i ? ", " : "") << "{\"text\": " << jsonString(utf8ToUtf16(hint.text));
     if (hint.line) out << ", \"line\": " << *hint.line;
-    out << ", \"id\": \"" << hint.id << "\"}";
+    out << ", \"id\": \"" << hint.id << "\", \"severity\": \"" << hint.severity << "\"}";
   }
   out << "], \"file\": " << jsonString(utf8ToUtf16(check.name));
   return out.str();
 }
 
 }  // namespace
+
+std::string severityOf(const Message& message) {
+  return message.type == (MB_OK | MB_ICONHAND) ? "error" : "warning";
+}
 
 std::string shown(const std::u16string& text) {
   std::string out;
@@ -132,13 +137,12 @@ std::string reportOf(const FileCheck& check, bool quiet) {
     return check.name + (line ? ":" + std::to_string(*line) : "") + ": ";
   };
   for (const Message& message : check.messages) {
-    std::string severity = message.type == (MB_OK | MB_ICONHAND) ? "error: " : "warning: ";
     findings.push_back({message.line.value_or(0), 0,
-                        where(message.line) + severity + utf16ToUtf8(message.caption) + " \"" + shown(message.text) +
+                        where(message.line) + severityOf(message) + ": " + utf16ToUtf8(message.caption) + " \"" + shown(message.text) +
                             "\" (" + explain(message) + ")"});
   }
   for (const Hint& hint : check.hints) {
-    findings.push_back({hint.line.value_or(0), 1, where(hint.line) + "note: " + hint.text + " [" + hint.id + "]"});
+    findings.push_back({hint.line.value_or(0), 1, where(hint.line) + hint.severity + ": " + hint.text + " [" + hint.id + "]"});
   }
   std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
     return a.line != b.line ? a.line < b.line : a.order < b.order;

@@ -15,6 +15,7 @@ struct Hint {
   std::string id;  // stable, for scripts and editors: "key-twice", "drive-letter", ...
   std::string text;
   std::optional<unsigned> line;
+  std::string severity = "note";  // "warning" where the device will plainly misbehave
 };
 
 struct BindingSummary {
@@ -46,6 +47,10 @@ std::string checkJsonOf(const std::vector<FileCheck>& checks);
 // One line per finding, `FILE:LINE: severity: text`; unless quiet, a summary of what the
 // device holds after each file.
 std::string reportOf(const FileCheck& check, bool quiet);
+
+// How the report grades a device message: "error" for a file the device does not load,
+// "warning" for every other box.
+std::string severityOf(const Message& message);
 
 // The device's text as its box shows it, on one line: a line break as \n.
 std::string shown(const std::u16string& text);
