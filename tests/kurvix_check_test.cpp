@@ -69,6 +69,13 @@ class KurvixCheckTest : public ::testing::Test {
     return bytes;
   }
   std::string example() const { return std::string(SOURCE_DIR) + "/examples/Kurvix.ini"; }
+  // The example loads \Speicher\Zweite.ini, which does not come with it.
+  std::string exampleWarning() const {
+    return example() + ":16: warning: binding 3: the NewIni file \"\\Speicher\\Zweite.ini\" is not found (looked for at "
+           "/Speicher/Zweite.ini or " + std::string(SOURCE_DIR) + "/examples/Zweite.ini, upper and lower case ignored), so "
+           "it is not checked; on the device a long press of key 195 switches every binding off unless the file is at "
+           "that path [newini-missing]\n";
+  }
   std::filesystem::path directory;
 };
 
@@ -86,7 +93,11 @@ TEST_F(KurvixCheckTest, CorrectFilesGetNoHintsEvenWhenStrict) {
   std::string clean = write("Kurvix.ini", unicode(kCleanFile));
   write("Zweite.ini", unicode("SETTINGS\r\nCheckIntervall=50\r\nElapseTime=800\r\n\r\nKURVIX\r\nKeyCode=198\r\n"
                               "Command=\\Windows\\x.exe\r\n"));
-  for (const std::string& file : {example(), std::string(SOURCE_DIR) + "/examples/desktop/Kurvix.ini", clean}) {
+  std::filesystem::create_directory(directory / "example");
+  std::filesystem::copy_file(example(), directory / "example" / "Kurvix.ini");
+  std::filesystem::copy_file(directory / "Zweite.ini", directory / "example" / "Zweite.ini");
+  for (const std::string& file : {(directory / "example" / "Kurvix.ini").string(),
+                                  std::string(SOURCE_DIR) + "/examples/desktop/Kurvix.ini", clean}) {
     CheckRun run = runCheck("--strict " + file);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(has(run.out, file + ": loaded, 0 messages, 0 hints\n")) << run.out;
@@ -134,7 +145,11 @@ TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
             "\"bindings\": [{\"keyCode\": 193, \"command\": \"\\\\Windows\\\\Kalender.exe\", "
             "\"newIniPath\": null, \"disableAll\": 0}, {\"keyCode\": 194, \"command\": null, "
             "\"newIniPath\": null, \"disableAll\": 1}, {\"keyCode\": 195, \"command\": null, "
-            "\"newIniPath\": \"\\\\Speicher\\\\Zweite.ini\", \"disableAll\": 0}], \"hints\": [], \"file\": \"" +
+            "\"newIniPath\": \"\\\\Speicher\\\\Zweite.ini\", \"disableAll\": 0}], \"hints\": [{\"text\": \"binding 3: "
+            "the NewIni file \\\"\\\\Speicher\\\\Zweite.ini\\\" is not found (looked for at /Speicher/Zweite.ini or " +
+                std::string(SOURCE_DIR) + "/examples/Zweite.ini, upper and lower case ignored), so it is not checked; on the "
+                "device a long press of key 195 switches every binding off unless the file is at that path\", \"line\": 16, "
+                "\"id\": \"newini-missing\", \"severity\": \"warning\"}], \"file\": \"" +
                 example() + "\", \"newIniFiles\": []}\n");
 
   std::string file = write("a.ini", unicode("KURVIX\r\nKeycode=65\r\nCommand=\r\n\r\nfoo \"x\"\\\r\n"));
@@ -415,6 +430,7 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
                           "--press 193:1200 --press 77:50");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
+            exampleWarning() +
             "press 1, key 193 held 1200 ms: started \"\\Windows\\Kalender.exe\"\n"
             "press 2, key 193 held 300 ms: passed the key through to the program in front\n"
             "press 3, key 193 held 1200 ms: asked whether to end the program it started last (answered No)\n"
@@ -437,12 +453,13 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
             "\"type\": 48, \"line\": 3, \"sentence\": \"message Kurvix - Ignoriere unbekannten Wert: \\\"bad\\\" "
             "(line 3): ignoring an unknown key: a line in a KURVIX block that begins with none of KeyCode, Command, "
             "NewIni, Disable\", \"atMs\": 800}, {\"press\": 2, \"key\": 200, \"ms\": 1100, \"event\": \"nothing\", "
-            "\"sentence\": \"did nothing\"}]\n");
+            "\"sentence\": \"did nothing: the binding of line 1 has no action: it has no Command, NewIni or Disable=1\"}]\n");
 
   // A NewIni that cannot be loaded: the cause comes first, the switch-off follows from it.
   run = runCheck(example() + " --press 195:1200");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
+            exampleWarning() +
             "press 1, key 195 held 1200 ms: could not load \\Speicher\\Zweite.ini\n"
             "press 1, key 195 held 1200 ms: message Datei nicht gefunden: \"\\Speicher\\Zweite.ini\": file not "
             "found: the device cannot open this file, and loads nothing\n"
@@ -512,7 +529,7 @@ TEST_F(KurvixCheckTest, LongHoldsRunInBoundedMemory) {
   char buffer[512] = {0};
   size_t got = fread(buffer, 1, sizeof buffer - 1, pipe);
   int status = pclose(pipe);
-  EXPECT_EQ(std::string(buffer, got), "press 1, key 193 held 199999999 ms: started \"\\Windows\\Kalender.exe\"\n");
+  EXPECT_EQ(std::string(buffer, got), exampleWarning() + "press 1, key 193 held 199999999 ms: started \"\\Windows\\Kalender.exe\"\n");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 #endif
 }

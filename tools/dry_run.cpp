@@ -24,6 +24,7 @@ struct Event {
   std::optional<Message> message;
   std::optional<uint64_t> at;               // the device's virtual time when it happened
   std::optional<std::u16string> arguments;  // started: the arguments, where the Command has any
+  std::string why;                          // nothing: what kept the binding from acting
 };
 
 // What the author reads: paths as written, the device's texts beside their meaning.
@@ -51,7 +52,7 @@ std::string describe(const Event& event, bool afterFailedLoad) {
   if (event.kind == "not-caught") {
     return "did not catch the key (no binding has it, or the bindings are off): it went to the program in front";
   }
-  return "did nothing";
+  return event.why.empty() ? "did nothing" : "did nothing: " + event.why;
 }
 
 void replaceAll(std::u16string& text, const std::u16string& from, const std::u16string& to) {
@@ -177,6 +178,14 @@ class Run {
 DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8_t>>& bytes,
               const std::vector<Press>& presses, bool json) {
   std::vector<NewIniFile> others = bytes ? newIniFiles(hostFile, *bytes) : std::vector<NewIniFile>();
+  // Each file as the check sees it, by its path on the device, to tell why a press did
+  // nothing while it was loaded.
+  std::map<std::u16string, std::pair<FileCheck, std::vector<FileLine>>> checks;
+  for (const NewIniFile& other : others) {
+    checks.emplace(deviceFileKey(other.devicePath), std::make_pair(checkFile(other.hostPath, other.bytes), deviceLines(other.bytes)));
+  }
+  std::optional<std::pair<FileCheck, std::vector<FileLine>>> first;
+  if (bytes) first = std::make_pair(checkFile(hostFile, bytes), deviceLines(*bytes));
   sim::reset();
   sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
   std::filesystem::path directory = std::filesystem::path(hostFile).parent_path();
@@ -191,6 +200,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   if (bytes) {
     lines[workingCopy] = deviceLines(*bytes);
     sim::putFile(workingCopy, *bytes);
+    checks.emplace(deviceFileKey(workingCopy), *first);
   }
 
   Run run(presses, std::move(lines));
@@ -198,10 +208,17 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
 
   const std::u16string userFile = utf8ToUtf16(hostFile);
   bool anyMessage = false, afterFailedLoad = false;
+  std::optional<std::u16string> loadedFile = deviceFileKey(workingCopy);  // nothing after a failed load
   std::ostringstream out;
   if (json) out << "[";
   for (size_t i = 0; i < run.events().size(); ++i) {
     Event event = run.events()[i];
+    if (event.kind == "loaded") loadedFile = deviceFileKey(event.file);
+    if (event.kind == "load-failed") loadedFile.reset();
+    auto loaded = loadedFile ? checks.find(*loadedFile) : checks.end();
+    if (event.kind == "nothing" && loaded != checks.end()) {
+      event.why = whyNoAction(loaded->second.first, loaded->second.second, presses[event.press - 1].key);
+    }
     replaceAll(event.file, workingCopy, userFile);
     if (event.message) replaceAll(event.message->text, workingCopy, userFile);
     anyMessage |= event.kind == "message";
