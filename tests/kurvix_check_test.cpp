@@ -306,6 +306,8 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
   EXPECT_TRUE(has(runCheck("--json " + write("t.ini", unicode("KURVIX\r\n\tKeyCode=193\r\n"))).out,
                   "reads \\\"\\\\tKeyCode=193\\\" as"))
       << "the JSON text shows the tab as the report does";
+  run = runCheck(write("v.ini", unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\t;x\r\nDisable=J\ta\r\n")));
+  EXPECT_TRUE(has(run.out, "Disable=J\\ta counts as off") && has(run.out, "Command \"\\a.exe\\t;x\"")) << run.out;
   EXPECT_TRUE(has(runCheck(write("r.ini", unicode("REM Scanner\r\n"))).out, "a comment line begins with # / ; ' or ("));
   // A short press is handed back only when released before the first look at the key.
   EXPECT_TRUE(has(runCheck(write("e.ini", unicode("SETTINGS\r\nCheckIntervall=200\r\nElapseTime=100\r\n"))).out,

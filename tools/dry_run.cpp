@@ -44,11 +44,11 @@ std::string describe(const Event& event, bool afterFailedLoad) {
     return afterFailedLoad ? "so nothing is bound any more, and the bindings are off" : "switched the bindings off";
   }
   if (event.kind == "loaded") {
-    std::string text = "loaded " + utf16ToUtf8(event.file);
+    std::string text = "loaded " + shown(event.file);
     if (event.count) text += ": " + std::to_string(*event.count) + (*event.count == 1 ? " binding" : " bindings");
     return text;
   }
-  if (event.kind == "load-failed") return "could not load " + utf16ToUtf8(event.file);
+  if (event.kind == "load-failed") return "could not load " + shown(event.file);
   if (event.kind == "not-caught") {
     return "did not catch the key (no binding has it, or the bindings are off): it went to the program in front";
   }
