@@ -385,7 +385,7 @@ TEST_F(KurvixCheckTest, NewIniChainsAreFollowedAsTheDeviceFollowsThem) {
   std::string first = write("Kurvix.ini", unicode("KURVIX\r\nKeyCode=195\r\nNewIni=\\Speicher\\Zweite.ini\r\n\r\n"
                                                   "KURVIX\r\nKeyCode=196\r\nNewIni=/speicher/ZWEITE.INI\r\n"));
   std::string second = write("Zweite.ini", unicode("KURVIX\r\nKeyCode=195\r\nNewIni=\\Speicher\\Kurvix.ini\r\n\r\n"
-                                                   "KURVIX\r\nKeyCode=196\r\nNewIni=\\Speicher\\zweite.ini\r\n"));
+                                                   "KURVIX\r\nKeyCode=196\r\nNewIni=\\Speicher\\zweite.ini\r\nbad\r\n"));
   CheckRun run = runCheck(first);
   auto count = [](const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -398,6 +398,10 @@ TEST_F(KurvixCheckTest, NewIniChainsAreFollowedAsTheDeviceFollowsThem) {
   EXPECT_EQ(count(run.out, "\"file\": "), 2u) << run.out;
   run = runCheck(first + " --press 195:1200 --press 195:1200");
   EXPECT_TRUE(has(run.out, "press 2, key 195 held 1200 ms: loaded \\Speicher\\Kurvix.ini: 2 bindings")) << run.out;
+  // Loaded under another spelling of its name, the file's messages still name their line.
+  run = runCheck(first + " --press 196:1200");
+  EXPECT_TRUE(has(run.out, "press 1, key 196 held 1200 ms: loaded /speicher/ZWEITE.INI: 2 bindings")) << run.out;
+  EXPECT_TRUE(has(run.out, "Ignoriere unbekannten Wert: \"bad\" (line 8)")) << run.out;
 }
 
 TEST_F(KurvixCheckTest, ToUnicodeConvertsEveryCharacterOrNothing) {

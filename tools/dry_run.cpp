@@ -239,7 +239,9 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
         if (event.message->line) out << ", \"line\": " << *event.message->line;
       }
       out << ", \"sentence\": " << jsonString(utf8ToUtf16(sentence));
-      if (event.press != 0 && event.at) out << ", \"atMs\": " << *event.at - run.downs()[event.press - 1];
+      if (event.press != 0 && event.at && *event.at >= run.downs()[event.press - 1]) {
+        out << ", \"atMs\": " << *event.at - run.downs()[event.press - 1];
+      }
       if (event.kind == "started") out << ", \"arguments\": " << (event.arguments ? jsonString(*event.arguments) : "null");
       out << "}";
     } else {
