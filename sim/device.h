@@ -61,6 +61,7 @@ struct FileOpen {
   DWORD access, shareMode, disposition, flags;
   bool securityNull, templateNull;
   bool succeeded;
+  uint64_t at = 0;  // the virtual time of the call, as now() tells it
 };
 const std::vector<FileOpen>& fileOpens();
 
@@ -112,6 +113,7 @@ struct Program {
   bool terminated;
   DWORD terminateCode;
   std::u16string parameters;  // "" when the pointer was null (see parametersNull)
+  uint64_t at = 0;            // the virtual time of the call
 };
 const std::vector<Program>& programs();  // every ShellExecuteEx call, in order
 void endProgram(size_t index, DWORD exitCode);
@@ -178,6 +180,7 @@ struct KeyEvent {
   DWORD flags;    // keybd_event flags for injected events, 0 for the user's own
   bool injected;  // came from keybd_event
   bool repeat = false;  // a repeated key-down of a held key
+  uint64_t at = 0;      // the virtual time of the event
 };
 const std::vector<KeyEvent>& injectedKeys();  // every keybd_event call, in order
 const std::vector<KeyEvent>& keysToOthers();  // key events that reached another program
@@ -213,6 +216,7 @@ struct Posted {
   UINT message;
   WPARAM wParam;
   LPARAM lParam;
+  uint64_t at = 0;  // the virtual time of the call
 };
 // Every PostMessageW, in order, also one that failed (to a destroyed window). Messages the
 // system posts (WM_HOTKEY, key messages, taps) are in queue() only.

@@ -9,12 +9,21 @@ namespace {
 constexpr int kModuleHandle = 1;
 
 // Windows paths ignore the case of ASCII letters and take / for \.
-std::u16string pathKey(const std::u16string& path) {
+// Windows CE ignores case in file names, also that of the Latin-1 letters ("Ü" is "ü").
+std::u16string folded(const std::u16string& path) {
   std::u16string key = path;
   for (char16_t& c : key) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) c = static_cast<char16_t>(c + 0x20);
     if (c == u'/') c = u'\\';
   }
+  return key;
+}
+
+// A file's key in the file system. Windows CE has no current folder: a path that does not
+// begin at the root is taken from it.
+std::u16string pathKey(const std::u16string& path) {
+  std::u16string key = folded(path);
+  if (!key.empty() && key[0] != u'\\') key.insert(key.begin(), u'\\');
   return key;
 }
 
@@ -52,7 +61,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
   auto file = d.files.find(key);
   bool opens = file != d.files.end() && d.failingOpens.count(key) == 0;
   d.fileOpens.push_back({path, access, shareMode, disposition, flags, security == nullptr,
-                         templateFile == nullptr, opens});
+                         templateFile == nullptr, opens, d.now});
   if (!opens) return INVALID_HANDLE_VALUE;
   int number = newHandle();
   d.openFiles[number] = OpenFile{key, file->second, 0, access};
@@ -142,8 +151,8 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
 HMODULE GetModuleHandleW(LPCWSTR moduleName) {
   logCall("GetModuleHandleW", {});
   if (moduleName == nullptr) return sim::instance();
-  const std::u16string path = pathKey(device().modulePath);
-  const std::u16string asked = pathKey(moduleName);
+  const std::u16string path = folded(device().modulePath);
+  const std::u16string asked = folded(moduleName);
   std::u16string baseName = path.substr(path.find_last_of(u'\\') + 1);
   return asked == path || asked == baseName ? sim::instance() : nullptr;
 }
@@ -201,7 +210,7 @@ DWORD GetLastError() {
 namespace sim::detail {
 
 std::optional<StartOutcome> startOutcome(const std::u16string& file) {
-  auto found = device().startOutcomes.find(pathKey(file));
+  auto found = device().startOutcomes.find(folded(file));
   if (found == device().startOutcomes.end()) return std::nullopt;
   return found->second;
 }
@@ -256,7 +265,7 @@ void setTickCount(uint32_t tick) {
 }
 
 void setStartOutcome(const std::u16string& file, StartOutcome outcome) {
-  device().startOutcomes[pathKey(file)] = outcome;
+  device().startOutcomes[folded(file)] = outcome;
 }
 const std::vector<Program>& programs() { return device().programs; }
 void endProgram(size_t index, DWORD exitCode) {

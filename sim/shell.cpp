@@ -63,7 +63,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
   d.programs.push_back({info->cbSize, info->fMask, info->hwnd, wide(info->lpVerb), file,
                         info->lpParameters == nullptr, info->lpDirectory == nullptr,
                         info->nShow, info->hInstApp, outcome, starts,
-                        starts ? DWORD(STILL_ACTIVE) : 0, false, 0, wide(info->lpParameters)});
+                        starts ? DWORD(STILL_ACTIVE) : 0, false, 0, wide(info->lpParameters), d.now});
   info->hInstApp = reinterpret_cast<HINSTANCE>(starts ? kStarted : kFileNotFound);
   // As documented for the shell: a process handle only for a caller that asks to keep one.
   bool handOut = outcome == sim::StartOutcome::Process &&

@@ -100,7 +100,7 @@ void keyEvent(UINT virtualKey, bool down, DWORD flags, bool injected, bool repea
   Device& d = device();
   if (virtualKey < d.keysDown.size()) d.keysDown[virtualKey] = down;
   if (down && d.othersHotKeys.count(virtualKey) != 0) {
-    d.keysToOthers.push_back({virtualKey, down, flags, injected, repeat});
+    d.keysToOthers.push_back({virtualKey, down, flags, injected, repeat, d.now});
     return;
   }
   if (down) {
@@ -119,7 +119,7 @@ void keyEvent(UINT virtualKey, bool down, DWORD flags, bool injected, bool repea
     LPARAM lParam = !down ? static_cast<LPARAM>(static_cast<LONG>(0xC0000001u)) : repeat ? 0x40000001 : 1;
     post(d.foreground, down ? WM_KEYDOWN : WM_KEYUP, virtualKey, lParam);
   } else {
-    d.keysToOthers.push_back({virtualKey, down, flags, injected, repeat});
+    d.keysToOthers.push_back({virtualKey, down, flags, injected, repeat, d.now});
   }
 }
 
@@ -287,7 +287,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   logCall("PostMessageW",
           {logName(window), logName(message), logName(wParam), logName(lParam)});
-  device().postedLog.push_back({window, message, wParam, lParam});
+  device().postedLog.push_back({window, message, wParam, lParam, device().now});
   if (window != nullptr && liveWindow(window) == nullptr) return FALSE;
   post(window, message, wParam, lParam);
   return TRUE;
@@ -395,7 +395,7 @@ void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInf
   logCall("keybd_event",
           {logName(virtualKey), logName(scanCode), logName(flags), logName(extraInfo)});
   bool down = (flags & KEYEVENTF_KEYUP) == 0;
-  device().injectedKeys.push_back({virtualKey, down, flags, true});
+  device().injectedKeys.push_back({virtualKey, down, flags, true, false, device().now});
   keyEvent(virtualKey, down, flags, true);
 }
 

@@ -69,6 +69,13 @@ class KurvixCheckTest : public ::testing::Test {
     return bytes;
   }
   std::string example() const { return std::string(SOURCE_DIR) + "/examples/Kurvix.ini"; }
+  // The example loads \Speicher\Zweite.ini, which does not come with it.
+  std::string exampleWarning() const {
+    return example() + ":16: warning: binding 3: the NewIni file \"\\Speicher\\Zweite.ini\" is not found (looked for at "
+           "/Speicher/Zweite.ini or " + std::string(SOURCE_DIR) + "/examples/Zweite.ini, upper and lower case ignored), so "
+           "it is not checked; on the device a long press of key 195 switches every binding off unless the file is at "
+           "that path [newini-missing]\n";
+  }
   std::filesystem::path directory;
 };
 
@@ -86,7 +93,11 @@ TEST_F(KurvixCheckTest, CorrectFilesGetNoHintsEvenWhenStrict) {
   std::string clean = write("Kurvix.ini", unicode(kCleanFile));
   write("Zweite.ini", unicode("SETTINGS\r\nCheckIntervall=50\r\nElapseTime=800\r\n\r\nKURVIX\r\nKeyCode=198\r\n"
                               "Command=\\Windows\\x.exe\r\n"));
-  for (const std::string& file : {example(), std::string(SOURCE_DIR) + "/examples/desktop/Kurvix.ini", clean}) {
+  std::filesystem::create_directory(directory / "example");
+  std::filesystem::copy_file(example(), directory / "example" / "Kurvix.ini");
+  std::filesystem::copy_file(directory / "Zweite.ini", directory / "example" / "Zweite.ini");
+  for (const std::string& file : {(directory / "example" / "Kurvix.ini").string(),
+                                  std::string(SOURCE_DIR) + "/examples/desktop/Kurvix.ini", clean}) {
     CheckRun run = runCheck("--strict " + file);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(has(run.out, file + ": loaded, 0 messages, 0 hints\n")) << run.out;
@@ -134,7 +145,11 @@ TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
             "\"bindings\": [{\"keyCode\": 193, \"command\": \"\\\\Windows\\\\Kalender.exe\", "
             "\"newIniPath\": null, \"disableAll\": 0}, {\"keyCode\": 194, \"command\": null, "
             "\"newIniPath\": null, \"disableAll\": 1}, {\"keyCode\": 195, \"command\": null, "
-            "\"newIniPath\": \"\\\\Speicher\\\\Zweite.ini\", \"disableAll\": 0}], \"hints\": [], \"file\": \"" +
+            "\"newIniPath\": \"\\\\Speicher\\\\Zweite.ini\", \"disableAll\": 0}], \"hints\": [{\"text\": \"binding 3: "
+            "the NewIni file \\\"\\\\Speicher\\\\Zweite.ini\\\" is not found (looked for at /Speicher/Zweite.ini or " +
+                std::string(SOURCE_DIR) + "/examples/Zweite.ini, upper and lower case ignored), so it is not checked; on the "
+                "device a long press of key 195 switches every binding off unless the file is at that path\", \"line\": 16, "
+                "\"id\": \"newini-missing\", \"severity\": \"warning\"}], \"file\": \"" +
                 example() + "\", \"newIniFiles\": []}\n");
 
   std::string file = write("a.ini", unicode("KURVIX\r\nKeycode=65\r\nCommand=\r\n\r\nfoo \"x\"\\\r\n"));
@@ -147,7 +162,7 @@ TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
                            "\"type\": 48, \"line\": 5, \"explanation\": "))
       << run.out;
   EXPECT_TRUE(has(run.out, "\"hints\": [{\"text\": \"binding 1 has no KeyCode: no key ever reaches it\", "
-                           "\"line\": 1, \"id\": \"no-keycode\"}, {\"text\": \"\\\"Keycode\\\" differs from"))
+                           "\"line\": 1, \"id\": \"no-keycode\", \"severity\": \"note\"}, {\"text\": \"\\\"Keycode\\\" differs from"))
       << run.out;
 }
 
@@ -415,7 +430,8 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
                           "--press 193:1200 --press 77:50");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            "press 1, key 193 held 1200 ms: started \\Windows\\Kalender.exe\n"
+            exampleWarning() +
+            "press 1, key 193 held 1200 ms: started \"\\Windows\\Kalender.exe\"\n"
             "press 2, key 193 held 300 ms: passed the key through to the program in front\n"
             "press 3, key 193 held 1200 ms: asked whether to end the program it started last (answered No)\n"
             "press 4, key 194 held 1200 ms: switched the bindings off\n"
@@ -431,14 +447,19 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
             "[{\"press\": 1, \"key\": 195, \"ms\": 1100, \"event\": \"loaded\", \"file\": "
-            "\"\\\\Speicher\\\\Zweite.ini\", \"bindings\": 1}, {\"press\": 1, \"key\": 195, \"ms\": 1100, "
+            "\"\\\\Speicher\\\\Zweite.ini\", \"bindings\": 1, \"sentence\": \"loaded \\\\Speicher\\\\Zweite.ini: "
+            "1 binding\", \"atMs\": 800}, {\"press\": 1, \"key\": 195, \"ms\": 1100, "
             "\"event\": \"message\", \"caption\": \"Kurvix - Ignoriere unbekannten Wert:\", \"text\": \"bad\", "
-            "\"type\": 48, \"line\": 3}, {\"press\": 2, \"key\": 200, \"ms\": 1100, \"event\": \"nothing\"}]\n");
+            "\"type\": 48, \"line\": 3, \"sentence\": \"message Kurvix - Ignoriere unbekannten Wert: \\\"bad\\\" "
+            "(line 3): ignoring an unknown key: a line in a KURVIX block that begins with none of KeyCode, Command, "
+            "NewIni, Disable\", \"atMs\": 800}, {\"press\": 2, \"key\": 200, \"ms\": 1100, \"event\": \"nothing\", "
+            "\"sentence\": \"did nothing: the binding of line 1 has no action: it has no Command, NewIni or Disable=1\"}]\n");
 
   // A NewIni that cannot be loaded: the cause comes first, the switch-off follows from it.
   run = runCheck(example() + " --press 195:1200");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
+            exampleWarning() +
             "press 1, key 195 held 1200 ms: could not load \\Speicher\\Zweite.ini\n"
             "press 1, key 195 held 1200 ms: message Datei nicht gefunden: \"\\Speicher\\Zweite.ini\": file not "
             "found: the device cannot open this file, and loads nothing\n"
@@ -449,6 +470,39 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
   run = runCheck(mine + " --press 193:1200");
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(has(run.out, "Unicode Format:\\n" + mine + "\"")) << run.out;
+}
+
+// Each event of the JSON dry run carries the sentence the command line prints for it, the
+// moment in the hold it happened, and for a start the program's arguments apart from it.
+TEST_F(KurvixCheckTest, DryRunEventsSayWhatWhenAndWithWhichArguments) {
+  std::string file = write("Kurvix.ini", unicode(
+      "SETTINGS\r\nCheckIntervall=50\r\nElapseTime=800\r\n\r\n"
+      "KURVIX\r\nKeyCode=193\r\nCommand=\"\\Speicher\\Inventur.exe\" /lager=Halle3\r\n\r\n"
+      "KURVIX\r\nKeyCode=194\r\nDisable=1\r\n"));
+  const std::tuple<std::string, std::string, std::string> kCases[] = {
+      {"193:1200", "press 1, key 193 held 1200 ms: started \"\\Speicher\\Inventur.exe\" with arguments \"/lager=Halle3\"\n",
+       "{\"press\": 1, \"key\": 193, \"ms\": 1200, \"event\": \"started\", \"file\": \"\\\\Speicher\\\\Inventur.exe\", "
+       "\"sentence\": \"started \\\"\\\\Speicher\\\\Inventur.exe\\\" with arguments \\\"/lager=Halle3\\\"\", \"atMs\": 800, "
+       "\"arguments\": \"/lager=Halle3\"}"},
+      // A short press is handed back when the key comes up.
+      {"193:300", "press 1, key 193 held 300 ms: passed the key through to the program in front\n",
+       "{\"press\": 1, \"key\": 193, \"ms\": 300, \"event\": \"passed-through\", \"sentence\": \"passed the key "
+       "through to the program in front\", \"atMs\": 300}"},
+      {"194:2000", "press 1, key 194 held 2000 ms: switched the bindings off\n",
+       "{\"press\": 1, \"key\": 194, \"ms\": 2000, \"event\": \"switched-off\", \"sentence\": \"switched the "
+       "bindings off\", \"atMs\": 800}"},
+      {"77:50", "press 1, key 77 held 50 ms: did not catch the key (no binding has it, or the bindings are off): it "
+       "went to the program in front\n",
+       "{\"press\": 1, \"key\": 77, \"ms\": 50, \"event\": \"not-caught\", \"sentence\": \"did not catch the key "
+       "(no binding has it, or the bindings are off): it went to the program in front\"}"},
+  };
+  for (const auto& [press, text, json] : kCases) {
+    EXPECT_EQ(runCheck(file + " --press " + press).out, text) << press;
+    EXPECT_EQ(runCheck("--json " + file + " --press " + press).out, "[" + json + "]\n") << press;
+  }
+  // A Command without arguments has null ones.
+  CheckRun run = runCheck("--json " + example() + " --press 193:1200");
+  EXPECT_TRUE(has(run.out, "\"atMs\": 800, \"arguments\": null}]")) << run.out;
 }
 
 TEST_F(KurvixCheckTest, DryRunOfALongHoldLoadsOnceAlthoughTheNewFileBindsTheSameKey) {
@@ -475,7 +529,7 @@ TEST_F(KurvixCheckTest, LongHoldsRunInBoundedMemory) {
   char buffer[512] = {0};
   size_t got = fread(buffer, 1, sizeof buffer - 1, pipe);
   int status = pclose(pipe);
-  EXPECT_EQ(std::string(buffer, got), "press 1, key 193 held 199999999 ms: started \\Windows\\Kalender.exe\n");
+  EXPECT_EQ(std::string(buffer, got), exampleWarning() + "press 1, key 193 held 199999999 ms: started \"\\Windows\\Kalender.exe\"\n");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 #endif
 }

@@ -31,17 +31,75 @@ HostFile readHostFile(const std::string& path) {
   return file;
 }
 
-std::optional<std::string> resolveNewIni(const std::u16string& newIni, const std::string& hostFile) {
-  std::u16string written = newIni;
-  for (char16_t& unit : written) {
+namespace {
+
+// Upper and lower case as Windows CE tells them apart in file names: not at all, for the
+// letters of ASCII and Latin-1 (so "ÜBERSICHT.INI" is "übersicht.ini").
+std::u16string foldCase(std::u16string text) {
+  for (char16_t& unit : text) {
+    if ((unit >= u'A' && unit <= u'Z') || (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7)) unit += 0x20;
+  }
+  return text;
+}
+
+// The host file at path, its name and folders compared without regard to case where no
+// entry has the exact name.
+std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::is_regular_file(path, error)) return path;
+  std::filesystem::path found = path.root_path();
+  for (const std::filesystem::path& part : path.relative_path()) {
+    std::filesystem::path exact = found.empty() ? part : found / part;
+    if (std::filesystem::exists(exact, error)) {
+      found = exact;
+      continue;
+    }
+    std::u16string wanted = foldCase(utf8ToUtf16(part.string()));
+    bool matched = false;
+    std::filesystem::directory_iterator entries(found.empty() ? "." : found, error);
+    for (auto entry = entries; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+      std::filesystem::path name = entry->path().filename();
+      if (foldCase(utf8ToUtf16(name.string())) == wanted) {
+        found = found.empty() ? name : found / name;
+        matched = true;
+        break;
+      }
+    }
+    if (!matched) return std::nullopt;
+  }
+  return std::filesystem::is_regular_file(found, error) ? std::optional<std::filesystem::path>(found) : std::nullopt;
+}
+
+}  // namespace
+
+std::u16string deviceNewIniPath(const std::u16string& newIni) {
+  std::u16string path = newIni;
+  for (char16_t& unit : path) {
+    if (unit == u'/') unit = u'\\';
+  }
+  return !path.empty() && path[0] == u'\\' ? path : u"\\" + path;
+}
+
+std::u16string deviceFileKey(const std::u16string& path) { return foldCase(deviceNewIniPath(path)); }
+
+std::vector<std::string> newIniPlaces(const std::u16string& newIni, const std::string& hostFile) {
+  std::u16string onHost = deviceNewIniPath(newIni);
+  for (char16_t& unit : onHost) {
     if (unit == u'\\') unit = u'/';
   }
-  std::filesystem::path asWritten = utf16ToUtf8(written);
-  std::error_code error;
-  if (std::filesystem::is_regular_file(asWritten, error)) return asWritten.string();
-  std::filesystem::path beside = std::filesystem::path(hostFile).parent_path() / asWritten.filename();
-  if (!asWritten.filename().empty() && std::filesystem::is_regular_file(beside, error)) {
-    return beside.string();
+  std::filesystem::path asWritten = utf16ToUtf8(onHost);
+  std::vector<std::string> places = {asWritten.string()};
+  bool fromRoot = !newIni.empty() && (newIni[0] == u'\\' || newIni[0] == u'/');
+  if (fromRoot && !asWritten.filename().empty()) {
+    std::filesystem::path folder = std::filesystem::path(hostFile).parent_path();
+    places.push_back((folder.empty() ? asWritten.filename() : folder / asWritten.filename()).string());
+  }
+  return places;
+}
+
+std::optional<std::string> resolveNewIni(const std::u16string& newIni, const std::string& hostFile) {
+  for (const std::string& place : newIniPlaces(newIni, hostFile)) {
+    if (std::optional<std::filesystem::path> found = findIgnoringCase(place)) return found->string();
   }
   return std::nullopt;
 }
@@ -60,7 +118,9 @@ std::vector<NewIniFile> newIniFiles(const std::string& hostFile, const std::vect
       const WCHAR* newIni = table.binding(i)->newIniPath();
       if (newIni == nullptr) continue;
       bool known = false;
-      for (const NewIniFile& file : files) known |= file.devicePath == newIni;
+      for (const NewIniFile& file : files) {
+        known |= deviceFileKey(file.devicePath) == deviceFileKey(newIni);
+      }
       std::optional<std::string> resolved = known ? std::nullopt : resolveNewIni(newIni, hostFile);
       HostFile found = resolved ? readHostFile(*resolved) : HostFile{};
       if (!found.bytes) continue;
@@ -128,6 +188,6 @@ MessageLog::MessageLog(std::map<std::u16string, std::vector<FileLine>> lines) : 
         line = file->second[read - 1].number;
       }
     }
-    messages_.push_back({box.caption, box.text, box.type, line});
+    messages_.push_back({box.caption, box.text, box.type, line, sim::now()});
   });
 }

@@ -21,11 +21,26 @@ struct HostFile {
 };
 HostFile readHostFile(const std::string& path);
 
-// The host file a binding's NewIni means: the path as written (either separator), or else a
-// file of that name beside the configuration file being checked.
+// Where the device looks for a NewIni file: the value from the root of the device, which has
+// no current folder ("Zweite.ini" is "\\Zweite.ini"), with \\ between folders.
+std::u16string deviceNewIniPath(const std::u16string& newIni);
+
+// A path on the device as Windows CE compares paths: from the root, \\ between folders, upper
+// and lower case ignored.
+std::u16string deviceFileKey(const std::u16string& path);
+
+// Where a NewIni path is looked for on the host, in this order, upper and lower case ignored
+// as Windows CE ignores them: the device path itself, with / for \\ ("\\Speicher\\Zweite.ini"
+// is /Speicher/Zweite.ini); and for a path written from the root, a file of its name beside
+// the configuration file being checked, where an author keeps the files of one device. A
+// path not written from the root names a file in the device's root folder: a file beside the
+// configuration file is not that one.
+std::vector<std::string> newIniPlaces(const std::u16string& newIni, const std::string& hostFile);
+// The first of newIniPlaces that holds a file.
 std::optional<std::string> resolveNewIni(const std::u16string& newIni, const std::string& hostFile);
 
-// A file that a NewIni names, directly or through another such file, found on the host.
+// A file that a NewIni names, directly or through another such file, found on the host; each
+// device path once, upper and lower case ignored.
 struct NewIniFile {
   std::u16string devicePath;  // the NewIni value: the path the device opens
   std::string hostPath;
@@ -47,6 +62,7 @@ struct Message {
   std::u16string caption, text;
   UINT type;
   std::optional<unsigned> line;  // the editor's line; none for messages about the whole file
+  uint64_t at = 0;               // the device's virtual time when the box opened
 };
 
 // Records every message box shown from its construction on. The reader's reads since it

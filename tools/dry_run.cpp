@@ -23,6 +23,9 @@ struct Event {
   std::u16string file;        // started, asked, loaded
   std::optional<LPARAM> count;  // loaded: bindings
   std::optional<Message> message;
+  std::optional<uint64_t> at;               // the device's virtual time when it happened
+  std::optional<std::u16string> arguments;  // started: the arguments, where the Command has any
+  std::string why;                          // nothing: what kept the binding from acting
 };
 
 // What the author reads: paths as written, the device's texts beside their meaning.
@@ -32,7 +35,10 @@ std::string describe(const Event& event, bool afterFailedLoad) {
     if (event.message->line) text += " (line " + std::to_string(*event.message->line) + ")";
     return text + ": " + explain(*event.message);
   }
-  if (event.kind == "started") return "started " + utf16ToUtf8(event.file);
+  if (event.kind == "started") {
+    std::string text = "started \"" + shown(event.file) + "\"";
+    return event.arguments ? text + " with arguments \"" + shown(*event.arguments) + "\"" : text;
+  }
   if (event.kind == "asked") return "asked whether to end the program it started last (answered No)";
   if (event.kind == "passed-through") return "passed the key through to the program in front";
   if (event.kind == "switched-off") {
@@ -47,7 +53,7 @@ std::string describe(const Event& event, bool afterFailedLoad) {
   if (event.kind == "not-caught") {
     return "did not catch the key (no binding has it, or the bindings are off): it went to the program in front";
   }
-  return "did nothing";
+  return event.why.empty() ? "did nothing" : "did nothing: " + event.why;
 }
 
 void replaceAll(std::u16string& text, const std::u16string& from, const std::u16string& to) {
@@ -74,6 +80,8 @@ class Run {
   }
   const std::vector<Event>& events() const { return events_; }
   const std::vector<PressTimeline>& timelines() const { return timeline_.timelines(); }
+  // The virtual time of each press's key-down, press 1 first.
+  const std::vector<uint64_t>& downs() const { return downs_; }
 
  private:
   struct Snapshot {
@@ -97,6 +105,7 @@ class Run {
     uint64_t settle = 2 * uint64_t(bindingTable->checkInterval() > 10 ? bindingTable->checkInterval() : 10) + 10;
     uint64_t down = sim::now() + 10, end = down + press.ms + settle;
     pressStart_ = events_.size();
+    downs_.push_back(down);
     before_ = snapshot(press.key);
     timeline_.begin(static_cast<unsigned>(index + 1), press.key, press.ms, down, bindingTable->elapseTime(),
                     bindingTable->checkInterval());
@@ -130,30 +139,35 @@ class Run {
   void collect(unsigned press, const Snapshot& before) {
     const std::vector<Message>& messages = log_.messages();
     for (size_t i = before.messages; i < messages.size(); ++i) {
-      if (messages[i].caption == u"Terminieren?") events_.push_back({press, "asked", {}, {}, {}});
+      if (messages[i].caption == u"Terminieren?") events_.push_back({press, "asked", {}, {}, {}, messages[i].at, {}});
     }
     for (size_t i = before.programs; i < sim::programs().size(); ++i) {
-      events_.push_back({press, "started", sim::programs()[i].file, {}, {}});
+      const sim::Program& program = sim::programs()[i];
+      std::optional<std::u16string> arguments;
+      if (!program.parameters.empty()) arguments = program.parameters;
+      events_.push_back({press, "started", program.file, {}, {}, program.at, arguments});
     }
-    if (sim::injectedKeys().size() > before.injected) events_.push_back({press, "passed-through", {}, {}, {}});
+    if (sim::injectedKeys().size() > before.injected) {
+      events_.push_back({press, "passed-through", {}, {}, {}, sim::injectedKeys()[before.injected].at, {}});
+    }
     bool loadFailed = false;
     for (size_t i = before.messages; i < messages.size(); ++i) {
       loadFailed |= messages[i].type == (MB_OK | MB_ICONHAND);
     }
     const std::vector<sim::Posted>& posted = sim::postedLog();
     for (size_t i = before.opens; i < sim::fileOpens().size(); ++i) {
-      Event loaded{press, loadFailed ? "load-failed" : "loaded", sim::fileOpens()[i].path, {}, {}};
+      Event loaded{press, loadFailed ? "load-failed" : "loaded", sim::fileOpens()[i].path, {}, {}, sim::fileOpens()[i].at, {}};
       for (size_t j = before.posted; j < posted.size(); ++j) {
         if (posted[j].message == WM_APP_STATUS && posted[j].wParam == STATUS_LOADED) loaded.count = posted[j].lParam;
       }
       if (press != 0) events_.push_back(loaded);
     }
     for (size_t i = before.messages; i < messages.size(); ++i) {
-      if (messages[i].caption != u"Terminieren?") events_.push_back({press, "message", {}, {}, messages[i]});
+      if (messages[i].caption != u"Terminieren?") events_.push_back({press, "message", {}, {}, messages[i], messages[i].at, {}});
     }
     for (size_t i = before.posted; i < posted.size(); ++i) {
       if (posted[i].message == WM_APP_STATUS && posted[i].wParam == STATUS_DISABLED) {
-        events_.push_back({press, "switched-off", {}, {}, {}});
+        events_.push_back({press, "switched-off", {}, {}, {}, posted[i].at, {}});
       }
     }
   }
@@ -162,6 +176,7 @@ class Run {
   MessageLog log_;
   std::vector<Event> events_;
   TimelineRecorder timeline_;
+  std::vector<uint64_t> downs_;
   size_t pressStart_ = 0;
   Snapshot before_{};
 };
@@ -171,6 +186,14 @@ class Run {
 DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8_t>>& bytes,
               const std::vector<Press>& presses, bool json) {
   std::vector<NewIniFile> others = bytes ? newIniFiles(hostFile, *bytes) : std::vector<NewIniFile>();
+  // Each file as the check sees it, by its path on the device, to tell why a press did
+  // nothing while it was loaded.
+  std::map<std::u16string, std::pair<FileCheck, std::vector<FileLine>>> checks;
+  for (const NewIniFile& other : others) {
+    checks.emplace(deviceFileKey(other.devicePath), std::make_pair(checkFile(other.hostPath, other.bytes), deviceLines(other.bytes)));
+  }
+  std::optional<std::pair<FileCheck, std::vector<FileLine>>> first;
+  if (bytes) first = std::make_pair(checkFile(hostFile, bytes), deviceLines(*bytes));
   sim::reset();
   sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
   std::filesystem::path directory = std::filesystem::path(hostFile).parent_path();
@@ -185,6 +208,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   if (bytes) {
     lines[workingCopy] = deviceLines(*bytes);
     sim::putFile(workingCopy, *bytes);
+    checks.emplace(deviceFileKey(workingCopy), *first);
   }
 
   Run run(presses, std::move(lines));
@@ -192,14 +216,22 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
 
   const std::u16string userFile = utf8ToUtf16(hostFile);
   bool anyMessage = false, afterFailedLoad = false;
+  std::optional<std::u16string> loadedFile = deviceFileKey(workingCopy);  // nothing after a failed load
   std::ostringstream out;
   if (json) out << "[";
   for (size_t i = 0; i < run.events().size(); ++i) {
     Event event = run.events()[i];
+    if (event.kind == "loaded") loadedFile = deviceFileKey(event.file);
+    if (event.kind == "load-failed") loadedFile.reset();
+    auto loaded = loadedFile ? checks.find(*loadedFile) : checks.end();
+    if (event.kind == "nothing" && loaded != checks.end()) {
+      event.why = whyNoAction(loaded->second.first, loaded->second.second, presses[event.press - 1].key);
+    }
     replaceAll(event.file, workingCopy, userFile);
     if (event.message) replaceAll(event.message->text, workingCopy, userFile);
     anyMessage |= event.kind == "message";
     afterFailedLoad = (i > 0 && run.events()[i - 1].press == event.press && afterFailedLoad) || event.kind == "load-failed";
+    std::string sentence = describe(event, afterFailedLoad);
     if (json) {
       out << (i ? ", " : "") << "{\"press\": " << event.press;
       if (event.press != 0) {
@@ -214,6 +246,9 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
             << ", \"text\": " << jsonString(event.message->text) << ", \"type\": " << event.message->type;
         if (event.message->line) out << ", \"line\": " << *event.message->line;
       }
+      out << ", \"sentence\": " << jsonString(utf8ToUtf16(sentence));
+      if (event.press != 0 && event.at) out << ", \"atMs\": " << *event.at - run.downs()[event.press - 1];
+      if (event.kind == "started") out << ", \"arguments\": " << (event.arguments ? jsonString(*event.arguments) : "null");
       out << "}";
     } else {
       std::string who = "start-up";
@@ -222,7 +257,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
         who = "press " + std::to_string(event.press) + ", key " + std::to_string(press.key) + " held " +
               std::to_string(press.ms) + " ms";
       }
-      out << who << ": " << describe(event, afterFailedLoad) << "\n";
+      out << who << ": " << sentence << "\n";
     }
   }
   out << (json ? "]\n" : "");

@@ -1,6 +1,7 @@
 #include "tools/file_check.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "engine/binding_table.h"
@@ -27,7 +28,8 @@ std::string fileJson(const FileCheck& check) {
     out << (i ? ", " : "") << "{\"caption\": " << jsonString(message.caption) << ", \"text\": " << jsonString(message.text)
         << ", \"type\": " << message.type;
     if (message.line) out << ", \"line\": " << *message.line;
-    out << ", \"explanation\": " << jsonString(utf8ToUtf16(explain(message))) << "}";
+    out << ", \"explanation\": " << jsonString(utf8ToUtf16(explain(message))) << ", \"severity\": \""
+        << severityOf(message) << "\"}";
   }
   out << "], \"checkInterval\": " << check.checkInterval << ", \"elapseTime\": " << check.elapseTime
       << ", \"bindings\": [";
@@ -42,7 +44,7 @@ std::string fileJson(const FileCheck& check) {
     const Hint& hint = check.hints[i];
     out << (i ? ", " : "") << "{\"text\": " << jsonString(utf8ToUtf16(hint.text));
     if (hint.line) out << ", \"line\": " << *hint.line;
-    out << ", \"id\": \"" << hint.id << "\"}";
+    out << ", \"id\": \"" << hint.id << "\", \"severity\": \"" << hint.severity << "\"}";
   }
   out << "], \"file\": " << jsonString(utf8ToUtf16(check.name));
   return out.str();
@@ -50,9 +52,26 @@ std::string fileJson(const FileCheck& check) {
 
 }  // namespace
 
+std::string severityOf(const Message& message) {
+  return message.type == (MB_OK | MB_ICONHAND) ? "error" : "warning";
+}
+
 std::string shown(const std::u16string& text) {
   std::string out;
-  for (char c : utf16ToUtf8(text)) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  for (char c : utf16ToUtf8(text)) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      const char* digits = "0123456789ABCDEF";
+      out += std::string("\\x") + digits[(c >> 4) & 0xF] + digits[c & 0xF];
+    } else {
+      out += c;
+    }
+  }
   return out;
 }
 
@@ -90,7 +109,7 @@ FileCheck checkFile(const std::string& name, const std::optional<std::vector<uin
   if (bytes) sim::putFile(path, *bytes);
   MessageLog log({{path, lines}});
   BindingTable table;
-  FileCheck check{name, table.load(path.c_str()), {}, 0, 0, {}, {}};
+  FileCheck check{name, table.load(path.c_str()), {}, 0, 0, {}, {}, {}};
   check.messages = log.messages();
   check.checkInterval = table.checkInterval();
   check.elapseTime = table.elapseTime();
@@ -99,14 +118,23 @@ FileCheck checkFile(const std::string& name, const std::optional<std::vector<uin
     check.bindings.push_back({binding->keyCode(), optionalText(binding->command()),
                               optionalText(binding->newIniPath()), binding->disableAll() != 0});
   }
-  if (bytes) check.hints = findHints(name, *bytes, lines, check);
+  if (bytes) check.hints = findHints(name, *bytes, lines, check, check.bindingLines);
   return check;
 }
 
 std::vector<FileCheck> checkWithNewIniFiles(const std::string& name, const std::optional<std::vector<uint8_t>>& bytes) {
   std::vector<FileCheck> checks = {checkFile(name, bytes)};
   if (!bytes) return checks;
-  for (const NewIniFile& file : newIniFiles(name, *bytes)) checks.push_back(checkFile(file.hostPath, file.bytes));
+  // Each host file once, however many NewIni paths lead to it, and never FILE again.
+  std::vector<std::string> checked = {name};
+  for (const NewIniFile& file : newIniFiles(name, *bytes)) {
+    bool seen = false;
+    std::error_code error;
+    for (const std::string& other : checked) seen |= std::filesystem::equivalent(other, file.hostPath, error);
+    if (seen) continue;
+    checked.push_back(file.hostPath);
+    checks.push_back(checkFile(file.hostPath, file.bytes));
+  }
   return checks;
 }
 
@@ -121,6 +149,49 @@ std::string checkJsonOf(const std::vector<FileCheck>& checks) {
   return out + "]}\n";
 }
 
+namespace {
+
+std::string whereIn(const FileCheck& check, const std::optional<unsigned>& line) {
+  return check.name + (line ? ":" + std::to_string(*line) : "") + ": ";
+}
+
+std::string hintLine(const FileCheck& check, const Hint& hint) {
+  return whereIn(check, hint.line) + hint.severity + ": " + hint.text + " [" + hint.id + "]";
+}
+
+}  // namespace
+
+std::string hintReportOf(const FileCheck& check) {
+  std::string out;
+  for (const Hint& hint : check.hints) out += hintLine(check, hint) + "\n";
+  return out;
+}
+
+std::string whyNoAction(const FileCheck& check, const std::vector<FileLine>& lines, DWORD key) {
+  size_t index = 0;
+  while (index < check.bindings.size() && check.bindings[index].keyCode != key) ++index;
+  if (index >= check.bindings.size() || index >= check.bindingLines.size()) return "";
+  unsigned header = check.bindingLines[index];
+  unsigned end = index + 1 < check.bindingLines.size() ? check.bindingLines[index + 1] : ~0u;
+  std::string binding = "the binding of line " + std::to_string(header) + " has no action: ";
+  for (const Hint& hint : check.hints) {
+    if (!hint.line || *hint.line <= header || *hint.line >= end) continue;
+    std::string at = " on line " + std::to_string(*hint.line);
+    if (hint.id == "disable-off-value") {
+      for (const FileLine& line : lines) {
+        if (line.number == *hint.line) return binding + "`" + shown(line.text) + "`" + at + " is not on";
+      }
+    }
+    if (hint.id == "empty-command") return binding + "its Command" + at + " is empty";
+    if (hint.id == "empty-newini") return binding + "its NewIni" + at + " is empty";
+  }
+  const BindingSummary& summary = check.bindings[index];
+  if (!summary.command && !summary.newIniPath && !summary.disableAll) {
+    return binding + "it has no Command, NewIni or Disable=1";
+  }
+  return "";
+}
+
 std::string reportOf(const FileCheck& check, bool quiet) {
   struct Finding {
     unsigned line;  // 0: the whole file
@@ -128,17 +199,13 @@ std::string reportOf(const FileCheck& check, bool quiet) {
     std::string text;
   };
   std::vector<Finding> findings;
-  auto where = [&](const std::optional<unsigned>& line) {
-    return check.name + (line ? ":" + std::to_string(*line) : "") + ": ";
-  };
   for (const Message& message : check.messages) {
-    std::string severity = message.type == (MB_OK | MB_ICONHAND) ? "error: " : "warning: ";
     findings.push_back({message.line.value_or(0), 0,
-                        where(message.line) + severity + utf16ToUtf8(message.caption) + " \"" + shown(message.text) +
+                        whereIn(check, message.line) + severityOf(message) + ": " + utf16ToUtf8(message.caption) + " \"" + shown(message.text) +
                             "\" (" + explain(message) + ")"});
   }
   for (const Hint& hint : check.hints) {
-    findings.push_back({hint.line.value_or(0), 1, where(hint.line) + "note: " + hint.text + " [" + hint.id + "]"});
+    findings.push_back({hint.line.value_or(0), 1, hintLine(check, hint)});
   }
   std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
     return a.line != b.line ? a.line < b.line : a.order < b.order;

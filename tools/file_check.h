@@ -15,6 +15,7 @@ struct Hint {
   std::string id;  // stable, for scripts and editors: "key-twice", "drive-letter", ...
   std::string text;
   std::optional<unsigned> line;
+  std::string severity = "note";  // "warning" where the device will plainly misbehave
 };
 
 struct BindingSummary {
@@ -30,6 +31,7 @@ struct FileCheck {
   DWORD checkInterval, elapseTime;
   std::vector<BindingSummary> bindings;
   std::vector<Hint> hints;
+  std::vector<unsigned> bindingLines;  // the header line of each binding, as in bindings
 };
 
 // bytes: nothing when the file does not exist (the device then says it cannot find it).
@@ -46,8 +48,19 @@ std::string checkJsonOf(const std::vector<FileCheck>& checks);
 // One line per finding, `FILE:LINE: severity: text`; unless quiet, a summary of what the
 // device holds after each file.
 std::string reportOf(const FileCheck& check, bool quiet);
+// The lines of the report about hints alone.
+std::string hintReportOf(const FileCheck& check);
 
-// The device's text as its box shows it, on one line: a line break as \n.
+// Why a long press of key did nothing with this file loaded: the binding's line and what
+// keeps it from acting; empty when the file does not tell. lines: the file's lines.
+std::string whyNoAction(const FileCheck& check, const std::vector<FileLine>& lines, DWORD key);
+
+// How the report grades a device message: "error" for a file the device does not load,
+// "warning" for every other box.
+std::string severityOf(const Message& message);
+
+// The device's text as its box shows it, on one line: a line break as \n, a tab as \t, other
+// control characters as \xNN.
 std::string shown(const std::u16string& text);
 
 // What a device message means, in a few English words.

@@ -9,12 +9,21 @@
 #include <map>
 
 #include "config/text.h"
+#include "tools/device_session.h"
+#include "tools/hint_table.h"
 #include "tools/utf.h"
 
 namespace {
 
 const char* const kConvert = "convert it with: kurvix-check --to-unicode FILE NEW-FILE";
 const DWORD kDefaultCheckInterval = 100, kDefaultElapseTime = 1000;
+// Beyond it, the wait for the next look at a held key is one a user notices as the key lagging.
+const DWORD kLargestSensibleInterval = 1000;
+
+std::string seconds(DWORD ms) {
+  std::string whole = std::to_string(ms / 1000), tenths = std::to_string(ms / 100 % 10);
+  return whole + (tenths == "0" ? "" : "." + tenths) + " s";
+}
 
 // An encoding the device refuses, told apart by its first bytes.
 std::optional<Hint> encodingHint(const std::vector<uint8_t>& bytes) {
@@ -69,7 +78,7 @@ bool allBlank(std::u16string_view text) { return std::all_of(text.begin(), text.
 bool isCommentLine(std::u16string_view text) {
   return !text.empty() && std::u16string_view(u"#/;'(").find(text[0]) != std::u16string_view::npos;
 }
-std::string inQuotes(std::u16string_view text) { return "\"" + utf16ToUtf8(text) + "\""; }
+std::string inQuotes(std::u16string_view text) { return "\"" + shown(std::u16string(text)) + "\""; }
 std::string text8(std::u16string_view text) { return utf16ToUtf8(text); }
 char16_t lower(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit + 32 : unit; }
 
@@ -139,6 +148,7 @@ class Walk {
     settingsHints();
     bindingHints();
   }
+  const std::vector<unsigned>& bindingLines() const { return bindingHeaders_; }
 
  private:
   struct Setting {
@@ -163,7 +173,7 @@ class Walk {
       add(line.number, "blank-line", "this line holds only blanks; an empty line must be really empty");
     } else if (!keyOutsideBlock(line)) {
       blockEndedBy_.reset();
-      if (!bracketHeader(line)) nearMiss(line, Block::None);
+      if (!misreadStart(line) && !bracketHeader(line)) nearMiss(line, Block::None);
       return;
     }
     if (block_ != Block::None) blockEndedBy_.reset();
@@ -237,9 +247,33 @@ class Walk {
     } else if (allBlank(line.text)) {
       add(line.number, "blank-line", "this line holds only blanks, so it does not end the " + blockName(block_) +
           " block of line " + std::to_string(blockLine_) + "; an empty line must be really empty");
-    } else if (!bracketHeader(line)) {
+    } else if (!misreadStart(line) && !bracketHeader(line)) {
       nearMiss(line, block_);
     }
+  }
+
+  // A line whose first characters keep the device from seeing what it was meant to be: blanks
+  // before a key or header, or a comment mark the device does not take as one.
+  bool misreadStart(const FileLine& line) {
+    std::u16string_view text = line.text;
+    if (isBlank(text[0])) {
+      size_t first = text.find_first_not_of(u" \t");
+      add(line.number, "leading-blanks", "the line begins with " + std::string(text[0] == u'\t' ? "a tab" : "blanks") +
+          ", and the device does not skip leading blanks: it reads " + inQuotes(text) +
+          " as an unknown line; remove them" + (isCommentLine(text.substr(first)) ? " (a comment line too must "
+          "begin with its mark)" : ""));
+      return true;
+    }
+    for (std::u16string_view mark : {u"--", u"*", u"::", u"REM", u"Rem", u"rem"}) {
+      bool word = mark[0] == u'R' || mark[0] == u'r';
+      if (text.substr(0, mark.size()) != mark || (word && text.size() > mark.size() && !isBlank(text[mark.size()]))) {
+        continue;
+      }
+      add(line.number, "not-a-comment", "the device does not take a line that begins with " + inQuotes(mark) +
+          " as a comment; a comment line begins with # / ; ' or (");
+      return true;
+    }
+    return false;
   }
 
   void keyLine(const FileLine& line, const Key& key) {
@@ -268,8 +302,14 @@ class Walk {
     }
     keysInBlock_[key.name] = line.number;
     if (key.name == u"KeyCode") hasKeyCode_.back() = true;
-    if (key.name == u"CheckIntervall") checkInterval_ = {line.number, true};
-    if (key.name == u"ElapseTime") elapseTime_ = {line.number, true};
+    if (key.block == Block::Settings) {
+      Setting& earlier = key.name == u"CheckIntervall" ? checkInterval_ : elapseTime_;
+      if (earlier.set && earlier.line < blockLine_) {
+        add(line.number, "settings-twice", name + " is set again in a second SETTINGS block: this one replaces " + name +
+            " of line " + std::to_string(earlier.line) + " without a word; keep one SETTINGS block");
+      }
+      earlier = {line.number, true};
+    }
 
     if (commentAfterValue(line, key, value) && key.kind == Kind::Number) return;
     if (key.kind == Kind::Number) numberValue(line, key, value);
@@ -365,8 +405,9 @@ class Walk {
     }
     if (!command) {
       if (!value.empty() && value[0] != u'\\' && value[0] != u'/' && !(value.size() >= 2 && value[1] == u':')) {
-        add(line.number, "relative-newini", "NewIni needs the file's full path from the root of the device, as "
-            "\\...\\" + text8(value) + ": Windows CE has no current directory");
+        add(line.number, "relative-newini", "NewIni needs the file's full path from the root of the device: Windows CE "
+            "has no current folder, so the device looks for " + inQuotes(deviceNewIniPath(std::u16string(value))) +
+            " in its root folder, not beside this file");
       }
       newIniLines_[std::u16string(value)] = line.number;
     }
@@ -399,9 +440,16 @@ class Walk {
       add(checkInterval_.line, "check-interval", "CheckIntervall " + std::to_string(int32_t(check_.checkInterval)) +
           ": a held key must be looked at every few milliseconds; write a positive number, as 50 or 100");
     } else if ((elapseTime_.set || checkInterval_.set) && check_.elapseTime < check_.checkInterval) {
+      std::string interval = std::to_string(check_.checkInterval);
       add(elapseTime_.set ? elapseTime_.line : checkInterval_.line, "elapse-below-interval",
-          "ElapseTime " + std::to_string(check_.elapseTime) + " ms is below CheckIntervall " +
-          std::to_string(check_.checkInterval) + " ms: every press counts as long, and no key reaches its program");
+          "ElapseTime " + std::to_string(check_.elapseTime) + " ms is below CheckIntervall " + interval +
+          " ms: the device first looks at a held key " + interval + " ms after it went down, and a key still held "
+          "then counts as long; only a press released before that is handed back to the program in front");
+    }
+    if (checkInterval_.set && check_.checkInterval > kLargestSensibleInterval && check_.checkInterval < 0x80000000u) {
+      add(checkInterval_.line, "check-interval-large", "CheckIntervall " + std::to_string(check_.checkInterval) +
+          " ms: the device looks at a held key only this often, so a short press is handed back up to " +
+          seconds(check_.checkInterval) + " late and a long one acts up to that much after ElapseTime; write 20 to 200");
     }
   }
 
@@ -430,7 +478,16 @@ class Walk {
   void newIniTarget(size_t index, const std::u16string& newIni) {
     std::optional<unsigned> line = newIniLines_.count(newIni) ? std::optional<unsigned>(newIniLines_[newIni]) : std::nullopt;
     std::optional<std::string> resolved = resolveNewIni(newIni, hostFile_);
-    if (!resolved) return;
+    if (!resolved) {
+      std::vector<std::string> places = newIniPlaces(newIni, hostFile_);
+      std::string where = places[0];
+      for (size_t i = 1; i < places.size(); ++i) where += (i + 1 == places.size() ? " or " : ", ") + places[i];
+      add(line, "newini-missing", "binding " + std::to_string(index + 1) + ": the NewIni file " + inQuotes(newIni) +
+          " is not found (looked for at " + where + ", upper and lower case ignored), so it is not checked; on the "
+          "device a long press of key " + std::to_string(check_.bindings[index].keyCode) + " switches every binding "
+          "off unless the file is at that path");
+      return;
+    }
     std::error_code error;
     if (std::filesystem::equivalent(*resolved, hostFile_, error)) {
       add(line, "newini-self", "binding " + std::to_string(index + 1) + ": NewIni names this file itself, so its "
@@ -466,10 +523,14 @@ class Walk {
 }  // namespace
 
 std::vector<Hint> findHints(const std::string& hostFile, const std::vector<uint8_t>& bytes,
-                            const std::vector<FileLine>& lines, const FileCheck& check) {
+                            const std::vector<FileLine>& lines, const FileCheck& check,
+                            std::vector<unsigned>& bindingLines) {
   std::vector<Hint> hints;
   if (std::optional<Hint> hint = encodingHint(bytes)) hints.push_back(*hint);
-  Walk(hostFile, lines, check, hints).run();
+  Walk walk(hostFile, lines, check, hints);
+  walk.run();
+  bindingLines = walk.bindingLines();
+  for (Hint& hint : hints) hint.severity = findHintEntry(hint.id)->severity;
   std::stable_sort(hints.begin(), hints.end(), [](const Hint& a, const Hint& b) {
     return a.line.value_or(0) < b.line.value_or(0);
   });

@@ -14,7 +14,9 @@
 // hostFile is the file as the author named it, bytes its contents, lines as the device read
 // them; check holds what the device did with them. In the order of their lines, hints about
 // the whole file first.
+// bindingLines: the header line of each binding.
 std::vector<Hint> findHints(const std::string& hostFile, const std::vector<uint8_t>& bytes,
-                            const std::vector<FileLine>& lines, const FileCheck& check);
+                            const std::vector<FileLine>& lines, const FileCheck& check,
+                            std::vector<unsigned>& bindingLines);
 
 #endif

@@ -17,6 +17,7 @@
 #include "tools/convert.h"
 #include "tools/dry_run.h"
 #include "tools/file_check.h"
+#include "tools/hint_table.h"
 
 namespace {
 
@@ -27,11 +28,15 @@ const char* const kHelp =
     "Usage: kurvix-check [OPTION]... FILE...\n"
     "  or:  kurvix-check [OPTION]... FILE --press KEY:MS [--press KEY:MS]...\n"
     "  or:  kurvix-check [OPTION]... --to-unicode IN OUT\n"
+    "  or:  kurvix-check --explain ID\n"
     "Check Kurvix configuration files (Kurvix.ini) before they go to a device: each FILE is read\n"
     "with the device's own reader on a simulated device, and every message box the device would\n"
     "show is reported, with hints about mistakes it does not report and what it ends up holding.\n"
-    "Files that a NewIni names are checked too, where they are found (the path as written, or a\n"
-    "file of that name beside FILE).\n"
+    "Files that a NewIni names are checked too, each once, where they are found: at the NewIni\n"
+    "path itself with / for \\ (a path not from the root is one in the device's root folder,\n"
+    "as Windows CE has no current folder), or, for a path from the root, as a file of that name\n"
+    "beside FILE; upper and lower case are ignored, as on Windows CE. A NewIni file not found\n"
+    "is a warning.\n"
     "\n"
     "Options:\n"
     "  --json              print JSON instead of the report (one object per FILE)\n"
@@ -46,6 +51,8 @@ const char* const kHelp =
     "                      valid is refused with its line, column and byte, and OUT is left alone\n"
     "  --from NAME         with --to-unicode: IN is in the encoding NAME (CP1252, ISO-8859-1,\n"
     "                      CP850, ... as iconv knows them)\n"
+    "  --explain ID        explain the hint ID (see Hints below), with a wrong and a right\n"
+    "                      example and how to fix it, and exit\n"
     "  --help              print this help and exit\n"
     "  --version           print the version and exit\n"
     "  --                  every argument after it is a file\n"
@@ -53,7 +60,9 @@ const char* const kHelp =
     "\n"
     "Report: one line per finding, FILE:LINE: severity: text (\"error\" for a file the device does\n"
     "not load, \"warning\" for each message box the device shows, with its German caption and text\n"
-    "and their meaning, \"note\" for a hint, with its id in brackets), then a summary.\n"
+    "and their meaning, and for a hint where the device will plainly misbehave, \"note\" for the\n"
+    "other hints; a hint ends with its id in brackets), then a summary. With --press the hints\n"
+    "come first, then one line for each thing the device did.\n"
     "\n"
     "Exit status:\n"
     "  0   loaded without a message\n"
@@ -62,6 +71,18 @@ const char* const kHelp =
     "  2   not loaded, or a file could not be read, converted or written\n"
     "  64  wrong usage\n"
     "With several FILEs the worst status wins.\n";
+
+// --help: the options above, then every hint id from the one table of hints.
+std::string help() {
+  std::string text = kHelp;
+  text += "\nHints (kurvix-check --explain ID tells more):\n";
+  for (const HintEntry& entry : hintTable()) {
+    std::string id = entry.id;
+    text += "  " + id + std::string(id.size() < 24 ? 24 - id.size() : 1, ' ') + entry.summary +
+            (std::string(entry.severity) == "warning" ? " (warning)" : "") + "\n";
+  }
+  return text;
+}
 
 struct Options {
   bool json = false, strict = false, quiet = false, toUnicode = false;
@@ -105,12 +126,18 @@ Options parse(int argc, char** argv) {
       if (i + 1 >= argc) throw UsageError{name + " needs a value"};
       return argv[++i];
     };
-    bool takesValue = name == "--press" || name == "--from";
+    bool takesValue = name == "--press" || name == "--from" || name == "--explain";
     if (inlineValue && !takesValue) throw UsageError{name + " takes no value"};
     if (name == "--") {
       onlyFiles = true;
     } else if (name == "--help" || name == "-h") {
-      std::cout << kHelp;
+      std::cout << help();
+      std::exit(0);
+    } else if (name == "--explain") {
+      std::string id = value();
+      const HintEntry* entry = findHintEntry(id);
+      if (entry == nullptr) throw UsageError{"--explain: no hint has the id \"" + id + "\"; kurvix-check --help lists them"};
+      std::cout << explanationOf(*entry);
       std::exit(0);
     } else if (name == "--version") {
       std::cout << "kurvix-check (Kurvix) " KURVIX_VERSION "\n";
@@ -173,6 +200,9 @@ int check(const std::string& file, const Options& options) {
 int press(const std::string& file, const Options& options) {
   std::optional<HostFile> read = readConfiguration(file);
   if (!read) return EXIT_LOAD_FAILED;
+  if (!options.json) {
+    for (const FileCheck& each : checkWithNewIniFiles(file, read->bytes)) std::cout << hintReportOf(each);
+  }
   DryRun run = dryRun(file, read->bytes, options.presses, options.json);
   std::cout << run.output;
   return run.status;
