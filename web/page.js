@@ -638,28 +638,9 @@
   });
 
   // ---- Presses ----
-  const EVENTS = {
-    'started': function (e) { return 'started \u201E' + e.file + '\u201C'; },
-    'asked': function () { return 'asked \u201ETerminieren?\u201C: end the program it started last? (answered No)'; },
-    'passed-through': function () { return 'a short press: handed the key on to the program in front'; },
-    'switched-off': function () { return 'switched all bindings off'; },
-    'loaded': function (e) { return 'loaded \u201E' + e.file + '\u201C' + (e.bindings !== undefined ? ': ' + plural(e.bindings, 'binding') : ''); },
-    'load-failed': function (e) { return 'could not load \u201E' + e.file + '\u201C'; },
-    'not-caught': function () { return 'did not catch the key (no binding has it, or the bindings are off): it went to the program in front'; },
-    'nothing': function () { return 'did nothing'; }
-  };
-
+  // What the device did, in the command line's own words (the event's sentence).
   function describeEvent(event) {
-    if (event.event === 'message') {
-      const span = element('span');
-      span.appendChild(document.createTextNode('message box '));
-      span.appendChild(german('caption', event.caption));
-      span.appendChild(document.createTextNode(' '));
-      span.appendChild(german('text', '\u201E' + event.text + '\u201C'));
-      if (event.line) span.appendChild(document.createTextNode(' (line ' + event.line + ' of its file)'));
-      return span;
-    }
-    return document.createTextNode((EVENTS[event.event] || function () { return event.event; })(event));
+    return document.createTextNode(event.sentence);
   }
 
   function renderPresses() {

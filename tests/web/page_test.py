@@ -338,10 +338,15 @@ class PageUseTest(PageTest):
         self.assertEqual(len(browser.find_elements(By.CSS_SELECTOR, "#press-list li")), 3)
         browser.find_element(By.ID, "press-run").click()
         steps = [li.text for li in browser.find_elements(By.CSS_SELECTOR, "#press-steps li")]
+        # The command line's words for the same presses.
         self.assertEqual(steps, [
-            "Press 1 (key 193, 1200 ms): started \u201e\\Windows\\Kalender.exe\u201c",
-            "Press 2 (key 193, 300 ms): a short press: handed the key on to the program in front",
-            "Press 3 (key 194, 1200 ms): switched all bindings off"])
+            "Press 1 (key 193, 1200 ms): started \"\\Windows\\Kalender.exe\"",
+            "Press 2 (key 193, 300 ms): passed the key through to the program in front",
+            "Press 3 (key 194, 1200 ms): switched the bindings off"])
+        cli = subprocess.run([str(KURVIX_CHECK), str(path), "--press", "193:1200", "--press", "193:300",
+                              "--press", "194:1200"], capture_output=True, text=True).stdout
+        for step in steps:
+            self.assertIn(step.split(": ", 1)[1], cli)
         browser.find_element(By.ID, "press-clear").click()
         for key, ms in ((193, 1200), (193, 1200)):
             browser.find_element(By.ID, "press-key").clear()
@@ -352,10 +357,10 @@ class PageUseTest(PageTest):
         step = browser.find_element(By.ID, "press-step")
         step.click()
         self.assertEqual([li.text for li in browser.find_elements(By.CSS_SELECTOR, "#press-steps li")],
-                         ["Press 1 (key 193, 1200 ms): started \u201e\\Windows\\Kalender.exe\u201c"])
+                         ["Press 1 (key 193, 1200 ms): started \"\\Windows\\Kalender.exe\""])
         step.click()
         second = browser.find_element(By.ID, "press-steps").text
-        self.assertTrue(second.startswith("Press 2 (key 193, 1200 ms): asked \u201eTerminieren?\u201c"), second)
+        self.assertTrue(second.startswith("Press 2 (key 193, 1200 ms): asked whether to end the program"), second)
         self.assertNotIn("Press 1", second)
         # Start-up belongs to the first step only.
         editor = browser.find_element(By.ID, "editor")
@@ -363,7 +368,7 @@ class PageUseTest(PageTest):
         editor.send_keys("\nbad")
         self.wait(lambda: "Line 17" in self.text("messages"))
         step.click()
-        self.assertTrue(self.text("press-steps").startswith("Start-up: message box Kurvix - Ignoriere unbekannten Wert:"))
+        self.assertTrue(self.text("press-steps").startswith("Start-up: message Kurvix - Ignoriere unbekannten Wert:"))
         step.click()
         self.assertTrue(self.text("press-steps").startswith("Press 2 (key 193, 1200 ms): asked"), self.text("press-steps"))
 
@@ -443,6 +448,7 @@ class PressTimelineTest(PageTest):
                 # The same run, read the command line's way, agrees.
                 kinds = {press: [e["event"] for e in events if e["press"] == press] for press in (1, 2, 3)}
                 self.assertEqual(kinds, {1: ["started"], 2: ["passed-through"], 3: ["not-caught"]})
+                self.assertEqual([e.get("atMs") for e in events], [long["outcomeAt"], quick["outcomeAt"], None])
 
     def test_repeats_and_polls_are_those_of_the_run(self):
         # A key held on repeats after 500 ms, every 40 ms; the program looks at it every
