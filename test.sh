@@ -7,7 +7,7 @@ source scripts/packages.sh
 ensure_packages cmake g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev python3
 ensure_packages help2man  # kurvix-check's manual page
 # The Windows builds and the end-to-end tests at the end: installed before anything is built.
-ensure_packages mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine xvfb imagemagick
+ensure_packages mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine fonts-wine xvfb imagemagick
 
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

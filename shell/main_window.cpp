@@ -6,7 +6,10 @@
  *
  * Layout: an 18-pixel column at the right edge holds the "D" square (top), the "E"
  * square (below it) and the corner mark (foot); an 18-pixel strip at the bottom holds the
- * contact line. Taps count from 2 pixels left of the drawn separator.
+ * contact line. Taps count from 2 pixels left of the drawn separator. Everything is
+ * measured from the client rectangle, so a window narrowed to a small screen keeps the
+ * column at its right edge. There the key-code text may not fit on one line: it is then
+ * broken between words, so that the number is never cut off.
  *
  * The procedure is entered again while the table waits in a modal message box; the
  * table copes with that itself (see binding_table.h).
@@ -44,6 +47,22 @@ RECT clientRect(HWND window) {
 RECT makeRect(LONG left, LONG top, LONG right, LONG bottom) {
   RECT rect = {left, top, right, bottom};
   return rect;
+}
+
+/* One centred line where the text fits the area, as on any screen wide enough; otherwise
+   lines broken between words, the block centred in the area. */
+void drawKeyCodeText(HDC dc, const WCHAR* text, RECT area) {
+  RECT line = area;
+  DrawTextW(dc, text, -1, &line, DT_SINGLELINE | DT_CALCRECT);
+  if (line.right - line.left <= area.right - area.left) {
+    DrawTextW(dc, text, -1, &area, CENTRED_LINE);
+    return;
+  }
+  RECT block = area;
+  LONG height = DrawTextW(dc, text, -1, &block, DT_CENTER | DT_WORDBREAK | DT_CALCRECT);
+  area.top += (area.bottom - area.top - height) / 2;
+  area.bottom = area.top + height;
+  DrawTextW(dc, text, -1, &area, DT_CENTER | DT_WORDBREAK);
 }
 
 LRESULT onCreate(HWND window, const CREATESTRUCT* creation) {
@@ -98,8 +117,7 @@ void onPaint(HWND window) {
     wsprintfW(keyText, TEXT("der Key-Code der letzten Taste ist %u"), static_cast<UINT>(lastKeyCode));
     text = keyText;
   }
-  RECT textArea = makeRect(0, 0, w - COLUMN_WIDTH, h - SQUARE);
-  DrawTextW(dc, text, -1, &textArea, CENTRED_LINE);
+  drawKeyCodeText(dc, text, makeRect(0, 0, w - COLUMN_WIDTH, h - SQUARE));
 
   SetTextColor(dc, DARK_GREY);
   RECT contactArea = makeRect(0, h - SQUARE, w - COLUMN_WIDTH, h);

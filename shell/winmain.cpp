@@ -3,7 +3,11 @@
  * message loop until the destroy message posts the quit message.
  *
  * The window is centred in a rectangle of the work area's size placed at the screen's
- * top left corner: the work area's own left and top are not added.
+ * top left corner: the work area's own left and top are not added. On a work area
+ * narrower than the window (a QVGA handheld held upright is 240 pixels wide) the window
+ * takes the work area's width at its left edge, so that the button column, the corner
+ * mark and the caption's close button stay on screen; the window lays itself out from
+ * its client width.
  *
  * One instance per program file: a second start of the same kurvix.exe (a StartUp
  * shortcut and a tap in the file explorer) would add a second icon whose keys the first
@@ -73,11 +77,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, WinMainCommandLine, int) {
   int height = GetSystemMetrics(SM_CYCAPTION) + CLIENT_HEIGHT_BELOW_CAPTION;
   RECT workArea = {0, 0, 0, 0};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-  int x = (workArea.right - workArea.left - WINDOW_WIDTH) / 2;
+  int areaWidth = workArea.right - workArea.left;
+  // An empty work area is a failed query, not a screen: the window keeps its width then.
+  int width = areaWidth > 0 && areaWidth < WINDOW_WIDTH ? areaWidth : WINDOW_WIDTH;
+  int x = (areaWidth - width) / 2;
   int y = (workArea.bottom - workArea.top - height) / 2;
 
   HWND window = CreateWindowExW(0, CLASS_NAME, TEXT("Kurvix"), WS_CAPTION | WS_SYSMENU, x, y,
-                                WINDOW_WIDTH, height, NULL, NULL, instance, NULL);
+                                width, height, NULL, NULL, instance, NULL);
   // No window: the configuration could not be loaded (the reader has said why) or the
   // system refused the window. Either way there is nothing to run.
   int exitCode = 1;

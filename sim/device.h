@@ -254,9 +254,14 @@ void setIdleHook(std::function<void()> hook);
 std::optional<int> quitCode();
 
 // ---- Graphics -----------------------------------------------------------------------------
+// Text is measured as Windows CE's default font draws it (Tahoma, 12-pixel characters; see
+// graphics.cpp): the width of one line of text in pixels, and the height of a line.
+int textWidth(std::u16string_view text);
+constexpr int kTextLineHeight = 15;
 struct DrawOp {
   enum Kind { Erase, Text, Lines } kind;
   std::u16string text;  // Text: the characters drawn (count -1: up to the zero)
+  std::vector<std::u16string> lines;  // Text: as laid out, one a line (DT_WORDBREAK breaks)
   int count;
   RECT rect;  // Text: the rectangle; Erase: the client rectangle
   UINT flags;

@@ -14,7 +14,79 @@ constexpr int kWhitePen = 6;
 constexpr int kBlackPen = 7;
 constexpr int kNullPen = 8;
 constexpr int kPsNull = 5;
-constexpr int kLineHeight = 16;
+// Text is measured in Windows CE's default font: the system font of a usual Windows CE 4.2
+// build, Tahoma with characters 12 pixels high, regular weight (15 pixels a line, ascent and
+// descent). The advance widths below are those of Tahoma's metric-compatible free version
+// in Debian's fonts-wine (tahoma.ttf, 2048 units per em), scaled to 12 pixels and rounded
+// for each character; a line's width is their sum, as GDI's is without kerning. Characters
+// outside ASCII and Latin-1 count as wide as a digit. A device built with a bold or larger
+// system font draws wider text than this.
+constexpr int kLineHeight = sim::kTextLineHeight;
+constexpr int kOtherCharWidth = 7;
+constexpr unsigned char kAsciiWidths[] = {
+    4, 4, 5, 9, 7, 12, 8, 3, 5, 5, 7, 9, 4, 4, 4, 5,  // U+0020
+    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 4, 4, 9, 9, 9, 6,  // U+0030
+    11, 7, 7, 7, 8, 7, 6, 8, 8, 4, 5, 7, 6, 9, 8, 8,  // U+0040
+    7, 8, 7, 7, 7, 8, 7, 11, 7, 7, 7, 5, 5, 5, 9, 7,  // U+0050
+    7, 6, 7, 6, 7, 6, 4, 7, 7, 3, 3, 6, 3, 10, 7, 7,  // U+0060
+    7, 7, 4, 5, 4, 7, 6, 9, 6, 6, 5, 6, 5, 6, 9,  // U+0070
+};
+constexpr unsigned char kLatin1Widths[] = {
+    4, 4, 7, 7, 7, 7, 5, 7, 7, 11, 6, 7, 9, 4, 11, 7,  // U+00A0
+    6, 9, 6, 6, 7, 7, 7, 4, 7, 6, 6, 7, 12, 12, 12, 6,  // U+00B0
+    7, 7, 7, 7, 7, 7, 11, 7, 7, 7, 7, 7, 4, 4, 4, 4,  // U+00C0
+    8, 8, 8, 8, 8, 8, 8, 9, 8, 8, 8, 8, 8, 7, 7, 7,  // U+00D0
+    6, 6, 6, 6, 6, 6, 11, 6, 6, 6, 6, 6, 3, 3, 3, 3,  // U+00E0
+    7, 7, 7, 7, 7, 7, 7, 9, 7, 7, 7, 7, 7, 6, 7, 6,  // U+00F0
+};
+
+int charWidth(char16_t c) {
+  if (c >= 0x20 && c < 0x7F) return kAsciiWidths[c - 0x20];
+  if (c >= 0xA0 && c <= 0xFF) return kLatin1Widths[c - 0xA0];
+  return kOtherCharWidth;
+}
+
+int widthOf(std::u16string_view text) {
+  int width = 0;
+  for (char16_t c : text) width += charWidth(c);
+  return width;
+}
+
+// DrawText's lines: one for DT_SINGLELINE; otherwise one for each line break, and with
+// DT_WORDBREAK more wherever the next word would pass the rectangle's right edge (spaces at
+// a break are not drawn; a word wider than the rectangle keeps a line of its own).
+std::vector<std::u16string> layOut(std::u16string_view text, UINT format, int width) {
+  if ((format & DT_SINGLELINE) != 0) return {std::u16string(text)};
+  std::vector<std::u16string> lines;
+  size_t start = 0;
+  while (true) {
+    size_t end = text.find(u'\n', start);
+    std::u16string_view paragraph = text.substr(start, end == text.npos ? text.npos : end - start);
+    if (!paragraph.empty() && paragraph.back() == u'\r') paragraph.remove_suffix(1);
+    if ((format & DT_WORDBREAK) == 0) {
+      lines.emplace_back(paragraph);
+    } else {
+      std::u16string line;
+      size_t at = 0;
+      do {
+        size_t wordEnd = paragraph.find(u' ', at);
+        if (wordEnd == paragraph.npos) wordEnd = paragraph.size();
+        std::u16string_view word = paragraph.substr(at, wordEnd - at);
+        std::u16string joined = line.empty() ? std::u16string(word) : line + u' ' + std::u16string(word);
+        if (!line.empty() && widthOf(joined) > width) {
+          lines.push_back(line);
+          line = std::u16string(word);
+        } else {
+          line = joined;
+        }
+        at = wordEnd + 1;
+      } while (at <= paragraph.size());
+      lines.push_back(line);
+    }
+    if (end == text.npos) return lines;
+    start = end + 1;
+  }
+}
 constexpr COLORREF kInvalidColor = 0xFFFFFFFF;  // CLR_INVALID
 
 std::optional<Pen> penOf(int handle) {
@@ -102,19 +174,27 @@ int DrawTextW(HDC dc, LPCWSTR text, int count, LPRECT rect, UINT format) {
   logCall("DrawTextW", {logName(dc), logName(count), logName(format)});
   DeviceContext* open = drawingDc(dc);
   if (open == nullptr || text == nullptr || rect == nullptr) return 0;
+  std::u16string drawn = count < 0 ? std::u16string(text) : std::u16string(text, static_cast<size_t>(count));
+  std::vector<std::u16string> lines = layOut(drawn, format, rect->right - rect->left);
+  int height = static_cast<int>(lines.size()) * kLineHeight;
+  if ((format & DT_CALCRECT) != 0) {  // measures only: the rectangle becomes the text's
+    int widest = 0;
+    for (const std::u16string& line : lines) widest = std::max(widest, widthOf(line));
+    rect->right = rect->left + widest;
+    rect->bottom = rect->top + height;
+    return height;
+  }
   DrawOp op{};
   op.kind = DrawOp::Text;
-  op.text = count < 0 ? std::u16string(text) : std::u16string(text, static_cast<size_t>(count));
+  op.text = std::move(drawn);
+  op.lines = std::move(lines);
   op.count = count;
   op.rect = *rect;
   op.flags = format;
   op.color = open->textColor;
   op.bkMode = open->bkMode;
   opsOf(*open).push_back(op);
-  int lines = (format & DT_SINGLELINE) != 0
-                  ? 1
-                  : 1 + static_cast<int>(std::count(op.text.begin(), op.text.end(), u'\n'));
-  return lines * kLineHeight;
+  return height;
 }
 
 HPEN CreatePen(int style, int width, COLORREF color) {
@@ -188,6 +268,8 @@ BOOL LineTo(HDC dc, int x, int y) {
 }
 
 namespace sim {
+
+int textWidth(std::u16string_view text) { return widthOf(text); }
 
 GdiStats gdi() { return device().gdi; }
 

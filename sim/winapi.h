@@ -260,7 +260,9 @@ int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 #define OPAQUE 2
 #define DT_CENTER 0x00000001
 #define DT_VCENTER 0x00000004
+#define DT_WORDBREAK 0x00000010
 #define DT_SINGLELINE 0x00000020
+#define DT_CALCRECT 0x00000400
 #define PS_SOLID 0
 #define LTGRAY_BRUSH 1
 

@@ -16,10 +16,13 @@ const std::u16string kClass = u"Kurvix.Class";
 const std::u16string kThreeBindings =
     joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"", u"KURVIX",
                u"KeyCode=194", u"Disable=1", u"", u"KURVIX", u"KeyCode=195"});
-// The client area of the window on the device's defaults: 276 x (26 + 68) less a 1-pixel
-// border all round and the caption.
-const LONG W = 274;
+// The client area of the window on the device's defaults, a work area 240 pixels wide: the
+// window as wide as that, 240 x (26 + 68), less a 1-pixel border all round and the caption.
+const LONG W = 238;
 const LONG H = 66;
+// On a work area wide enough for the whole window, 276 pixels.
+const LONG WIDE_W = 274;
+const RECT WIDE_WORK_AREA = {0, 0, 640, 456};
 
 HWND mainWindow() { return sim::findWindow(kClass); }
 
@@ -143,22 +146,33 @@ TEST_F(ShellTest, MissingOrBrokenConfigurationIsReportedAndTheProgramEnds) {
   expectNothingLeft();
 }
 
-struct Centring {
+struct Screen {
   RECT workArea;
   int caption;
-  int x, y, height;
+  int x, y, width, height;
 };
 
-class CentringTest : public ShellTest, public ::testing::WithParamInterface<Centring> {};
+void PrintTo(const Screen& screen, std::ostream* out) {
+  const RECT& area = screen.workArea;
+  *out << "work area (" << area.left << ", " << area.top << ", " << area.right << ", "
+       << area.bottom << "), caption " << screen.caption;
+}
 
-TEST_P(CentringTest, WindowIsCentredInAWorkAreaSizedRectangleAtTheScreensCorner) {
-  sim::setWorkArea(GetParam().workArea);
-  sim::setCaptionHeight(GetParam().caption);
-  configure(kThreeBindings);
+class ScreenTest : public ShellTest, public ::testing::WithParamInterface<Screen> {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    sim::setWorkArea(GetParam().workArea);
+    sim::setCaptionHeight(GetParam().caption);
+    configure(kThreeBindings);
+  }
+};
+
+TEST_P(ScreenTest, WindowIsCentredInAWorkAreaSizedRectangleAtTheScreensCorner) {
   closeAt(100);
   at(50, [](HWND window) {
     sim::WindowInfo info = sim::window(window);
-    EXPECT_EQ(info.width, 276);
+    EXPECT_EQ(info.width, GetParam().width);
     EXPECT_EQ(info.height, GetParam().height);
     EXPECT_EQ(info.x, GetParam().x);
     EXPECT_EQ(info.y, GetParam().y);
@@ -166,13 +180,67 @@ TEST_P(CentringTest, WindowIsCentredInAWorkAreaSizedRectangleAtTheScreensCorner)
   EXPECT_EQ(runProgram(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(WorkAreas, CentringTest,
-                         ::testing::Values(Centring{{0, 0, 640, 456}, 26, 182, 181, 94},
-                                           // narrower than the window: it overhangs both sides
-                                           Centring{{0, 0, 240, 294}, 26, -18, 100, 94},
-                                           // below a task bar at the top: 26 pixels above centre
-                                           Centring{{0, 26, 240, 320}, 26, -18, 100, 94},
-                                           Centring{{0, 0, 1024, 768}, 19, 374, 340, 87}));
+// Everything a user taps, the caption's close button at the window's top right among them,
+// lies on the screen, and the longest key-code text is drawn whole inside the window.
+TEST_P(ScreenTest, ButtonsCornerMarkCloseButtonAndKeyCodeTextAreOnScreenAndWork) {
+  const RECT& area = GetParam().workArea;
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  at(200, [&area](HWND window) {
+    sim::WindowInfo info = sim::window(window);
+    EXPECT_GE(info.x, area.left);
+    EXPECT_LE(info.x + info.width, area.right);
+    EXPECT_GE(info.y, 0);  // the work area's top is not added: the screen's
+    EXPECT_LE(info.y + info.height, area.bottom);
+    PostMessageW(window, WM_KEYDOWN, 4294967295u, 0);
+  });
+  at(300, [this](HWND window) {
+    const RECT client = sim::window(window).client;
+    const sim::DrawOp text = lastPaint().front();
+    EXPECT_EQ(text.text, u"der Key-Code der letzten Taste ist 4294967295");
+    EXPECT_GE(text.rect.left, 0);
+    EXPECT_LE(text.rect.right, client.right - 18);  // left of the button column
+    EXPECT_GE(text.rect.top, 0);
+    EXPECT_LE(text.rect.bottom, client.bottom - 18);  // above the contact line
+    EXPECT_GE(text.rect.bottom - text.rect.top,
+              static_cast<LONG>(text.lines.size()) * sim::kTextLineHeight);
+    std::u16string joined;
+    for (const std::u16string& line : text.lines) {
+      EXPECT_LE(sim::textWidth(line), text.rect.right - text.rect.left) << utf16ToUtf8(line);
+      joined += (joined.empty() ? u"" : u" ") + line;
+    }
+    EXPECT_EQ(joined, text.text);  // not a character cut off
+    sim::tap(window, client.right - 20, 17);  // D, at its outermost pixel
+  });
+  at(400, [this](HWND window) {
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+    EXPECT_EQ(buttonLetter(), u"E");
+    sim::tap(window, sim::window(window).client.right - 9, 27);  // E
+  });
+  at(500, [this](HWND window) {
+    EXPECT_EQ(bindingTable->isDisabled(), 0);
+    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{193, 194, 195}));
+    const RECT client = sim::window(window).client;
+    sim::tap(window, client.right - 9, client.bottom - 9);  // the corner mark
+  });
+  at(600, [this](HWND window) {
+    EXPECT_FALSE(sim::window(window).visible);
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_ENABLED);
+  });
+  closeAt(700);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkAreas, ScreenTest,
+                         ::testing::Values(Screen{{0, 0, 640, 456}, 26, 182, 181, 276, 94},
+                                           // a QVGA handheld held upright, below a task bar at
+                                           // the top: as wide as the screen, 26 pixels above
+                                           // the work area's centre
+                                           Screen{{0, 26, 240, 320}, 26, 0, 100, 240, 94},
+                                           Screen{{0, 0, 240, 294}, 26, 0, 100, 240, 94},
+                                           // QVGA on its side: the whole window fits
+                                           Screen{{0, 0, 320, 214}, 26, 22, 60, 276, 94},
+                                           Screen{{0, 0, 1024, 768}, 19, 374, 340, 276, 87}));
 
 // ---- The status window ------------------------------------------------------------------
 
@@ -209,6 +277,7 @@ TEST_F(ShellTest, OtherTrayMessagesDoNothing) {
 }
 
 TEST_F(ShellTest, PaintingDrawsTheKeyCodeContactLineColumnCornerMarkAndOneLetter) {
+  sim::setWorkArea(WIDE_WORK_AREA);  // the whole text on one line, where the window fits
   configure(kThreeBindings);
   at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
   at(200, [this](HWND) {
@@ -218,14 +287,14 @@ TEST_F(ShellTest, PaintingDrawsTheKeyCodeContactLineColumnCornerMarkAndOneLetter
     EXPECT_EQ(ops[0].text, u"dr\u00FCcken Sie eine Taste f\u00FCr deren Key-Code");
     EXPECT_EQ(ops[0].count, -1);
     EXPECT_EQ(std::tie(ops[0].rect.left, ops[0].rect.top, ops[0].rect.right, ops[0].rect.bottom),
-              std::make_tuple(0, 0, W - 18, H - 18));
+              std::make_tuple(0, 0, WIDE_W - 18, H - 18));
     EXPECT_EQ(ops[0].flags, 37u);
     EXPECT_EQ(ops[0].color, 0u);  // the device context's default, black
     EXPECT_EQ(ops[0].bkMode, TRANSPARENT);
 
     EXPECT_EQ(ops[1].text, u"Kontakt: " KURVIX_CONTACT_WIDE);
     EXPECT_EQ(std::tie(ops[1].rect.left, ops[1].rect.top, ops[1].rect.right, ops[1].rect.bottom),
-              std::make_tuple(0, H - 18, W - 18, H));
+              std::make_tuple(0, H - 18, WIDE_W - 18, H));
     EXPECT_EQ(ops[1].color, 0x606060u);
 
     std::vector<std::vector<std::pair<LONG, LONG>>> lines;
@@ -239,16 +308,16 @@ TEST_F(ShellTest, PaintingDrawsTheKeyCodeContactLineColumnCornerMarkAndOneLetter
       lines.push_back(points);
     }
     EXPECT_EQ(lines, (std::vector<std::vector<std::pair<LONG, LONG>>>{
-                         {{W - 18, 0}, {W - 18, H}},
-                         {{W - 2, H - 16}, {W - 2, H - 2}, {W - 16, H - 2}},
-                         {{W - 4, H - 14}, {W - 4, H - 4}, {W - 14, H - 4}},
-                         {{W - 6, H - 12}, {W - 6, H - 6}, {W - 12, H - 6}},
-                         {{W - 8, H - 10}, {W - 8, H - 8}, {W - 10, H - 8}}}));
+                         {{WIDE_W - 18, 0}, {WIDE_W - 18, H}},
+                         {{WIDE_W - 2, H - 16}, {WIDE_W - 2, H - 2}, {WIDE_W - 16, H - 2}},
+                         {{WIDE_W - 4, H - 14}, {WIDE_W - 4, H - 4}, {WIDE_W - 14, H - 4}},
+                         {{WIDE_W - 6, H - 12}, {WIDE_W - 6, H - 6}, {WIDE_W - 12, H - 6}},
+                         {{WIDE_W - 8, H - 10}, {WIDE_W - 8, H - 8}, {WIDE_W - 10, H - 8}}}));
 
     EXPECT_EQ(ops[7].text, u"D");
     EXPECT_EQ(ops[7].count, 1);
     EXPECT_EQ(std::tie(ops[7].rect.left, ops[7].rect.top, ops[7].rect.right, ops[7].rect.bottom),
-              std::make_tuple(W - 18, 0, W, 18));
+              std::make_tuple(WIDE_W - 18, 0, WIDE_W, 18));
     EXPECT_EQ(ops[7].color, 0x606060u);
   });
   closeAt(300);
@@ -283,6 +352,72 @@ TEST_F(ShellTest, KeyCodeTextShowsTheLastKeyThatReachedTheWindow) {
   at(500, [this](HWND) { EXPECT_EQ(keyCodeText(), u"dr\u00FCcken Sie eine Taste f\u00FCr deren Key-Code"); });
   closeAt(600);
   EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
+}
+
+// Reading a key's code with the window open: every key-down that reaches the window counts,
+// a short press of a bound key too, as it is handed back to the window in front.
+TEST_F(ShellTest, KeyCodeLineShowsEveryKeyThatReachesTheWindowAndNoLongPress) {
+  struct Case {
+    UINT key;
+    uint64_t holdMs;
+    bool switchedOff;                 // D tapped first
+    std::optional<UINT> shownCode;  // none: the line still asks for a key
+  };
+  const std::vector<Case> cases = {
+      {65, 50, false, 65},           // no binding has it
+      {195, 200, false, 195},        // bound, short: handed back to the window
+      {193, 300, false, 193},        // bound to a command, short
+      {195, 1300, false, {}},        // bound, long: the binding's, not the window's
+      {193, 1300, false, {}},        // long: the command starts and the number stays
+      {193, 1300, true, 193},        // bindings off: every key reaches the window
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "key " << c.key << " held " << c.holdMs << " ms");
+    sim::reset();
+    SetUp();
+    configure(kThreeBindings);
+    at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+    if (c.switchedOff) at(150, [](HWND window) { sim::tap(window, W - 9, 9); });
+    sim::pressAt(c.key, 200, 200 + c.holdMs);
+    at(2000, [this, &c](HWND) {
+      EXPECT_EQ(keyCodeText(), c.shownCode ? u"der Key-Code der letzten Taste ist " +
+                                                 utf8ToUtf16(std::to_string(*c.shownCode))
+                                           : u"dr\u00FCcken Sie eine Taste f\u00FCr deren Key-Code");
+    });
+    closeAt(2100);
+    EXPECT_EQ(runProgram(), 0);
+  }
+}
+
+// A block with both a command and Disable=1 starts its program first and switches the
+// bindings off after it; when its program still runs, off comes once the question is answered.
+TEST_F(ShellTest, CommandAndDisableInOneBlockStartTheProgramThenSwitchOff) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"Disable=1"}));
+  sim::pressAt(193, 100, 1300);
+  at(1400, [](HWND) {
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+    std::vector<std::string> order = sim::callsOf({"ShellExecuteExW", "UnregisterHotKey"});
+    ASSERT_FALSE(order.empty());
+    EXPECT_EQ(order.front().rfind("ShellExecuteExW", 0), 0u);
+    EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>(STATUS_DISABLED, 0)));
+    bindingTable->enable();
+  });
+  bool offWhileAsked = true;
+  at(1500, [&offWhileAsked](HWND) {
+    sim::whileBoxOpen([&offWhileAsked](const sim::MessageBoxRecord&) {
+      offWhileAsked = bindingTable->isDisabled() != 0;
+    });
+  });
+  sim::pressAt(193, 1600, 2800);  // the calendar still runs: "Terminieren?" first
+  at(2900, [this](HWND) {
+    EXPECT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(bindingTable->isDisabled(), 1);
+  });
+  closeAt(3000);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_FALSE(offWhileAsked);
+  EXPECT_EQ(sim::programs().size(), 1u);
   expectNothingLeft();
 }
 

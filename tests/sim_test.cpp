@@ -655,6 +655,60 @@ TEST_F(SimTest, DrawingBecomesTheOperationsOfItsPaint) {
   EXPECT_EQ(window, sim::paints()[0].window);
 }
 
+TEST_F(SimTest, TextIsMeasuredAndBrokenBetweenWordsAsInTheDevicesFont) {
+  struct Case {
+    const char16_t* text;
+    UINT format;
+    LONG width;  // of the rectangle
+    std::vector<std::u16string> lines;
+    LONG measuredWidth;  // what DT_CALCRECT leaves in the rectangle
+  };
+  // Tahoma at 12 pixels: digits 7 wide, "i" and "l" 3, a space 4, "W" 11, "u" and "\u00FC" 7.
+  const std::vector<Case> cases = {
+      {u"4294967295", DT_SINGLELINE, 10, {u"4294967295"}, 70},
+      {u"il Wu\u00FC", DT_SINGLELINE, 10, {u"il Wu\u00FC"}, 35},
+      {u"der Key-Code der letzten Taste ist 4294967295", DT_CENTER | DT_SINGLELINE, 220,
+       {u"der Key-Code der letzten Taste ist 4294967295"}, 253},
+      {u"der Key-Code der letzten Taste ist 4294967295", DT_CENTER | DT_WORDBREAK, 220,
+       {u"der Key-Code der letzten Taste ist", u"4294967295"}, 179},
+      {u"dr\u00FCcken Sie eine Taste f\u00FCr deren Key-Code", DT_CENTER | DT_WORDBREAK, 220,
+       {u"dr\u00FCcken Sie eine Taste f\u00FCr deren", u"Key-Code"}, 174},
+      // A word wider than the rectangle keeps a line of its own; line breaks always break.
+      {u"ab 4294967295 cd", DT_WORDBREAK, 30, {u"ab", u"4294967295", u"cd"}, 70},
+      {u"eins\r\nzwei drei", DT_WORDBREAK, 200, {u"eins", u"zwei drei"}, 47},
+      {u"eins\nzwei", 0, 10, {u"eins", u"zwei"}, 23},
+  };
+  HWND window = makeWindow(WS_VISIBLE);
+  onMessage = [&cases](HWND w, UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+    if (message != WM_PAINT) return std::nullopt;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(w, &paint);
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[i];
+      SCOPED_TRACE(i);
+      RECT measured = {5, 10, 5 + c.width, 12};
+      int height = DrawTextW(dc, c.text, -1, &measured, c.format | DT_CALCRECT);
+      EXPECT_EQ(height, static_cast<int>(c.lines.size()) * sim::kTextLineHeight);
+      EXPECT_EQ(measured.left, 5);
+      EXPECT_EQ(measured.right - measured.left, c.measuredWidth);
+      EXPECT_EQ(measured.bottom - measured.top, height);
+      RECT box = {5, 10, 5 + c.width, 12};
+      EXPECT_EQ(DrawTextW(dc, c.text, -1, &box, c.format), height);
+    }
+    EndPaint(w, &paint);
+    return 0;
+  };
+  sim::pump();
+  ASSERT_EQ(sim::paints().size(), 1u);
+  std::vector<sim::DrawOp> ops = sim::paints()[0].ops;
+  ASSERT_EQ(ops.size(), cases.size() + 1);  // measuring draws nothing; the erase comes first
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(ops[i + 1].lines, cases[i].lines) << "case " << i;
+    EXPECT_EQ(ops[i + 1].rect.right, 5 + cases[i].width);  // drawing leaves the rectangle
+  }
+  EXPECT_EQ(window, sim::paints()[0].window);
+}
+
 // ---- Shell ----------------------------------------------------------------------------------
 
 TEST_F(SimTest, TrayIconsFollowTheShellsRules) {

@@ -77,8 +77,10 @@ std::string paintingJson(HWND window) {
     const sim::DrawOp& op = last->ops[i];
     out << (i ? ", " : "");
     if (op.kind == sim::DrawOp::Text) {
-      out << "{\"kind\": \"text\", \"text\": " << jsonString(op.text) << ", \"rect\": " << jsonRect(op.rect)
-          << ", \"flags\": " << op.flags << ", \"color\": " << op.color << "}";
+      out << "{\"kind\": \"text\", \"text\": " << jsonString(op.text) << ", \"lines\": [";
+      for (size_t l = 0; l < op.lines.size(); ++l) out << (l ? ", " : "") << jsonString(op.lines[l]);
+      out << "], \"rect\": " << jsonRect(op.rect) << ", \"flags\": " << op.flags
+          << ", \"color\": " << op.color << "}";
     } else if (op.kind == sim::DrawOp::Lines) {
       out << "{\"kind\": \"lines\", \"color\": " << op.color << ", \"width\": " << op.penWidth << ", \"points\": [";
       for (size_t p = 0; p < op.points.size(); ++p) {

@@ -444,6 +444,9 @@
     for (let x = from[0], y = from[1]; x !== to[0] || y !== to[1]; x += dx, y += dy) g.fillRect(x, y, 1, 1);
   }
 
+  // The height of a line of text as the simulated device lays it out.
+  const LINE_HEIGHT = 15;
+
   // The window as the device draws it, frame and caption included, its top left at (0, 0);
   // the texts it shows.
   function drawFrame(g, picture) {
@@ -473,7 +476,11 @@
         g.fillStyle = colour(op.color);
         g.font = '11px Tahoma, "DejaVu Sans", sans-serif';
         g.textAlign = 'center';
-        g.fillText(op.text, op.rect[0] + width / 2, (op.rect[1] + op.rect[3]) / 2);
+        // A text too wide for its rectangle comes broken into lines, each centred.
+        const middle = (op.rect[1] + op.rect[3]) / 2;
+        op.lines.forEach(function (line, i) {
+          g.fillText(line, op.rect[0] + width / 2, middle + (i - (op.lines.length - 1) / 2) * LINE_HEIGHT);
+        });
         g.restore();
         texts.push(op.text);
       } else if (op.kind === 'lines') {

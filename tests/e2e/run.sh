@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/packages.sh
-ensure_packages cmake make python3 wine xvfb imagemagick mingw-w64 g++-mingw-w64-x86-64 \
+ensure_packages cmake make python3 wine fonts-wine xvfb imagemagick mingw-w64 g++-mingw-w64-x86-64 \
   g++-mingw-w64-i686
 cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null

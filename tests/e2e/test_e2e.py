@@ -22,8 +22,9 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, Picture, Session, end_process,  # noqa: E402
-                     wait_for, wait_until, windows_path, write_ini)
+from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, WM_CLOSE, WM_KEYDOWN, WM_LBUTTONDOWN, Picture,  # noqa: E402
+                     Session, end_process, make_lparam, wait_for, wait_until, windows_path,
+                     write_ini)
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
 WITNESS_EXE = HELPER_DIR / "witness.exe"
@@ -50,6 +51,7 @@ TRAY_OLIVE = (128, 128, 0)
 
 COLUMN = 18
 TAP_COLUMN = 20
+QVGA = (240, 320)
 
 # One display and one prefix for the whole run (see setUpModule).
 run_root = None
@@ -573,6 +575,64 @@ class StatusWindowTest(WineTestCase):
         hidden = self.driver("window", "Kurvix.Class", "--visible", 0)
         self.assertTrue(hidden["ok"], hidden)
         self.assert_tray({TRAY_RED})
+
+    def test_a_screen_240_pixels_wide_shows_the_whole_window_and_the_longest_key_code(self):
+        # A handheld's QVGA screen held upright: a Wine desktop of its own, 240 x 320.
+        desktop = ["wine", "explorer", f"/desktop=KurvixQVGA,{QVGA[0]}x{QVGA[1]}"]
+
+        def on_desktop(*args):
+            return desktop + [str(HELPER_DIR / "kvdriver.exe")] + [str(arg) for arg in args]
+
+        def drive(*args):
+            result = prefix.capture(on_desktop(*args))
+            return self.driver.parse(args, result.returncode, result.stdout, result.stderr)
+
+        # Programs that start while the desktop is being made may hang: one user of it
+        # first, until its first answer says the desktop is there, and long enough for
+        # Kurvix to become the next.
+        holder = subprocess.Popen(on_desktop("desktop", "--hold", 10000), env=prefix.env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(end_process, holder, 0.1)
+        self.assertEqual(json.loads(holder.stdout.readline())["size"], list(QVGA))
+        write_ini(self.dir / "Kurvix.ini", ["SETTINGS", "ElapseTime=800"])  # shown at once
+        process = subprocess.Popen(desktop + [str(self.dir / "kurvix.exe")], cwd=self.dir,
+                                   env=prefix.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def close():
+            drive("post", "Kurvix.Class", WM_CLOSE)
+            end_process(process, 10)
+        self.addCleanup(close)
+        window = drive("window", "Kurvix.Class", "--visible", 1)
+        self.assertTrue(window["ok"], window)
+        left, top, right, bottom = window["window_rect"]
+        self.assertTrue(0 <= left and right <= QVGA[0] and 0 <= top and bottom <= QVGA[1],
+                        f"the window {window['window_rect']} lies on the screen")
+        self.assertEqual(right - left, QVGA[0])
+        w, h = window["client_size"]
+        text_area = (0, 0, w - COLUMN, h - COLUMN)
+        self.assertTrue(drive("send", "Kurvix.Class", WM_KEYDOWN, 0xFFFFFFFF, 1)["ok"])
+
+        # The desktop's X window stands at the screen's top left corner.
+        def longest_shown():
+            picture = self.status_picture(window, self.dir / "qvga.png")
+            rows = [y for y in range(h - COLUMN)
+                    if set(picture.region(0, y, w - COLUMN, y + 1)) != {LIGHT_GREY}]
+            return rows and rows[-1] - rows[0] > 14 and picture  # more than one line
+        picture = wait_until(longest_shown, 5, 0.2)
+        self.assertTrue(picture, "the longest key-code text was not broken into lines")
+        for x in (0, w - COLUMN - 1):  # a line cut off would run into the area's edges
+            self.assertEqual(set(picture.region(x, 0, x + 1, text_area[3])), {LIGHT_GREY})
+        self.assertEqual({picture.pixel(w - COLUMN, y) for y in range(h)}, {DARK_GREY},
+                         "the separator")
+        self.assertEqual({xy for xy in corner_mark(w, h) if picture.pixel(*xy) != DARK_GREY},
+                         set(), "the corner mark")
+
+        self.assertTrue(drive("send", "Kurvix.Class", WM_LBUTTONDOWN, 0,
+                              make_lparam(w - 1, h - 1))["ok"])
+        hidden = drive("window", "Kurvix.Class", "--visible", 0)
+        self.assertTrue(hidden["ok"], "a tap on the corner mark hides the window")
 
     def letter_squares(self, window):
         """Whether something is drawn in the "D" square and in the "E" square."""

@@ -13,6 +13,7 @@ Standard library only.
 import json
 import os
 import select
+import shutil
 import subprocess
 import time
 from pathlib import Path
@@ -20,6 +21,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 BUILD_DIR = Path(os.environ.get("KURVIX_BUILD_DIR", ROOT / "build-win64"))
 HELPER_DIR = BUILD_DIR / "tests" / "e2e"
+WINE_FONTS = Path("/usr/share/wine/fonts")  # Debian's fonts-wine
 
 DESKTOP_SIZE = (1024, 768)
 # Without a window manager on Xvfb, every hide stalls a program for seconds; Wine's own
@@ -163,12 +165,20 @@ class WinePrefix:
             self.env["DISPLAY"] = display
 
     def exists(self):
-        return (self.path / "system.reg").exists()
+        """Made, and with Marlett: a prefix from before that gets it from create() too."""
+        return (self.path / "system.reg").exists() and (self.fonts / "marlett.ttf").exists()
+
+    @property
+    def fonts(self):
+        return self.path / "drive_c" / "windows" / "Fonts"
 
     def create(self, virtual_desktop=True):
         """Initialises the prefix; with virtual_desktop, Wine draws its own desktop."""
         self.path.parent.mkdir(parents=True, exist_ok=True)
         self.run(["wineboot", "-i"], timeout=180)
+        # Debian's Wine does not find the fonts of its fonts-wine package, and without
+        # Marlett a caption's close button shows the letter "r": the prefix gets its own copy.
+        shutil.copy(WINE_FONTS / "marlett.ttf", self.fonts)
         if virtual_desktop:
             settings = self.path / "kurvix-settings.reg"
             settings.write_text(PREFIX_SETTINGS.replace("\n", "\r\n"))

@@ -380,10 +380,11 @@ class PageUseTest(PageTest):
         self.assertEqual(picture.get_attribute("aria-label"),
                          "The status window \"Kurvix (3)\", showing: drücken Sie eine Taste für deren Key-Code"
                          " | Kontakt: kurvix@example.org | D")
-        # The separator at x = W - 18 of the client area, in the device's dark grey.
+        # The separator at x = W - 18 of the client area, in the device's dark grey: the
+        # window of a device 240 pixels wide is as wide as its screen.
         pixel = browser.execute_script(
             "const c = document.getElementById('window-picture'); const g = c.getContext('2d');"
-            "const x = 2 * (1 + 274 - 18), y = 2 * (1 + 26 + 30);"
+            "const x = 2 * (1 + 238 - 18), y = 2 * (1 + 26 + 30);"
             "return Array.from(g.getImageData(x, y, 1, 1).data).concat(Array.from(g.getImageData(x - 2, y, 1, 1).data));")
         self.assertEqual(pixel, [0x60, 0x60, 0x60, 255, 0xC0, 0xC0, 0xC0, 255])
         browser.find_element(By.ID, "last-key").send_keys("65")
