@@ -137,6 +137,7 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
   sim::reset();
   sim::setModulePath(u"\\Programme\\kurvix.exe");
   sim::putFile(u"\\Programme\\Kurvix.ini", std::vector<uint8_t>(bytes, bytes + size));
+  // The work area is the screen above the task bar; the caption keeps the device's 26 pixels.
   sim::setWorkArea({0, 0, screenWidth, screenHeight - kTaskBarHeight});
   std::string painting;
   sim::at(1000, [] {
@@ -160,7 +161,7 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
     sim::WindowInfo info = sim::window(window);
     std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
     painting = paintingJson(window);
-    painting.pop_back();
+    painting.pop_back();  // the painting's closing brace: the screen's keys follow its own
     painting += ", \"x\": " + std::to_string(info.x) + ", \"y\": " + std::to_string(info.y) +
                 ", \"visible\": " + (info.visible ? "true" : "false") + ", \"screen\": [" +
                 std::to_string(screenWidth) + ", " + std::to_string(screenHeight) + "], \"workArea\": " +

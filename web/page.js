@@ -121,6 +121,11 @@
   // those client coordinates, 'tray' a tap on the tray icon.
   kurvix.statusWindow = function (bytes, lastKey, screen, taps) {
     const size = screen || SCREENS['240x320'];
+    const fits = function (n, least) { return Number.isInteger(n) && n >= least && n <= 4096; };
+    if (!Array.isArray(size) || size.length !== 2 || !fits(size[0], 1) || !fits(size[1], TASK_BAR + 1)) {
+      throw new TypeError('a screen must be [width, height] in pixels, up to 4096, taller than the ' + TASK_BAR +
+        '-pixel task bar');
+    }
     const triples = [];
     (taps || []).forEach(function (tap) {
       if (tap === 'tray') {

@@ -220,13 +220,27 @@ class ScriptingInterfaceTest(PageTest):
                          "Ready. The device runs in this page.")
 
     def test_wrong_presses_are_refused_with_an_error(self):
-        for presses in ("[]", "[[193]]", "[[0, 5]]", "[[255, 5]]", "[[193, 1.5]]", "[[193, -1]]",
-                        "[[193, 1000000000]]", "'193:5'"):
-            with self.subTest(presses=presses):
+        for call in ("press", "timeline"):
+            for presses in ("[]", "[[193]]", "[[0, 5]]", "[[255, 5]]", "[[193, 1.5]]", "[[193, -1]]",
+                            "[[193, 1000000000]]", "'193:5'"):
+                with self.subTest(call=call, presses=presses):
+                    error = browser.execute_script(
+                        f"try {{ kurvix.{call}(new Uint8Array([255, 254]), {presses}); return ''; }}"
+                        "catch (e) { return e.message; }")
+                    self.assertIn("press", error)
+        # A tap is a point in the window's client area or the tray icon.
+        for taps in ("[[1]]", "[[-1, 5]]", "[[1.5, 2]]", "['icon']", "[[40000, 1]]"):
+            with self.subTest(taps=taps):
                 error = browser.execute_script(
-                    f"try {{ kurvix.press(new Uint8Array([255, 254]), {presses}); return ''; }}"
+                    f"try {{ kurvix.statusWindow(new Uint8Array([255, 254]), 0, [240, 320], {taps}); return ''; }}"
                     "catch (e) { return e.message; }")
-                self.assertIn("press", error)
+                self.assertIn("a tap must be", error)
+        for screen in ("[240]", "[0, 320]", "[240, 26]", "[240.5, 320]", "[5000, 320]", "'240x320'"):
+            with self.subTest(screen=screen):
+                error = browser.execute_script(
+                    f"try {{ kurvix.statusWindow(new Uint8Array([255, 254]), 0, {screen}); return ''; }}"
+                    "catch (e) { return e.message; }")
+                self.assertIn("a screen must be", error)
 
 
 class PageUseTest(PageTest):
