@@ -200,18 +200,23 @@
   // ---- Reading files ----
   // The editor shows a file as kurvix-check --to-unicode would convert it. Recognising the
   // encoding finds UTF-16 and UTF-8; text that is not valid UTF-8 is read as Windows-1252.
+  // The converter's refusal, its command-line advice (--from=NAME) said the page's way.
+  function conversionError(error) {
+    return error.replace(/name it with --from=NAME.*$/, 'choose it under \u201CRead it as\u201D');
+  }
+
   function showOpened() {
     const choice = $('encoding').value;
     let converted = kurvix.convert(state.opened, choice === 'auto' ? '' : choice);
     state.encoding = choice === 'auto' ? 'encoding recognised' : $('encoding').selectedOptions[0].textContent;
     if (converted.error && choice === 'auto') {
-      state.encoding = 'read as Windows-1252: not UTF-8 (' + converted.error + ')';
+      state.encoding = 'read as Windows-1252: not UTF-8 (' + conversionError(converted.error) + ')';
       converted = kurvix.convert(state.opened, 'CP1252');
     }
     state.unreadable = Boolean(converted.error);
     if (converted.error) {
       editor.value = '';
-      state.encoding = 'cannot be read as ' + state.encoding + ': ' + converted.error;
+      state.encoding = 'cannot be read as ' + state.encoding + ': ' + conversionError(converted.error);
       setStatus(state.name + ' ' + state.encoding, true);
     } else {
       editor.value = new TextDecoder('utf-16le').decode(converted.bytes.subarray(2)).replace(/\r\n/g, '\n');

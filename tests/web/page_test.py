@@ -611,6 +611,7 @@ class NeverLoseWorkTest(PageTest):
         offer = browser.find_element(By.ID, "draft")
         self.assertTrue(offer.is_displayed())
         self.assertIn("Kurvix.ini, 3 lines", offer.text)
+        self.save_whole_page(SCREENSHOT.with_name("page-draft.png"))
         # Typing while the offer stands does not replace the kept draft.
         browser.find_element(By.ID, "editor").send_keys("something else")
         time.sleep(0.5)
@@ -694,9 +695,12 @@ class PageWordsTest(PageTest):
                 self.open_file(path)
                 hints = self.text("hints")
                 self.assertNotIn("kurvix-check", hints)
+                self.assertNotIn("--from", self.text("file-info"))
                 self.assertIn("then press \u201cSave for the device\u201d", hints)
                 if reading:
                     self.assertIn(reading, hints)
+                if name == "ansi.ini":
+                    self.save_whole_page(SCREENSHOT.with_name("page-words.png"))
                 if name == "be.ini":
                     Select(browser.find_element(By.ID, "encoding")).select_by_visible_text("UTF-16BE")
                 # Doing what it says gives a file the device loads without a word.
