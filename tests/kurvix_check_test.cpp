@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/check_api.h"
+#include "tools/hint_table.h"
 
 namespace {
 
@@ -253,11 +254,27 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
       {"KURVIX\r\nKeyCode=193\r\nCommand \\a.exe\r\n", 3, "no-equals"},
       {"KURVIX\r\nCommand=\\a.exe\r\n", 1, "no-keycode"},
       {"KURVIX\r\nKeyCode=5\r\n\r\nKURVIX Zwei\r\nKeyCode=5\r\n", 4, "same-key"},
+      {"KURVIX\r\n\tKeyCode=193\r\n", 2, "leading-blanks"},
+      {"KURVIX\r\nKeyCode=193\r\n  Command=\\a.exe\r\n", 3, "leading-blanks"},
+      {"  KURVIX\r\nKeyCode=193\r\n", 1, "leading-blanks"},
+      {" ; Kommentar\r\nKURVIX\r\nKeyCode=193\r\n", 1, "leading-blanks"},
+      {"-- Scanner\r\nKURVIX\r\nKeyCode=193\r\n", 1, "not-a-comment"},
+      {"KURVIX\r\n* Scanner\r\nKeyCode=193\r\n", 2, "not-a-comment"},
+      {"REM Scanner\r\nKURVIX\r\nKeyCode=193\r\n", 1, "not-a-comment"},
+      {"SETTINGS\r\nElapseTime=800\r\n\r\nKURVIX\r\nKeyCode=1\r\n\r\nSETTINGS\r\nElapseTime=1500\r\n", 8,
+       "settings-twice"},
+      {"SETTINGS\r\nCheckIntervall=100000\r\n", 2, "check-interval-large"},
+      {"KURVIX\r\nKeyCode=193\r\nNewIni=\\Speicher\\Fehlt.ini\r\n", 3, "newini-missing"},
   };
   for (const auto& [text, line, id] : kCases) {
     std::string file = write("hint.ini", unicode(text));
     CheckRun run = runCheck("--strict " + file);
-    std::string prefix = file + ":" + std::to_string(line) + ": note: ";
+    // Each hint is explained, and graded in the report as its explanation grades it.
+    CheckRun explained = runCheck("--explain " + id);
+    EXPECT_EQ(explained.status, 0) << id;
+    std::string severity = has(explained.out, id + " (warning): ") ? "warning" : "note";
+    EXPECT_TRUE(has(explained.out, id + " (" + severity + "): ")) << explained.out;
+    std::string prefix = file + ":" + std::to_string(line) + ": " + severity + ": ";
     size_t at = run.out.find(prefix);
     ASSERT_NE(at, std::string::npos) << id << "\n" << run.out;
     EXPECT_EQ(run.out.substr(at, run.out.find('\n', at) - at).substr(run.out.find('\n', at) - at - id.size() - 2),
@@ -280,6 +297,24 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
   EXPECT_TRUE(has(runCheck(write("c.ini", unicode("KURVIX\r\nKeyCode=1\r\nCommand=\\Windows\\pword.exe "
                                                   "\\My Documents\\x.psw\r\n"))).out,
                   "write Command=\"\\Windows\\pword.exe\" \\My Documents\\x.psw [command-arguments]"));
+
+  // The device's texts and the hints show a tab as \t; indented lines are not taken for misspelt keys.
+  run = runCheck(write("t.ini", unicode("KURVIX\r\n\tKeyCode=193\r\n")));
+  EXPECT_TRUE(has(run.out, ":2: warning: Kurvix - Ignoriere unbekannten Wert: \"\\tKeyCode=193\"")) << run.out;
+  EXPECT_TRUE(has(run.out, "the device does not skip leading blanks: it reads \"\\tKeyCode=193\"")) << run.out;
+  EXPECT_FALSE(has(run.out, "near-miss")) << run.out;
+  EXPECT_TRUE(has(runCheck("--json " + write("t.ini", unicode("KURVIX\r\n\tKeyCode=193\r\n"))).out,
+                  "reads \\\"\\\\tKeyCode=193\\\" as"))
+      << "the JSON text shows the tab as the report does";
+  run = runCheck(write("v.ini", unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\t;x\r\nDisable=J\ta\r\n")));
+  EXPECT_TRUE(has(run.out, "Disable=J\\ta counts as off") && has(run.out, "Command \"\\a.exe\\t;x\"")) << run.out;
+  EXPECT_TRUE(has(runCheck(write("r.ini", unicode("REM Scanner\r\n"))).out, "a comment line begins with # / ; ' or ("));
+  // A short press is handed back only when released before the first look at the key.
+  EXPECT_TRUE(has(runCheck(write("e.ini", unicode("SETTINGS\r\nCheckIntervall=200\r\nElapseTime=100\r\n"))).out,
+                  "the device first looks at a held key 200 ms after it went down, and a key still held then counts "
+                  "as long; only a press released before that is handed back"));
+  EXPECT_TRUE(has(runCheck(write("l.ini", unicode("SETTINGS\r\nCheckIntervall=100000\r\n"))).out,
+                  "a short press is handed back up to 100 s late"));
 
   // Whole-file hints and hints about the files a NewIni names.
   run = runCheck("--strict " + write("none.ini", unicode("; nothing yet\r\n")));
@@ -308,6 +343,65 @@ TEST_F(KurvixCheckTest, NewIniFilesAreCheckedUnderTheirOwnNames) {
                            "unbekannten Wert:\", \"text\": \"bad\""))
       << run.out;
   EXPECT_TRUE(has(run.out, "\"file\": \"" + second + "\"}]}\n")) << run.out;
+}
+
+// A NewIni path is a path on the device: found on the host at that path or, from the root, by
+// its name beside FILE, upper and lower case ignored; a path not from the root is one in the
+// device's root folder. The check and the dry run find the same file, or both miss it.
+TEST_F(KurvixCheckTest, NewIniChainsAreFollowedAsTheDeviceFollowsThem) {
+  std::filesystem::create_directories(directory / "Sub");
+  std::string deviceDirectory = directory.string();
+  for (char& c : deviceDirectory) c = c == '/' ? '\\' : c;
+  const std::tuple<std::string, std::string, bool> kCases[] = {
+      // NewIni value, the host file holding the other configuration, found
+      {"\\Speicher\\Kurvix\\NACHT.INI", "nacht.ini", true},
+      {"/Speicher/Zweite.ini", "Zweite.ini", true},
+      {"\\x\\\xDC" "BERSICHT.INI", "\xC3\xBC" "bersicht.ini", true},
+      {deviceDirectory + "\\SUB\\nacht.INI", "Sub/Nacht.ini", true},
+      {"Nacht.ini", "Nacht.ini", false},
+      {"\\Speicher\\Fehlt.ini", "Nacht.ini", false},
+  };
+  for (const auto& [newIni, hostName, found] : kCases) {
+    std::string other = write(hostName, unicode("SETTINGS\r\nElapseTime=800\r\n\r\nKURVIX\r\nKeyCode=196\r\n"
+                                                "Command=\\Windows\\b.exe\r\n"));
+    std::string file = write("Kurvix.ini", unicode("SETTINGS\r\nElapseTime=800\r\n\r\nKURVIX\r\nKeyCode=195\r\nNewIni=" +
+                                                   newIni + "\r\n"));
+    CheckRun run = runCheck("--strict " + file);
+    EXPECT_EQ(run.status, found ? 0 : 1) << newIni << "\n" << run.out;
+    EXPECT_EQ(has(run.out, other + ": loaded, 0 messages, 0 hints"), found) << newIni << "\n" << run.out;
+    EXPECT_EQ(has(run.out, "Kurvix.ini:6: warning: binding 1: the NewIni file"), !found) << newIni << "\n" << run.out;
+    EXPECT_EQ(has(run.out, "[relative-newini]"), newIni[0] != '\\' && newIni[0] != '/') << newIni;
+    CheckRun json = runCheck("--json " + file);
+    EXPECT_EQ(has(json.out, "\"id\": \"newini-missing\", \"severity\": \"warning\"}"), !found) << json.out;
+    run = runCheck(file + " --press 195:1200 --press 196:1200");
+    EXPECT_EQ(has(run.out, "press 1, key 195 held 1200 ms: loaded "), found) << newIni << "\n" << run.out;
+    EXPECT_EQ(has(run.out, "press 2, key 196 held 1200 ms: started \"\\Windows\\b.exe\""), found) << run.out;
+    EXPECT_EQ(has(run.out, "press 1, key 195 held 1200 ms: could not load "), !found) << newIni << "\n" << run.out;
+    std::filesystem::remove(other);
+  }
+
+  // Files that load each other, under names that differ in case and separators: each is
+  // checked and reported once, and FILE is not checked again.
+  std::string first = write("Kurvix.ini", unicode("KURVIX\r\nKeyCode=195\r\nNewIni=\\Speicher\\Zweite.ini\r\n\r\n"
+                                                  "KURVIX\r\nKeyCode=196\r\nNewIni=/speicher/ZWEITE.INI\r\n"));
+  std::string second = write("Zweite.ini", unicode("KURVIX\r\nKeyCode=195\r\nNewIni=\\Speicher\\Kurvix.ini\r\n\r\n"
+                                                   "KURVIX\r\nKeyCode=196\r\nNewIni=\\Speicher\\zweite.ini\r\nbad\r\n"));
+  CheckRun run = runCheck(first);
+  auto count = [](const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(run.out, first + ": loaded"), 1u) << run.out;
+  EXPECT_EQ(count(run.out, second + ": loaded"), 1u) << run.out;
+  run = runCheck("--json " + first);
+  EXPECT_EQ(count(run.out, "\"file\": "), 2u) << run.out;
+  run = runCheck(first + " --press 195:1200 --press 195:1200");
+  EXPECT_TRUE(has(run.out, "press 2, key 195 held 1200 ms: loaded \\Speicher\\Kurvix.ini: 2 bindings")) << run.out;
+  // Loaded under another spelling of its name, the file's messages still name their line.
+  run = runCheck(first + " --press 196:1200");
+  EXPECT_TRUE(has(run.out, "press 1, key 196 held 1200 ms: loaded /speicher/ZWEITE.INI: 2 bindings")) << run.out;
+  EXPECT_TRUE(has(run.out, "Ignoriere unbekannten Wert: \"bad\" (line 8)")) << run.out;
 }
 
 TEST_F(KurvixCheckTest, ToUnicodeConvertsEveryCharacterOrNothing) {
@@ -399,6 +493,18 @@ TEST_F(KurvixCheckTest, CommandLineFollowsTheConventions) {
     EXPECT_TRUE(has(help.out, option)) << option;
   }
   EXPECT_EQ(runCheck("--version").out, "kurvix-check (Kurvix) " PROJECT_VERSION "\n");
+  // Every hint is listed in the help (and so in the manual page made from it) and explained,
+  // with a wrong and a right example.
+  for (const HintEntry& entry : hintTable()) {
+    std::string id = entry.id;
+    EXPECT_TRUE(has(help.out, "\n  " + id + " ")) << id;
+    CheckRun explained = runCheck("--explain=" + id);
+    EXPECT_EQ(explained.status, 0) << id;
+    EXPECT_EQ(explained.out.rfind(id + " (" + entry.severity + "): " + entry.summary + "\n\n", 0), 0u) << explained.out;
+    EXPECT_TRUE(has(explained.out, "\nWrong:\n    ") && has(explained.out, "\nRight:\n    ") &&
+                has(explained.out, "\nFix: "))
+        << explained.out;
+  }
 
   for (const auto& [arguments, error] : std::initializer_list<std::pair<std::string, std::string>>{
            {"a.ini --press 0xC1:1200", "--press: 0xC1:1200: KEY must be decimal"},
@@ -409,6 +515,8 @@ TEST_F(KurvixCheckTest, CommandLineFollowsTheConventions) {
            {"", "no FILE given"},
            {"--to-unicode a.txt", "--to-unicode needs IN and OUT"},
            {"--from=CP1252 a.ini", "--from goes with --to-unicode only"},
+           {"--explain no-such-hint", "--explain: no hint has the id \"no-such-hint\"; kurvix-check --help lists them"},
+           {"--explain", "--explain needs a value"},
        }) {
     CheckRun run = runCheck(arguments, true);
     EXPECT_EQ(run.status, 64) << arguments;
@@ -503,6 +611,35 @@ TEST_F(KurvixCheckTest, DryRunEventsSayWhatWhenAndWithWhichArguments) {
   // A Command without arguments has null ones.
   CheckRun run = runCheck("--json " + example() + " --press 193:1200");
   EXPECT_TRUE(has(run.out, "\"atMs\": 800, \"arguments\": null}]")) << run.out;
+}
+
+// A long press that did nothing names the binding's line and what keeps it from acting; the
+// hints come first, as without --press.
+TEST_F(KurvixCheckTest, DryRunSaysWhyALongPressDidNothing) {
+  const std::string kHead = "; Lager\r\nSETTINGS\r\nCheckIntervall=50\r\nElapseTime=800\r\n\r\n"
+                            "KURVIX Inventur\r\nKeyCode=193\r\nCommand=\"\\Speicher\\Inventur.exe\" /lager=Halle3\r\n\r\n"
+                            "; Tasten aus\r\n; nur lange\r\n\r\n";
+  const std::tuple<std::string, std::string, std::string> kCases[] = {
+      // the binding from line 13, its hint, why it did nothing
+      {"KURVIX aus\r\nKeyCode=194\r\nDisable=ja\r\n", "Kurvix.ini:15: note: Disable=ja counts as off",
+       "the binding of line 13 has no action: `Disable=ja` on line 15 is not on"},
+      {"KURVIX\r\nKeyCode=194\r\nCommand=\r\n", "Kurvix.ini:15: note: Command has no value",
+       "the binding of line 13 has no action: its Command on line 15 is empty"},
+      {"KURVIX\r\n; leer\r\nKeyCode=194\r\nNewIni=  \r\n", "Kurvix.ini:16: note: NewIni has no value",
+       "the binding of line 13 has no action: its NewIni on line 16 is empty"},
+      {"KURVIX\r\nKeyCode=194\r\n", "", "the binding of line 13 has no action: it has no Command, NewIni or Disable=1"},
+  };
+  for (const auto& [binding, hint, why] : kCases) {
+    std::string file = write("Kurvix.ini", unicode(kHead + binding));
+    CheckRun run = runCheck(file + " --press 194:1200 --press 194:300");
+    EXPECT_TRUE(run.out.rfind(hint.empty() ? "press 1" : directory.string() + "/" + hint, 0) == 0) << run.out;
+    EXPECT_TRUE(has(run.out, "press 1, key 194 held 1200 ms: did nothing: " + why + "\n")) << run.out;
+    EXPECT_TRUE(has(run.out, "press 2, key 194 held 300 ms: passed the key through")) << run.out;
+    run = runCheck("--json " + file + " --press 194:1200");
+    std::string last = "{\"press\": 1, \"key\": 194, \"ms\": 1200, \"event\": \"nothing\", \"sentence\": \"did nothing: " +
+                       why + "\"}]\n";
+    EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), last.size())), last) << run.out;
+  }
 }
 
 TEST_F(KurvixCheckTest, DryRunOfALongHoldLoadsOnceAlthoughTheNewFileBindsTheSameKey) {

@@ -86,6 +86,24 @@ TEST_F(SimTest, FileReadsAdvanceFromThePositionAndFindTheEnd) {
   EXPECT_TRUE(opened.securityNull && opened.templateNull && opened.succeeded);
 }
 
+// Windows CE has no current folder: a path not from the root names a file in the root folder,
+// and names compare without case also in the Latin-1 letters.
+TEST_F(SimTest, PathsNotFromTheRootAreFromTheRoot) {
+  sim::runFor(250);
+  sim::putFile(u"\\Zweite.ini", bytes("root"));
+  sim::putFile(u"\\Speicher\\\u00DCbersicht.ini", bytes("folder"));
+  for (const auto& [path, contents] : std::initializer_list<std::pair<std::u16string, std::string>>{
+           {u"zweite.INI", "root"}, {u"\\Zweite.ini", "root"}, {u"\\SPEICHER\\\u00FCbersicht.ini", "folder"}}) {
+    HANDLE file = open(path);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(read(file, 10), contents);
+    CloseHandle(file);
+  }
+  EXPECT_EQ(open(u"Speicher\\Zweite.ini"), INVALID_HANDLE_VALUE);
+  ASSERT_EQ(sim::fileOpens().size(), 4u);
+  EXPECT_EQ(sim::fileOpens()[0].at, 250u) << "each open is stamped with the time it happened";
+}
+
 TEST_F(SimTest, FilePointerMovesAndRefusesToGoBeforeTheStart) {
   sim::putFile(u"\\f", bytes("0123456789"));
   HANDLE file = open(u"\\f");

@@ -1,9 +1,9 @@
 // kurvix-check's checks as plain functions: a configuration file's bytes in, the JSON text
 // that `kurvix-check --json` prints out. The command line and the web page both call them.
 //
-// Files that a NewIni names are looked for on the host as the command line finds them (the
-// path as written, or a file of that name beside fileName); where there is no such file, or
-// no file system at all, the check simply goes without them.
+// Files that a NewIni names are looked for on the host as the command line finds them
+// (newIniPlaces in device_session.h); where there is no such file, or no file system at all,
+// the check goes without them and says so in a newini-missing warning.
 #ifndef KURVIX_TOOLS_CHECK_API_H
 #define KURVIX_TOOLS_CHECK_API_H
 

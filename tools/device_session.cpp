@@ -178,12 +178,13 @@ unsigned linesReadSinceOpen() {
 
 }  // namespace
 
-MessageLog::MessageLog(std::map<std::u16string, std::vector<FileLine>> lines) : lines_(std::move(lines)) {
+MessageLog::MessageLog(std::map<std::u16string, std::vector<FileLine>> lines) {
+  for (auto& [path, fileLines] : lines) lines_[deviceFileKey(path)] = std::move(fileLines);
   sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) {
     std::optional<unsigned> line;
     if (box.type == kBadLineMessage && !sim::fileOpens().empty()) {
       unsigned read = linesReadSinceOpen();
-      auto file = lines_.find(sim::fileOpens().back().path);
+      auto file = lines_.find(deviceFileKey(sim::fileOpens().back().path));
       if (file != lines_.end() && read >= 1 && read <= file->second.size()) {
         line = file->second[read - 1].number;
       }

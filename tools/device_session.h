@@ -67,8 +67,8 @@ struct Message {
 
 // Records every message box shown from its construction on. The reader's reads since it
 // opened its file, less the read of the byte-order mark, say which of its lines a bad-line
-// message is about; lines maps a device path to its lines (deviceLines), so that the
-// message names the line as an editor numbers it.
+// message is about; lines maps a device path (compared as the device compares paths) to its
+// lines (deviceLines), so that the message names the line as an editor numbers it.
 class MessageLog {
  public:
   explicit MessageLog(std::map<std::u16string, std::vector<FileLine>> lines);

@@ -45,11 +45,11 @@ std::string describe(const Event& event, bool afterFailedLoad) {
     return afterFailedLoad ? "so nothing is bound any more, and the bindings are off" : "switched the bindings off";
   }
   if (event.kind == "loaded") {
-    std::string text = "loaded " + utf16ToUtf8(event.file);
+    std::string text = "loaded " + shown(event.file);
     if (event.count) text += ": " + std::to_string(*event.count) + (*event.count == 1 ? " binding" : " bindings");
     return text;
   }
-  if (event.kind == "load-failed") return "could not load " + utf16ToUtf8(event.file);
+  if (event.kind == "load-failed") return "could not load " + shown(event.file);
   if (event.kind == "not-caught") {
     return "did not catch the key (no binding has it, or the bindings are off): it went to the program in front";
   }
@@ -247,7 +247,9 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
         if (event.message->line) out << ", \"line\": " << *event.message->line;
       }
       out << ", \"sentence\": " << jsonString(utf8ToUtf16(sentence));
-      if (event.press != 0 && event.at) out << ", \"atMs\": " << *event.at - run.downs()[event.press - 1];
+      if (event.press != 0 && event.at && *event.at >= run.downs()[event.press - 1]) {
+        out << ", \"atMs\": " << *event.at - run.downs()[event.press - 1];
+      }
       if (event.kind == "started") out << ", \"arguments\": " << (event.arguments ? jsonString(*event.arguments) : "null");
       out << "}";
     } else {

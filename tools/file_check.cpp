@@ -220,8 +220,8 @@ std::string reportOf(const FileCheck& check, bool quiet) {
   for (size_t i = 0; i < check.bindings.size(); ++i) {
     const BindingSummary& binding = check.bindings[i];
     out << "  " << i + 1 << ". KeyCode " << binding.keyCode;
-    if (binding.command) out << ", Command \"" << utf16ToUtf8(*binding.command) << "\"";
-    if (binding.newIniPath) out << ", NewIni \"" << utf16ToUtf8(*binding.newIniPath) << "\"";
+    if (binding.command) out << ", Command \"" << shown(*binding.command) << "\"";
+    if (binding.newIniPath) out << ", NewIni \"" << shown(*binding.newIniPath) << "\"";
     if (binding.disableAll) out << ", Disable";
     if (!binding.command && !binding.newIniPath && !binding.disableAll) out << ", no action";
     out << "\n";

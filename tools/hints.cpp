@@ -79,7 +79,8 @@ bool isCommentLine(std::u16string_view text) {
   return !text.empty() && std::u16string_view(u"#/;'(").find(text[0]) != std::u16string_view::npos;
 }
 std::string inQuotes(std::u16string_view text) { return "\"" + shown(std::u16string(text)) + "\""; }
-std::string text8(std::u16string_view text) { return utf16ToUtf8(text); }
+// Texts from the file as the report shows them: control characters made visible.
+std::string text8(std::u16string_view text) { return shown(std::u16string(text)); }
 char16_t lower(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit + 32 : unit; }
 
 // Edit distance without regard to case.

@@ -78,7 +78,7 @@ std::string help() {
   text += "\nHints (kurvix-check --explain ID tells more):\n";
   for (const HintEntry& entry : hintTable()) {
     std::string id = entry.id;
-    text += "  " + id + std::string(id.size() < 24 ? 24 - id.size() : 1, ' ') + entry.summary +
+    text += "  " + id + std::string(id.size() < 26 ? 26 - id.size() : 2, ' ') + entry.summary +
             (std::string(entry.severity) == "warning" ? " (warning)" : "") + "\n";
   }
   return text;
