@@ -50,12 +50,13 @@ def main():
             const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
             const rounds = arguments[1];
             const time = f => { const t = performance.now(); f(); return performance.now() - t; };
-            const out = {check: [], window: [], press: [], convert: []};
+            const out = {check: [], window: [], press: [], timeline: [], convert: []};
             const text = new TextDecoder('utf-16le').decode(bytes.subarray(2));
             for (let i = 0; i < rounds; ++i) {
               out.check.push(time(() => kurvix.check(bytes, 'Kurvix.ini')));
               out.window.push(time(() => kurvix.statusWindow(bytes, 0)));
               out.press.push(time(() => kurvix.press(bytes, [[193, 1200]], 'Kurvix.ini')));
+              out.timeline.push(time(() => kurvix.timeline(bytes, [[193, 1200]], 'Kurvix.ini')));
               out.convert.push(time(() => kurvix.deviceFormat(text)));
             }
             out.bindings = kurvix.check(bytes, 'Kurvix.ini').bindings.length;
@@ -64,6 +65,7 @@ def main():
         print(f"kurvix.check in the page, later calls (min / median / max of {rounds}): {figures(timings['check'])}")
         print(f"status window picture (program started, window shown): {figures(timings['window'])}")
         print(f"kurvix.press, one long press: {figures(timings['press'])}")
+        print(f"kurvix.timeline, the same press over time: {figures(timings['timeline'])}")
         print(f"conversion of the editor's text to the device's format: {figures(timings['convert'])}")
     finally:
         browser.quit()

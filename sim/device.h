@@ -35,12 +35,14 @@ void reset();
 // processes, icons, cursors, device contexts, pens, and stock objects on first use. A value
 // the device never handed out is logged as "w?<value>" or "h?<value>".
 const std::vector<std::string>& calls();
+// The virtual time (now()) of each call in calls(), index for index.
+const std::vector<uint64_t>& callTimes();
 // The log reduced to the calls of the given names, in order.
 std::vector<std::string> callsOf(std::initializer_list<std::string_view> names);
 void clearCalls();
-// Forgets every record kept for looking back (the call log, file opens, message boxes,
-// injected keys and keys that reached others, posted messages, paints, invalidations, tray
-// calls) and gives their memory back, so that a long run does not grow without end. The
+// Forgets every record kept for looking back (the call log and its times, file opens,
+// message boxes, the keyboard's strokes, injected keys and keys that reached others,
+// posted messages, paints, invalidations, tray calls) and gives their memory back, so that a long run does not grow without end. The
 // programs started stay: their indexes name them. Not while a box is open or a paint runs.
 void clearRecords();
 
@@ -182,6 +184,15 @@ struct KeyEvent {
 };
 const std::vector<KeyEvent>& injectedKeys();  // every keybd_event call, in order
 const std::vector<KeyEvent>& keysToOthers();  // key events that reached another program
+// The user's own keyboard, in order: every key-down (repeats marked), every key-up, and
+// the virtual time it happened at. Injected keys are not listed.
+struct KeyStroke {
+  UINT virtualKey;
+  bool down;
+  bool repeat;
+  uint64_t at;
+};
+const std::vector<KeyStroke>& keyStrokes();
 
 // ---- Window manager: windows, queue, timers ----------------------------------------------
 struct WindowInfo {

@@ -71,6 +71,7 @@ void logCall(const char* function, std::initializer_list<std::string> arguments)
   }
   line += ')';
   device().calls.push_back(std::move(line));
+  device().callTimes.push_back(device().now);
 }
 
 void fail(const std::string& why) {
@@ -121,6 +122,7 @@ using namespace detail;
 void reset() { device() = Device(); }
 
 const std::vector<std::string>& calls() { return device().calls; }
+const std::vector<uint64_t>& callTimes() { return device().callTimes; }
 
 std::vector<std::string> callsOf(std::initializer_list<std::string_view> names) {
   std::vector<std::string> found;
@@ -131,13 +133,18 @@ std::vector<std::string> callsOf(std::initializer_list<std::string_view> names) 
   return found;
 }
 
-void clearCalls() { device().calls.clear(); }
+void clearCalls() {
+  device().calls.clear();
+  device().callTimes.clear();
+}
 
 void clearRecords() {
   Device& d = device();
   if (d.openBoxes != 0 || !d.dcs.empty()) fail("clearRecords while a box is open or a paint runs");
   // Swapping with empty containers gives the memory back; clear() would keep it.
   std::vector<std::string>().swap(d.calls);
+  std::vector<uint64_t>().swap(d.callTimes);
+  std::vector<KeyStroke>().swap(d.keyStrokes);
   std::vector<FileOpen>().swap(d.fileOpens);
   std::vector<MessageBoxRecord>().swap(d.boxes);
   std::vector<KeyEvent>().swap(d.injectedKeys);

@@ -96,6 +96,7 @@ struct Pen {
 
 struct Device {
   std::vector<std::string> calls;
+  std::vector<uint64_t> callTimes;
 
   // kernel
   int handlesMade = 1;  // h1 is the program's module, there before anything else
@@ -127,6 +128,7 @@ struct Device {
   std::set<UINT> othersHotKeys;  // keys other programs hold as their hot keys
   std::array<bool, 256> keysDown{};
   std::vector<KeyEvent> injectedKeys, keysToOthers;
+  std::vector<KeyStroke> keyStrokes;
   bool keyRepeat = true;
   uint64_t repeatDelay = 500, repeatInterval = 40;
   UINT repeatingKey = 0;

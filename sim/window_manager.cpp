@@ -137,6 +137,7 @@ void scheduleRepeat(uint64_t after) {
     Device& d = device();
     d.nextRepeat.reset();
     if (d.repeatingKey >= d.keysDown.size() || !d.keysDown[d.repeatingKey]) return;
+    d.keyStrokes.push_back({d.repeatingKey, true, true, d.now});
     keyEvent(d.repeatingKey, true, 0, false, true);
     scheduleRepeat(d.repeatInterval);
   });
@@ -641,13 +642,15 @@ void setKeyRepeat(bool on, uint64_t delay, uint64_t interval) {
 }
 void keyDown(UINT virtualKey) {
   stopRepeat();
-  keyEvent(virtualKey, true, 0, false);
   Device& d = device();
+  d.keyStrokes.push_back({virtualKey, true, false, d.now});
+  keyEvent(virtualKey, true, 0, false);
   d.repeatingKey = virtualKey;
   if (d.keyRepeat) scheduleRepeat(d.repeatDelay);
 }
 void keyUp(UINT virtualKey) {
   if (device().repeatingKey == virtualKey) stopRepeat();
+  device().keyStrokes.push_back({virtualKey, false, false, device().now});
   keyEvent(virtualKey, false, 0, false);
 }
 bool holdHotKey(UINT virtualKey) {
@@ -661,6 +664,7 @@ void pressAt(UINT virtualKey, uint64_t down, uint64_t up) {
 }
 const std::vector<KeyEvent>& injectedKeys() { return device().injectedKeys; }
 const std::vector<KeyEvent>& keysToOthers() { return device().keysToOthers; }
+const std::vector<KeyStroke>& keyStrokes() { return device().keyStrokes; }
 
 WindowInfo window(HWND handle) {
   const Window* known = knownWindow(handle);

@@ -417,6 +417,34 @@ TEST_F(SimTest, AHeldKeyRepeatsItsKeyDownTheWayItsFirstKeyDownWent) {
   EXPECT_EQ(keyDowns, (std::vector<LPARAM>{1, 0x40000001, 0x40000001}));
 }
 
+TEST_F(SimTest, TheKeyboardsStrokesAndEveryCallCarryTheirTime) {
+  HWND window = makeWindow();
+  RegisterHotKey(window, 7, 0, 193);
+  sim::pressAt(193, 100, 700);
+  sim::runUntil(1000);
+  keybd_event(65, 0, 0, 0);  // injected: not the user's keyboard
+  GetTickCount();
+  struct Stroke {
+    bool down, repeat;
+    uint64_t at;
+    bool operator==(const Stroke& o) const { return down == o.down && repeat == o.repeat && at == o.at; }
+  };
+  std::vector<Stroke> strokes;
+  for (const sim::KeyStroke& stroke : sim::keyStrokes()) {
+    EXPECT_EQ(stroke.virtualKey, 193u);
+    strokes.push_back({stroke.down, stroke.repeat, stroke.at});
+  }
+  EXPECT_EQ(strokes, (std::vector<Stroke>{{true, false, 100}, {true, true, 600}, {true, true, 640},
+                                          {true, true, 680}, {false, false, 700}}));
+  ASSERT_EQ(sim::callTimes().size(), sim::calls().size());
+  EXPECT_EQ(sim::calls().back(), "GetTickCount()");
+  EXPECT_EQ(sim::callTimes().back(), 1000u);
+  EXPECT_EQ(sim::callTimes().front(), 0u);
+  sim::clearRecords();
+  EXPECT_TRUE(sim::keyStrokes().empty());
+  EXPECT_TRUE(sim::callTimes().empty());
+}
+
 TEST_F(SimTest, OnlyTheKeyThatWentDownLastRepeats) {
   sim::pressAt(193, 0, 3000);
   sim::pressAt(65, 700, 900);

@@ -11,3 +11,8 @@ std::string pressJson(const std::string& fileName, const std::vector<uint8_t>& b
                       const std::vector<Press>& presses) {
   return dryRun(fileName, bytes, presses, true).output;
 }
+
+std::string pressTimelineJson(const std::string& fileName, const std::vector<uint8_t>& bytes,
+                              const std::vector<Press>& presses) {
+  return timelineJson(dryRun(fileName, bytes, presses, true).timelines);
+}

@@ -8,6 +8,7 @@
 #include "shell/main_window.h"
 #include "tools/device_session.h"
 #include "tools/file_check.h"
+#include "tools/press_timeline.h"
 #include "tools/utf.h"
 
 namespace {
@@ -78,6 +79,7 @@ class Run {
     return exitCode;
   }
   const std::vector<Event>& events() const { return events_; }
+  const std::vector<PressTimeline>& timelines() const { return timeline_.timelines(); }
   // The virtual time of each press's key-down, press 1 first.
   const std::vector<uint64_t>& downs() const { return downs_; }
 
@@ -105,9 +107,12 @@ class Run {
     pressStart_ = events_.size();
     downs_.push_back(down);
     before_ = snapshot(press.key);
+    timeline_.begin(static_cast<unsigned>(index + 1), press.key, press.ms, down, bindingTable->elapseTime(),
+                    bindingTable->checkInterval());
     sim::pressAt(press.key, down, down + press.ms);
     sweepUntil(index, end);
     sim::at(end, [this, index] {
+      timeline_.read();
       collect(static_cast<unsigned>(index + 1), before_);
       if (events_.size() == pressStart_) {
         events_.push_back({static_cast<unsigned>(index + 1), before_.registered ? "nothing" : "not-caught", {}, {}, {}});
@@ -123,7 +128,9 @@ class Run {
     if (at >= end) return;
     sim::at(at, [this, index, end] {
       collect(static_cast<unsigned>(index + 1), before_);
+      timeline_.read();
       sim::clearRecords();
+      timeline_.cleared();
       before_ = Snapshot{sim::programs().size(), 0, log_.messages().size(), 0, 0, before_.registered};
       sweepUntil(index, end);
     });
@@ -168,6 +175,7 @@ class Run {
   std::vector<Press> presses_;
   MessageLog log_;
   std::vector<Event> events_;
+  TimelineRecorder timeline_;
   std::vector<uint64_t> downs_;
   size_t pressStart_ = 0;
   Snapshot before_{};
@@ -256,6 +264,6 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   }
   out << (json ? "]\n" : "");
   if (!json && exitCode != 0) out << "start-up: the configuration was not loaded; the program ended\n";
-  if (exitCode != 0) return {out.str(), 2};
-  return {out.str(), anyMessage ? 1 : 0};
+  if (exitCode != 0) return {out.str(), 2, run.timelines()};
+  return {out.str(), anyMessage ? 1 : 0, run.timelines()};
 }

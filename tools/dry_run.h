@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "tools/check_api.h"
+#include "tools/press_timeline.h"
 
 struct DryRun {
   std::string output;
   int status;  // 0, 1 with messages at start-up or during the presses, 2 not loaded
+  std::vector<PressTimeline> timelines;  // one for each press the program lived to see
 };
 
 // hostFile is the file as the author named it: the device's messages name it so, not the

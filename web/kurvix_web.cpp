@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -94,6 +95,13 @@ std::string paintingJson(HWND window) {
   return out.str();
 }
 
+// count pairs of key and ms.
+std::vector<Press> pressesOf(const uint32_t* presses, int count) {
+  std::vector<Press> held;
+  for (int i = 0; i < count; ++i) held.push_back({presses[2 * i], presses[2 * i + 1]});
+  return held;
+}
+
 }  // namespace
 
 extern "C" {
@@ -113,32 +121,65 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_check(const char* name, const uint8_t* b
 EMSCRIPTEN_KEEPALIVE const char* kurvix_press(const char* name, const uint8_t* bytes, int size,
                                               const uint32_t* presses, int count) {
   HostFile file(name, bytes, size);
-  std::vector<Press> held;
-  for (int i = 0; i < count; ++i) held.push_back({presses[2 * i], presses[2 * i + 1]});
-  return answer(pressJson(name, file.bytes(), held));
+  return answer(pressJson(name, file.bytes(), pressesOf(presses, count)));
 }
 
-// The status window as the program paints it with this configuration as its Kurvix.ini:
+// The status window as the program paints it with this configuration as its Kurvix.ini, on
+// a screen of screenWidth x screenHeight with the task bar (26 pixels) along its foot:
 // started, its window opened from the tray icon, then a press of lastKey (none when 0), as a
-// user would to read a key's code. {"ended": true} when the program does not start.
-EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, unsigned lastKey) {
+// user would to read a key's code, then the taps the user made, in order, 100 ms apart
+// (taps holds count triples: kind, x, y; kind 0 a tap at client x, y, kind 1 a tap on the
+// tray icon). The painting, then where the window is, whether it shows, and the tray icon.
+// {"ended": true} when the program does not start.
+EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, unsigned lastKey, int screenWidth,
+                                               int screenHeight, const int32_t* taps, int count) {
+  const int kTaskBarHeight = 26;
   sim::reset();
   sim::setModulePath(u"\\Programme\\kurvix.exe");
   sim::putFile(u"\\Programme\\Kurvix.ini", std::vector<uint8_t>(bytes, bytes + size));
+  // The work area is the screen above the task bar; the caption keeps the device's 26 pixels.
+  sim::setWorkArea({0, 0, screenWidth, screenHeight - kTaskBarHeight});
   std::string painting;
   sim::at(1000, [] {
     HWND window = sim::findWindow(u"Kurvix.Class");
     if (!sim::window(window).visible) sim::tapTrayIcon(window, TRAY_ICON_ID);
   });
   if (lastKey != 0) sim::pressAt(lastKey, 2000, 2010);
-  sim::at(10000, [&painting] {
+  for (int i = 0; i < count; ++i) {
+    int kind = taps[3 * i], x = taps[3 * i + 1], y = taps[3 * i + 2];
+    sim::at(3000 + 100 * uint64_t(i), [kind, x, y] {
+      HWND window = sim::findWindow(u"Kurvix.Class");
+      if (kind == 1) {
+        if (sim::trayIcon(window, TRAY_ICON_ID)) sim::tapTrayIcon(window, TRAY_ICON_ID);
+      } else {
+        sim::tap(window, x, y);
+      }
+    });
+  }
+  sim::at(10000 + 100 * uint64_t(count), [&painting, screenWidth, screenHeight] {
     HWND window = sim::findWindow(u"Kurvix.Class");
+    sim::WindowInfo info = sim::window(window);
+    std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
     painting = paintingJson(window);
+    painting.pop_back();  // the painting's closing brace: the screen's keys follow its own
+    painting += ", \"x\": " + std::to_string(info.x) + ", \"y\": " + std::to_string(info.y) +
+                ", \"visible\": " + (info.visible ? "true" : "false") + ", \"screen\": [" +
+                std::to_string(screenWidth) + ", " + std::to_string(screenHeight) + "], \"workArea\": " +
+                jsonRect({0, 0, screenWidth, screenHeight - kTaskBarHeight}) + ", \"trayIcon\": " +
+                (icon ? std::to_string(icon->iconResource) : "null") + "}";
     PostMessageW(window, WM_CLOSE, 0, 0);
   });
   WCHAR commandLine[1] = {0};
   int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
   return answer(exitCode != 0 || painting.empty() ? "{\"ended\": true}" : painting);
+}
+
+// kurvix_press's presses over time: what the simulated device recorded while each key was
+// held (tools/press_timeline.h).
+EMSCRIPTEN_KEEPALIVE const char* kurvix_timeline(const char* name, const uint8_t* bytes, int size,
+                                                 const uint32_t* presses, int count) {
+  HostFile file(name, bytes, size);
+  return answer(pressTimelineJson(name, file.bytes(), pressesOf(presses, count)));
 }
 
 // The file in the device's format (UTF-16LE, byte-order mark, CR LF), converted as

@@ -77,8 +77,8 @@
   // hold takes the dry run about two seconds, and the page would not answer meanwhile).
   const MOST_MS_BY_HAND = 3600000;
 
-  // Exactly the array `kurvix-check --json NAME --press KEY:MS ...` prints.
-  kurvix.press = function (bytes, presses, name) {
+  // The presses as key, ms pairs for the module; anything kurvix-check would refuse throws.
+  function pressPairs(presses) {
     if (!Array.isArray(presses) || presses.length === 0) {
       throw new TypeError('presses must be a non-empty array of [key, ms]');
     }
@@ -90,17 +90,54 @@
           ' and a hold of 0 to ' + MOST_MS + ' ms');
       }
     });
-    const pairs = Uint32Array.from([].concat.apply([], presses));
+    return Uint32Array.from([].concat.apply([], presses));
+  }
+
+  function runPressesIn(exported, bytes, presses, name) {
+    const pairs = pressPairs(presses);
     const output = withMemory([name || 'Kurvix.ini', toBytes(bytes), pairs], function (n, b, size, p) {
-      return text(loaded()._kurvix_press(n, b, size, p, presses.length));
+      return text(loaded()[exported](n, b, size, p, presses.length));
     });
     return JSON.parse(output);
+  }
+
+  // Exactly the array `kurvix-check --json NAME --press KEY:MS ...` prints.
+  kurvix.press = function (bytes, presses, name) {
+    return runPressesIn('_kurvix_press', bytes, presses, name);
   };
 
-  // The status window's painting on the simulated device with this configuration.
-  kurvix.statusWindow = function (bytes, lastKey) {
-    return JSON.parse(withMemory([toBytes(bytes)], function (b, size) {
-      return text(loaded()._kurvix_window(b, size, lastKey >>> 0));
+  // The same presses over time, as the simulated device recorded them while each key was
+  // held: one object for each press the program lived to see (ms counted from the key-down).
+  kurvix.timeline = function (bytes, presses, name) {
+    return runPressesIn('_kurvix_timeline', bytes, presses, name);
+  };
+
+  // The screens to choose from, and the task bar along their foot.
+  const SCREENS = { '240x320': [240, 320], '320x240': [320, 240], '640x480': [640, 480] };
+  const TASK_BAR = 26;
+
+  // The status window's painting on the simulated device with this configuration, on a
+  // screen of [width, height] (default 240 x 320), after the taps given: [x, y] a tap at
+  // those client coordinates, 'tray' a tap on the tray icon.
+  kurvix.statusWindow = function (bytes, lastKey, screen, taps) {
+    const size = screen || SCREENS['240x320'];
+    const fits = function (n, least) { return Number.isInteger(n) && n >= least && n <= 4096; };
+    if (!Array.isArray(size) || size.length !== 2 || !fits(size[0], 1) || !fits(size[1], TASK_BAR + 1)) {
+      throw new TypeError('a screen must be [width, height] in pixels, up to 4096, taller than the ' + TASK_BAR +
+        '-pixel task bar');
+    }
+    const triples = [];
+    (taps || []).forEach(function (tap) {
+      if (tap === 'tray') {
+        triples.push(1, 0, 0);
+      } else if (Array.isArray(tap) && tap.length === 2 && tap.every(function (n) { return Number.isInteger(n) && n >= 0 && n < 0x8000; })) {
+        triples.push(0, tap[0], tap[1]);
+      } else {
+        throw new TypeError("a tap must be [x, y] in the window's client area, or 'tray'");
+      }
+    });
+    return JSON.parse(withMemory([toBytes(bytes), Uint32Array.from(triples)], function (b, n, t, count) {
+      return text(loaded()._kurvix_window(b, n, lastKey >>> 0, size[0], size[1], t, count / 3));
     }));
   };
 
@@ -144,7 +181,8 @@
     encoding: '',      // how the opened file was read
     unreadable: false, // the opened file could not be read as chosen, and the editor is empty
     presses: [],
-    stepped: 0
+    stepped: 0,
+    baseline: ''       // the text as last opened or saved: anything else is unsaved work
   };
 
   function setStatus(message, isError) {
@@ -162,33 +200,111 @@
   // ---- Reading files ----
   // The editor shows a file as kurvix-check --to-unicode would convert it. Recognising the
   // encoding finds UTF-16 and UTF-8; text that is not valid UTF-8 is read as Windows-1252.
+  // The converter's refusal, its command-line advice (--from=NAME) said the page's way.
+  function conversionError(error) {
+    return error.replace(/name it with --from=NAME.*$/, 'choose it under \u201CRead it as\u201D');
+  }
+
   function showOpened() {
     const choice = $('encoding').value;
     let converted = kurvix.convert(state.opened, choice === 'auto' ? '' : choice);
     state.encoding = choice === 'auto' ? 'encoding recognised' : $('encoding').selectedOptions[0].textContent;
     if (converted.error && choice === 'auto') {
-      state.encoding = 'read as Windows-1252: not UTF-8 (' + converted.error + ')';
+      state.encoding = 'read as Windows-1252: not UTF-8 (' + conversionError(converted.error) + ')';
       converted = kurvix.convert(state.opened, 'CP1252');
     }
     state.unreadable = Boolean(converted.error);
     if (converted.error) {
       editor.value = '';
-      state.encoding = 'cannot be read as ' + state.encoding + ': ' + converted.error;
+      state.encoding = 'cannot be read as ' + state.encoding + ': ' + conversionError(converted.error);
       setStatus(state.name + ' ' + state.encoding, true);
     } else {
       editor.value = new TextDecoder('utf-16le').decode(converted.bytes.subarray(2)).replace(/\r\n/g, '\n');
     }
+    state.baseline = editor.value;  // the file as read: nothing of it is unsaved work
     refresh();
   }
 
+  // The text differs from what was last opened, saved or started with.
+  function edited() { return editor.value !== state.baseline; }
+
   function openFile(file) {
+    if (edited() && !window.confirm('The text has changes that were not saved for the device. Open \u201E' +
+        file.name + '\u201C in its place? The changes will be lost.')) {
+      setStatus('Not opened: ' + file.name + '. The text is as it was.');
+      return;
+    }
     file.arrayBuffer().then(function (buffer) {
       state.name = file.name || 'Kurvix.ini';
       state.opened = new Uint8Array(buffer);
+      device.taps = [];
       showOpened();
+      keepDraft();
       if (!state.unreadable) setStatus('Opened ' + state.name + '.');
     }, function () { setStatus('Could not read ' + file.name + '.', true); });
   }
+
+  // ---- The draft, kept in the browser ----
+  const DRAFT_KEY = 'kurvix-companion-draft';
+  // A draft found at start-up stays stored, untouched, until it is restored or discarded.
+  let offeredDraft = null;
+
+  function storage() {
+    try {
+      return window.localStorage;
+    } catch (error) {
+      return null;
+    }
+  }
+
+  function keepDraft() {
+    const store = storage();
+    if (store === null || offeredDraft !== null) return;
+    try {
+      store.setItem(DRAFT_KEY, JSON.stringify({ text: editor.value, name: state.name, at: Date.now() }));
+    } catch (error) {
+      setStatus('This browser does not keep the draft (' + error.message + '): save your work.', true);
+    }
+  }
+
+  function offerDraft() {
+    const store = storage();
+    let draft = null;
+    try {
+      draft = store === null ? null : JSON.parse(store.getItem(DRAFT_KEY));
+    } catch (error) {
+      draft = null;
+    }
+    if (draft === null || typeof draft.text !== 'string' || draft.text === '') return;
+    offeredDraft = draft;
+    $('draft-info').textContent = 'This browser kept the text you worked on last (' + (draft.name || 'Kurvix.ini') +
+      ', ' + plural(draft.text.split('\n').length, 'line') + ', ' + new Date(draft.at).toLocaleString() +
+      '). Restore it, or discard it; what you type now is kept once you have chosen.';
+    $('draft').hidden = false;
+  }
+
+  function closeDraftOffer() {
+    offeredDraft = null;
+    $('draft').hidden = true;
+    keepDraft();
+  }
+
+  $('draft-restore').addEventListener('click', function () {
+    const draft = offeredDraft;
+    editor.value = draft.text;
+    state.name = draft.name || 'Kurvix.ini';
+    state.opened = null;
+    state.unreadable = false;
+    state.baseline = '';
+    closeDraftOffer();
+    refresh();
+    setStatus('Restored the draft of ' + state.name + '.');
+    editor.focus();
+  });
+  $('draft-discard').addEventListener('click', function () {
+    closeDraftOffer();
+    setStatus('Discarded the kept draft.');
+  });
 
   // ---- Checking ----
   function currentBytes() {
@@ -241,6 +357,18 @@
   // "1 binding", "2 bindings".
   function plural(n, what) { return n + ' ' + what + (n === 1 ? '' : 's'); }
 
+  // The command line's way to convert a file, said as it is done in this page.
+  function inThePage(hintText) {
+    const at = hintText.indexOf('convert it with: kurvix-check --to-unicode');
+    if (at < 0) return hintText;
+    const from = /--from=(\S+)/.exec(hintText.slice(at));
+    const reading = from === null ? ''
+      : from[1] === 'CP1252' ? 'read it as Windows-1252 (\u201CRead it as\u201D above; the page does so by itself when it is not UTF-8), '
+      : 'read it as ' + from[1] + ' (\u201CRead it as\u201D above, if that encoding is offered), ';
+    return hintText.slice(0, at) + 'to fix it here, ' + reading + 'check the text in the editor, then press ' +
+      '\u201CSave for the device\u201D: it writes UTF-16LE with the byte-order mark FF FE and CR LF line ends';
+  }
+
   function renderCheck(result) {
     const loadText = result.result === 0
       ? 'The device loads this file' + (result.messages.length ? ' and shows these message boxes, one after another:' : ' without a message.')
@@ -262,7 +390,7 @@
     const hints = $('hints');
     hints.textContent = '';
     result.hints.forEach(function (hint) {
-      hints.appendChild(finding(hint.line, [element('span', 'hint', hint.text)]));
+      hints.appendChild(finding(hint.line, [element('span', 'hint', inThePage(hint.text))]));
     });
     if (result.hints.length === 0) hints.appendChild(element('li', 'help', 'No hints.'));
 
@@ -292,6 +420,7 @@
       const bytes = currentBytes();
       renderCheck(kurvix.check(bytes, state.name));
       drawWindow(bytes);
+      updateSavePreview();
       $('file-info').textContent = state.opened !== null
         ? 'Checking ' + state.name + ' as opened (' + state.encoding + '). Editing checks the text as it will be saved.'
         : 'Checking the text as it will be saved, as ' + state.name + '.';
@@ -306,7 +435,10 @@
     state.unreadable = false;
     updateGutter();
     clearTimeout(pending);
-    pending = setTimeout(refresh, 120);
+    pending = setTimeout(function () {
+      keepDraft();
+      refresh();
+    }, 120);
   });
   editor.addEventListener('scroll', updateGutter);
 
@@ -325,28 +457,12 @@
   // The height of a line of text as the simulated device lays it out.
   const LINE_HEIGHT = 15;
 
-  function drawWindow(bytes) {
-    const canvas = $('window-picture');
-    const picture = kurvix.statusWindow(bytes, Number($('last-key').value) || 0);
-    const g = canvas.getContext('2d');
-    const scale = 2;
-    if (picture.ended) {
-      canvas.width = 300 * scale;
-      canvas.height = 40 * scale;
-      g.setTransform(scale, 0, 0, scale, 0, 0);
-      g.fillStyle = '#fff';
-      g.fillRect(0, 0, 300, 40);
-      g.fillStyle = '#a00000';
-      g.font = '12px sans-serif';
-      g.fillText('The program ends: the file is not loaded, no window.', 4, 24);
-      canvas.setAttribute('aria-label', 'No status window: the program ends because the file is not loaded.');
-      return;
-    }
+  // The window as the device draws it, frame and caption included, its top left at (0, 0);
+  // the texts it shows.
+  function drawFrame(g, picture) {
     const border = (picture.width - picture.client[2]) / 2;
     const caption = picture.height - picture.client[3] - 2 * border;
-    canvas.width = picture.width * scale;
-    canvas.height = picture.height * scale;
-    g.setTransform(scale, 0, 0, scale, 0, 0);
+    g.save();
     g.fillStyle = '#000';
     g.fillRect(0, 0, picture.width, picture.height);
     g.fillStyle = '#0a246a';
@@ -382,33 +498,166 @@
         for (let i = 1; i < op.points.length; ++i) drawSegment(g, op.points[i - 1], op.points[i]);
       }
     });
-    canvas.setAttribute('aria-label', 'The status window "' + picture.title + '", showing: ' + texts.join(' | '));
+    g.restore();
+    return texts;
   }
-  $('last-key').addEventListener('input', function () { if (wasm !== null) drawWindow(currentBytes()); });
+
+  function drawEnded(canvas, width, height) {
+    const g = canvas.getContext('2d');
+    canvas.width = width * 2;
+    canvas.height = height * 2;
+    g.setTransform(2, 0, 0, 2, 0, 0);
+    g.fillStyle = '#fff';
+    g.fillRect(0, 0, width, height);
+    g.fillStyle = '#a00000';
+    g.font = '12px sans-serif';
+    g.fillText('The program ends: the file is not loaded, no window.', 4, 24, width - 8);
+    canvas.setAttribute('aria-label', 'No status window: the program ends because the file is not loaded.');
+  }
+
+  // The tray icon's pictures: red while the bindings work, olive while they are off.
+  const TRAY_COLOURS = { 102: ['#d00000', 'red: the bindings work'], 103: ['#808000', 'olive: the bindings are off'] };
+  const TRAY_SIZE = 16;
+
+  // Where the tray icon sits on the screen: at the right end of the task bar.
+  function trayIconPlace(picture) {
+    return [picture.screen[0] - TRAY_SIZE - 6, picture.screen[1] - TASK_BAR + (TASK_BAR - TRAY_SIZE) / 2];
+  }
+
+  // The device's screen: the desktop, the task bar with the tray icon, and the window where
+  // the program placed it (parts outside the screen are not seen, as on the device).
+  function drawScreen(picture) {
+    const canvas = $('screen-picture');
+    const g = canvas.getContext('2d');
+    const [width, height] = picture.screen;
+    canvas.width = width * 2;
+    canvas.height = height * 2;
+    g.setTransform(2, 0, 0, 2, 0, 0);
+    g.fillStyle = '#3a6ea5';
+    g.fillRect(0, 0, width, height);
+    g.fillStyle = '#d4d0c8';
+    g.fillRect(0, height - TASK_BAR, width, TASK_BAR);
+    g.fillStyle = '#fff';
+    g.fillRect(0, height - TASK_BAR, width, 1);
+    g.fillStyle = '#000';
+    g.font = 'bold 11px Tahoma, "DejaVu Sans", sans-serif';
+    g.textBaseline = 'middle';
+    g.fillText('Start', 6, height - TASK_BAR / 2);
+    const words = [];
+    if (picture.trayIcon !== null) {
+      const [x, y] = trayIconPlace(picture);
+      const look = TRAY_COLOURS[picture.trayIcon] || ['#888', 'unknown'];
+      g.fillStyle = look[0];
+      g.fillRect(x, y, TRAY_SIZE, TRAY_SIZE);
+      g.fillStyle = '#fff';
+      g.font = 'bold 10px Tahoma, "DejaVu Sans", sans-serif';
+      g.textAlign = 'center';
+      g.fillText('K', x + TRAY_SIZE / 2, y + TRAY_SIZE / 2 + 1);
+      g.textAlign = 'start';
+      words.push('the tray icon shows, ' + look[1]);
+    } else {
+      words.push('no tray icon');
+    }
+    if (picture.visible) {
+      g.save();
+      g.translate(picture.x, picture.y);
+      drawFrame(g, picture);
+      g.restore();
+      const right = picture.x + picture.width, bottom = picture.y + picture.height;
+      const outside = picture.x < 0 || picture.y < 0 || right > width || bottom > picture.workArea[3];
+      words.unshift('the window "' + picture.title + '" at ' + picture.x + ', ' + picture.y + ', ' + picture.width +
+        ' x ' + picture.height + ' pixels' + (outside ? ', partly outside the screen\u2019s work area' : ''));
+    } else {
+      words.unshift('the window is hidden');
+    }
+    const description = 'A ' + width + ' x ' + height + ' screen with the task bar: ' + words.join('; ') + '.';
+    canvas.setAttribute('aria-label', description);
+    $('screen-info').textContent = description;
+  }
+
+  // The user's taps on the device's screen since the program started, replayed each time.
+  const device = { taps: [], picture: null };
+
+  function drawWindow(bytes) {
+    const canvas = $('window-picture');
+    const screen = SCREENS[$('screen').value];
+    let picture = kurvix.statusWindow(bytes, Number($('last-key').value) || 0, screen, device.taps);
+    device.picture = picture.ended ? null : picture;
+    if (picture.ended) {
+      drawEnded(canvas, 300, 40);
+      drawEnded($('screen-picture'), screen[0], screen[1]);
+      $('screen-info').textContent = 'The program ends: the file is not loaded, no window.';
+      return;
+    }
+    const g = canvas.getContext('2d');
+    canvas.width = picture.width * 2;
+    canvas.height = picture.height * 2;
+    g.setTransform(2, 0, 0, 2, 0, 0);
+    const texts = drawFrame(g, picture);
+    canvas.setAttribute('aria-label', 'The status window "' + picture.title + '", showing: ' + texts.join(' | ') +
+      (picture.visible ? '' : ' (hidden now: tap the tray icon)'));
+    drawScreen(picture);
+  }
+  function redrawWindow() { if (wasm !== null) drawWindow(currentBytes()); }
+  $('last-key').addEventListener('input', redrawWindow);
+  $('screen').addEventListener('change', redrawWindow);
+
+  // A tap at screen point (x, y): on the window's client area or the tray icon it goes to
+  // the simulated device; elsewhere it does nothing there either.
+  function tapScreen(x, y) {
+    const picture = device.picture;
+    if (picture === null) return;
+    const border = (picture.width - picture.client[2]) / 2;
+    const caption = picture.height - picture.client[3] - 2 * border;
+    const cx = x - picture.x - border, cy = y - picture.y - border - caption;
+    const [ix, iy] = trayIconPlace(picture);
+    if (picture.visible && cx >= 0 && cy >= 0 && cx < picture.client[2] && cy < picture.client[3]) {
+      device.taps.push([cx, cy]);
+    } else if (picture.trayIcon !== null && x >= ix && x < ix + TRAY_SIZE && y >= iy && y < iy + TRAY_SIZE) {
+      device.taps.push('tray');
+    } else {
+      return;
+    }
+    redrawWindow();
+  }
+  $('screen-picture').addEventListener('click', function (event) {
+    const canvas = event.currentTarget;
+    // The picture is drawn twice the device's size, and shown scaled inside its border.
+    const box = canvas.getBoundingClientRect();
+    tapScreen(Math.floor((event.clientX - box.left - canvas.clientLeft) * canvas.width / 2 / canvas.clientWidth),
+      Math.floor((event.clientY - box.top - canvas.clientTop) * canvas.height / 2 / canvas.clientHeight));
+  });
+  // The same taps from the keyboard: the middle of the D or E square, of the corner mark.
+  function tapClient(where) {
+    const picture = device.picture;
+    if (picture === null || !picture.visible) {
+      setStatus('The window is hidden: tap the tray icon first.', true);
+      return;
+    }
+    const w = picture.client[2], h = picture.client[3];
+    const off = picture.ops.some(function (op) { return op.kind === 'text' && op.text === 'E'; });
+    device.taps.push(where === 'mark' ? [w - 9, h - 9] : [w - 9, off ? 27 : 9]);
+    redrawWindow();
+  }
+  $('tap-switch').addEventListener('click', function () { tapClient('switch'); });
+  $('tap-mark').addEventListener('click', function () { tapClient('mark'); });
+  $('tap-tray').addEventListener('click', function () {
+    if (device.picture === null || device.picture.trayIcon === null) {
+      setStatus('There is no tray icon to tap: the window shows.', true);
+      return;
+    }
+    device.taps.push('tray');
+    redrawWindow();
+  });
+  $('tap-restart').addEventListener('click', function () {
+    device.taps = [];
+    redrawWindow();
+  });
 
   // ---- Presses ----
-  const EVENTS = {
-    'started': function (e) { return 'started \u201E' + e.file + '\u201C'; },
-    'asked': function () { return 'asked \u201ETerminieren?\u201C: end the program it started last? (answered No)'; },
-    'passed-through': function () { return 'a short press: handed the key on to the program in front'; },
-    'switched-off': function () { return 'switched all bindings off'; },
-    'loaded': function (e) { return 'loaded \u201E' + e.file + '\u201C' + (e.bindings !== undefined ? ': ' + plural(e.bindings, 'binding') : ''); },
-    'load-failed': function (e) { return 'could not load \u201E' + e.file + '\u201C'; },
-    'not-caught': function () { return 'did not catch the key (no binding has it, or the bindings are off): it went to the program in front'; },
-    'nothing': function () { return 'did nothing'; }
-  };
-
+  // What the device did, in the command line's own words (the event's sentence).
   function describeEvent(event) {
-    if (event.event === 'message') {
-      const span = element('span');
-      span.appendChild(document.createTextNode('message box '));
-      span.appendChild(german('caption', event.caption));
-      span.appendChild(document.createTextNode(' '));
-      span.appendChild(german('text', '\u201E' + event.text + '\u201C'));
-      if (event.line) span.appendChild(document.createTextNode(' (line ' + event.line + ' of its file)'));
-      return span;
-    }
-    return document.createTextNode((EVENTS[event.event] || function () { return event.event; })(event));
+    return document.createTextNode(event.sentence);
   }
 
   function renderPresses() {
@@ -458,6 +707,83 @@
     if (events.length === 0 || events[events.length - 1].press < count) {
       steps.appendChild(element('li', 'help', 'The program ended before the remaining presses.'));
     }
+    const strips = $('press-timelines');
+    strips.textContent = '';
+    strips.appendChild(element('p', 'help', 'Each press over time. Blue bar: the key held, white ticks its repeats; ' +
+      'grey ticks: the program looking at the key; brown line: ElapseTime; dotted line: ElapseTime + CheckIntervall; ' +
+      'diamond: the moment the program ran the binding (green) or handed the key back (red).'));
+    kurvix.timeline(currentBytes(), state.presses.slice(0, count), state.name).forEach(function (timeline) {
+      if (timeline.press >= from) strips.appendChild(timelineStrip(timeline));
+    });
+  }
+
+  // ---- A press over time ----
+  const STRIP = { width: 640, height: 78, left: 8, right: 8 };
+
+  function timelineWords(t) {
+    const parts = ['key down at 0 ms', t.up === null ? 'still down when the run ended' : 'up at ' + t.up + ' ms'];
+    parts.push(plural(t.repeatCount, 'repeat'));
+    parts.push(plural(t.pollCount, 'poll') + (t.pollCount ? ' (every ' + t.checkInterval + ' ms)' : ''));
+    parts.push('ElapseTime ' + t.elapseTime + ' ms');
+    if (t.outcome === 'ran') parts.push('the binding\u2019s actions ran at ' + t.outcomeAt + ' ms');
+    if (t.outcome === 'handed-back') parts.push('the key was handed back at ' + t.outcomeAt + ' ms');
+    if (t.outcome === null) parts.push('nothing ran and nothing was handed back');
+    return parts.join(', ') + '.';
+  }
+
+  // One strip: the hold as a bar with the key's repeats on it, the polls below it, the
+  // ElapseTime mark, and the moment the program acted.
+  function timelineStrip(t) {
+    const figure = element('figure', 'strip');
+    const canvas = element('canvas');
+    const span = Math.max(t.ms, t.holdAtLeast, t.outcomeAt || 0) + t.checkInterval;
+    const x = function (ms) { return STRIP.left + ms / span * (STRIP.width - STRIP.left - STRIP.right); };
+    canvas.width = STRIP.width * 2;
+    canvas.height = STRIP.height * 2;
+    const g = canvas.getContext('2d');
+    g.setTransform(2, 0, 0, 2, 0, 0);
+    g.fillStyle = '#fff';
+    g.fillRect(0, 0, STRIP.width, STRIP.height);
+    g.font = '10px system-ui, sans-serif';
+    g.textBaseline = 'top';
+    // The hold, with a tick for every repeat of the key.
+    g.fillStyle = '#0b5cad';
+    g.fillRect(x(0), 14, x(t.up === null ? t.ms : t.up) - x(0), 14);
+    g.fillStyle = '#fff';
+    t.repeats.forEach(function (ms) { g.fillRect(x(ms), 16, 1, 10); });
+    // Every poll of the key.
+    g.fillStyle = '#4a4a4a';
+    t.polls.forEach(function (ms) { g.fillRect(x(ms), 32, 1, 8); });
+    // ElapseTime, and the hold that is sure to count as long.
+    g.fillStyle = '#8a4b00';
+    g.fillRect(x(t.elapseTime), 4, 1, 44);
+    g.fillText('ElapseTime ' + t.elapseTime, x(t.elapseTime) + 2, 2);
+    g.fillStyle = '#1b1b1b';
+    for (let y = 4; y < 48; y += 4) g.fillRect(x(t.holdAtLeast), y, 1, 2);
+    if (t.outcome !== null) {
+      g.fillStyle = t.outcome === 'ran' ? '#007a00' : '#a00000';
+      g.beginPath();
+      g.moveTo(x(t.outcomeAt), 44);
+      g.lineTo(x(t.outcomeAt) + 5, 50);
+      g.lineTo(x(t.outcomeAt), 56);
+      g.lineTo(x(t.outcomeAt) - 5, 50);
+      g.fill();
+      g.fillText(t.outcome === 'ran' ? 'ran' : 'handed back', x(t.outcomeAt) + 7, 45);
+    }
+    g.fillStyle = '#4a4a4a';
+    g.fillText('0 ms', x(0), 62);
+    g.textAlign = 'right';
+    g.fillText(span + ' ms', x(span), 62);
+    canvas.setAttribute('role', 'img');
+    const words = timelineWords(t);
+    canvas.setAttribute('aria-label', 'Press ' + t.press + ' over time: ' + words);
+    figure.appendChild(canvas);
+    const caption = element('figcaption');
+    caption.appendChild(element('span', 'who', 'Press ' + t.press + ' (key ' + t.key + ', ' + t.ms + ' ms): '));
+    caption.appendChild(document.createTextNode(words + ' '));
+    caption.appendChild(element('strong', 'sure', 'Hold at least ' + t.holdAtLeast + ' ms to be sure.'));
+    figure.appendChild(caption);
+    return figure;
   }
 
   $('press-add').addEventListener('click', function () {
@@ -478,6 +804,7 @@
     state.stepped = 0;
     renderPresses();
     $('press-steps').textContent = '';
+    $('press-timelines').textContent = '';
   });
   $('press-run').addEventListener('click', function () {
     state.stepped = state.presses.length;
@@ -528,29 +855,79 @@
     drop.classList.remove('dragging');
     if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);
   });
+  // The name Save gives the file: Kurvix.ini unless the author names another.
+  function saveName() {
+    const name = $('save-name').value.trim();
+    if (name === '') return { error: 'Name the file first (the device loads Kurvix.ini).' };
+    if (/[\\/:*?"<>|\u0000-\u001F]/.test(name)) {
+      return { error: 'A file name cannot hold \\ / : * ? " < > | or control characters: ' + name };
+    }
+    return { name: name };
+  }
+
+  function hex(bytes, count) {
+    return Array.from(bytes.subarray(0, count), function (b) { return b.toString(16).toUpperCase().padStart(2, '0'); }).join(' ');
+  }
+
+  // What Save writes, told from the bytes themselves: size, first bytes, line ends.
+  function describeSaved(name, bytes) {
+    let crlf = 0, lone = 0;
+    for (let i = 2; i + 1 < bytes.length; i += 2) {
+      const unit = bytes[i] | bytes[i + 1] << 8;
+      const next = i + 3 < bytes.length ? bytes[i + 2] | bytes[i + 3] << 8 : -1;
+      if (unit === 13 && next === 10) {
+        ++crlf;
+        i += 2;
+      } else if (unit === 13 || unit === 10) {
+        ++lone;
+      }
+    }
+    const ends = crlf === 0 && lone === 0 ? 'no line ends (one line)'
+      : lone === 0 ? 'line ends CR LF (' + crlf + ')' : crlf + ' line ends CR LF and ' + lone + ' others';
+    return name + ': ' + bytes.length.toLocaleString('en') + ' bytes, UTF-16LE with byte-order mark, ' + ends +
+      '; it begins ' + hex(bytes, 16) + (bytes.length > 16 ? ' \u2026' : '');
+  }
+
+  function updateSavePreview() {
+    const name = saveName();
+    $('save-preview').textContent = state.unreadable ? 'Nothing to save: the file could not be read as chosen.'
+      : name.error ? name.error : 'Save for the device writes ' + describeSaved(name.name, kurvix.deviceFormat(editor.value));
+  }
+  $('save-name').addEventListener('input', function () { if (wasm !== null) updateSavePreview(); });
+
   $('save').addEventListener('click', function () {
     // The editor is empty because the file could not be read: saving would write nothing.
     if (state.unreadable) {
       setStatus('Nothing saved: ' + state.name + ' ' + state.encoding + '. Choose how to read it first.', true);
       return;
     }
+    const name = saveName();
+    if (name.error) {
+      setStatus('Nothing saved: ' + name.error, true);
+      $('save-name').focus();
+      return;
+    }
     const bytes = kurvix.deviceFormat(editor.value);
     const link = document.createElement('a');
     link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
-    link.download = state.name;
+    link.download = name.name;
     document.body.appendChild(link);
     link.click();
     link.remove();
     setTimeout(function () { URL.revokeObjectURL(link.href); }, 10000);
+    state.name = name.name;
     state.opened = bytes;
+    state.baseline = editor.value;
     state.encoding = 'UTF-16LE with byte-order mark, as saved';
+    keepDraft();
     refresh();
-    setStatus('Saved ' + state.name + ' in the device\u2019s format (' + bytes.length + ' bytes).');
+    setStatus('Saved ' + describeSaved(name.name, bytes) + '.');
   });
 
   kurvix.ready.then(function () {
     setStatus('Ready. The device runs in this page.');
     renderPresses();
     refresh();
+    offerDraft();
   }, function (error) { setStatus(error.message, true); });
 })();

@@ -17,6 +17,7 @@ import unittest
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.actions.action_builder import ActionBuilder
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
@@ -119,9 +120,15 @@ def cli_json(*arguments):
 
 class PageTest(unittest.TestCase):
     def setUp(self):
+        # Each test starts with no draft kept from an earlier one.
+        browser.get(PAGE.as_uri())
+        browser.execute_script("localStorage.clear();")
+        self.load_page()
+        self.dir = pathlib.Path(tempfile.mkdtemp(dir=scratch))
+
+    def load_page(self):
         browser.get(PAGE.as_uri())
         browser.execute_async_script("kurvix.ready.then(arguments[0], e => arguments[0](String(e)))")
-        self.dir = pathlib.Path(tempfile.mkdtemp(dir=scratch))
 
     def page_json(self, expression, data, *arguments):
         """JSON.stringify of expression, with `bytes` the given file and `args` the rest."""
@@ -213,13 +220,27 @@ class ScriptingInterfaceTest(PageTest):
                          "Ready. The device runs in this page.")
 
     def test_wrong_presses_are_refused_with_an_error(self):
-        for presses in ("[]", "[[193]]", "[[0, 5]]", "[[255, 5]]", "[[193, 1.5]]", "[[193, -1]]",
-                        "[[193, 1000000000]]", "'193:5'"):
-            with self.subTest(presses=presses):
+        for call in ("press", "timeline"):
+            for presses in ("[]", "[[193]]", "[[0, 5]]", "[[255, 5]]", "[[193, 1.5]]", "[[193, -1]]",
+                            "[[193, 1000000000]]", "'193:5'"):
+                with self.subTest(call=call, presses=presses):
+                    error = browser.execute_script(
+                        f"try {{ kurvix.{call}(new Uint8Array([255, 254]), {presses}); return ''; }}"
+                        "catch (e) { return e.message; }")
+                    self.assertIn("press", error)
+        # A tap is a point in the window's client area or the tray icon.
+        for taps in ("[[1]]", "[[-1, 5]]", "[[1.5, 2]]", "['icon']", "[[40000, 1]]"):
+            with self.subTest(taps=taps):
                 error = browser.execute_script(
-                    f"try {{ kurvix.press(new Uint8Array([255, 254]), {presses}); return ''; }}"
+                    f"try {{ kurvix.statusWindow(new Uint8Array([255, 254]), 0, [240, 320], {taps}); return ''; }}"
                     "catch (e) { return e.message; }")
-                self.assertIn("press", error)
+                self.assertIn("a tap must be", error)
+        for screen in ("[240]", "[0, 320]", "[240, 26]", "[240.5, 320]", "[5000, 320]", "'240x320'"):
+            with self.subTest(screen=screen):
+                error = browser.execute_script(
+                    f"try {{ kurvix.statusWindow(new Uint8Array([255, 254]), 0, {screen}); return ''; }}"
+                    "catch (e) { return e.message; }")
+                self.assertIn("a screen must be", error)
 
 
 class PageUseTest(PageTest):
@@ -268,7 +289,7 @@ class PageUseTest(PageTest):
                 self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"), text)
                 refused = name != "device.ini"
                 self.assertEqual("refuses" in browser.find_element(By.ID, "load-result").text, refused)
-                saved = scratch / "downloads" / name
+                saved = scratch / "downloads" / "Kurvix.ini"  # the device's name, whatever was opened
                 if saved.exists():
                     saved.unlink()
                 browser.find_element(By.ID, "save").click()
@@ -331,10 +352,15 @@ class PageUseTest(PageTest):
         self.assertEqual(len(browser.find_elements(By.CSS_SELECTOR, "#press-list li")), 3)
         browser.find_element(By.ID, "press-run").click()
         steps = [li.text for li in browser.find_elements(By.CSS_SELECTOR, "#press-steps li")]
+        # The command line's words for the same presses.
         self.assertEqual(steps, [
-            "Press 1 (key 193, 1200 ms): started \u201e\\Windows\\Kalender.exe\u201c",
-            "Press 2 (key 193, 300 ms): a short press: handed the key on to the program in front",
-            "Press 3 (key 194, 1200 ms): switched all bindings off"])
+            "Press 1 (key 193, 1200 ms): started \"\\Windows\\Kalender.exe\"",
+            "Press 2 (key 193, 300 ms): passed the key through to the program in front",
+            "Press 3 (key 194, 1200 ms): switched the bindings off"])
+        cli = subprocess.run([str(KURVIX_CHECK), str(path), "--press", "193:1200", "--press", "193:300",
+                              "--press", "194:1200"], capture_output=True, text=True).stdout
+        for step in steps:
+            self.assertIn(step.split(": ", 1)[1], cli)
         browser.find_element(By.ID, "press-clear").click()
         for key, ms in ((193, 1200), (193, 1200)):
             browser.find_element(By.ID, "press-key").clear()
@@ -345,10 +371,10 @@ class PageUseTest(PageTest):
         step = browser.find_element(By.ID, "press-step")
         step.click()
         self.assertEqual([li.text for li in browser.find_elements(By.CSS_SELECTOR, "#press-steps li")],
-                         ["Press 1 (key 193, 1200 ms): started \u201e\\Windows\\Kalender.exe\u201c"])
+                         ["Press 1 (key 193, 1200 ms): started \"\\Windows\\Kalender.exe\""])
         step.click()
         second = browser.find_element(By.ID, "press-steps").text
-        self.assertTrue(second.startswith("Press 2 (key 193, 1200 ms): asked \u201eTerminieren?\u201c"), second)
+        self.assertTrue(second.startswith("Press 2 (key 193, 1200 ms): asked whether to end the program"), second)
         self.assertNotIn("Press 1", second)
         # Start-up belongs to the first step only.
         editor = browser.find_element(By.ID, "editor")
@@ -356,7 +382,7 @@ class PageUseTest(PageTest):
         editor.send_keys("\nbad")
         self.wait(lambda: "Line 17" in self.text("messages"))
         step.click()
-        self.assertTrue(self.text("press-steps").startswith("Start-up: message box Kurvix - Ignoriere unbekannten Wert:"))
+        self.assertTrue(self.text("press-steps").startswith("Start-up: message Kurvix - Ignoriere unbekannten Wert:"))
         step.click()
         self.assertTrue(self.text("press-steps").startswith("Press 2 (key 193, 1200 ms): asked"), self.text("press-steps"))
 
@@ -398,6 +424,301 @@ class PageUseTest(PageTest):
         # Tab leaves the field: it is no trap for the keyboard.
         probe.send_keys(Keys.TAB)
         self.assertNotEqual(browser.switch_to.active_element.get_attribute("id"), "key-probe")
+
+
+def settings_file(check_interval, elapse_time):
+    return device_file("SETTINGS", f"CheckIntervall={check_interval}", f"ElapseTime={elapse_time}", "",
+                       "KURVIX", "KeyCode=193", "Command=\\Windows\\Kalender.exe", "",
+                       "KURVIX", "KeyCode=194", "Disable=1")
+
+
+class PressTimelineTest(PageTest):
+    def timeline_and_events(self, data, presses):
+        both = json.loads(self.page_json("[kurvix.timeline(bytes, args[0]), kurvix.press(bytes, args[0])]",
+                                         data, presses))
+        return both[0], both[1]
+
+    def test_a_hold_of_the_promised_length_always_counts_and_a_short_one_is_handed_back(self):
+        # (CheckIntervall, ElapseTime): the sentence promises that a hold of their sum runs the
+        # action, whatever the two are; a release before the first poll is handed back then.
+        for check_interval, elapse_time in ((100, 1000), (50, 800), (300, 1000), (100, 250), (250, 100),
+                                            (7, 1000), (1000, 1000)):
+            with self.subTest(check_interval=check_interval, elapse_time=elapse_time):
+                promised = elapse_time + check_interval
+                short = max(check_interval // 2, 1)
+                timelines, events = self.timeline_and_events(
+                    settings_file(check_interval, elapse_time), [[193, promised], [193, short], [65, 300]])
+                long, quick, unbound = timelines
+                self.assertEqual([t["press"] for t in timelines], [1, 2, 3])
+                self.assertEqual(long["holdAtLeast"], promised)
+                self.assertEqual((long["outcome"], long["up"]), ("ran", promised))
+                self.assertGreaterEqual(long["outcomeAt"], elapse_time)
+                self.assertLessEqual(long["outcomeAt"], promised)
+                # The action ran at a poll that found the key down: never after its release.
+                self.assertIn(long["outcomeAt"], long["polls"])
+                self.assertEqual(quick["outcome"], "handed-back")
+                self.assertGreaterEqual(quick["outcomeAt"], quick["up"])
+                self.assertEqual(quick["outcomeAt"], quick["polls"][-1])
+                self.assertEqual((unbound["outcome"], unbound["polls"]), (None, []))
+                # The same run, read the command line's way, agrees.
+                kinds = {press: [e["event"] for e in events if e["press"] == press] for press in (1, 2, 3)}
+                self.assertEqual(kinds, {1: ["started"], 2: ["passed-through"], 3: ["not-caught"]})
+                self.assertEqual([e.get("atMs") for e in events], [long["outcomeAt"], quick["outcomeAt"], None])
+
+    def test_repeats_and_polls_are_those_of_the_run(self):
+        # A key held on repeats after 500 ms, every 40 ms; the program looks at it every
+        # CheckIntervall until it is up. A hold of over a minute is read in sweeps.
+        for hold, repeats, polls in ((1200, 18, 12), (499, 0, 5), (130000, 3238, 1300)):
+            with self.subTest(hold=hold):
+                timelines, _ = self.timeline_and_events(settings_file(100, 1000), [[193, hold]])
+                timeline = timelines[0]
+                self.assertEqual((timeline["repeatCount"], timeline["pollCount"]), (repeats, polls))
+                self.assertEqual(timeline["repeats"][:2], [500, 540][:repeats])
+                self.assertEqual(len(timeline["polls"]), min(polls, 1000))
+                self.assertTrue(all(b - a == 100 for a, b in zip(timeline["polls"], timeline["polls"][1:])))
+                self.assertTrue(all(ms < hold for ms in timeline["repeats"]))
+
+    def test_each_press_is_drawn_as_a_strip_with_the_hold_that_is_sure(self):
+        path = self.dir / "Kurvix.ini"
+        path.write_bytes(settings_file(100, 1000))
+        self.open_file(path)
+        for key, ms in ((193, 1100), (193, 60), (194, 1500)):
+            for field, value in (("press-key", key), ("press-ms", ms)):
+                element = browser.find_element(By.ID, field)
+                element.clear()
+                element.send_keys(str(value))
+            browser.find_element(By.ID, "press-add").click()
+        browser.find_element(By.ID, "press-run").click()
+        strips = browser.find_elements(By.CSS_SELECTOR, "#press-timelines figure")
+        self.assertEqual(len(strips), 3)
+        captions = [strip.find_element(By.TAG_NAME, "figcaption").text for strip in strips]
+        for caption in captions:
+            self.assertIn("Hold at least 1100 ms to be sure.", caption)
+        self.assertIn("the binding\u2019s actions ran at 1000 ms", captions[0])
+        self.assertIn("the key was handed back at 100 ms", captions[1])
+        self.assertIn("up at 1500 ms, 25 repeats, 15 polls (every 100 ms)", captions[2])
+        # The hold is drawn in blue from key-down to key-up, and the poll ticks below it.
+        canvas = strips[0].find_element(By.TAG_NAME, "canvas")
+        colours = browser.execute_script(
+            "const g = arguments[0].getContext('2d');"
+            "const at = (x, y) => Array.from(g.getImageData(x, y, 1, 1).data.slice(0, 3));"
+            "return [at(2 * 20, 2 * 20), at(2 * 630, 2 * 20)];", canvas)
+        self.assertEqual(colours, [[0x0B, 0x5C, 0xAD], [255, 255, 255]])
+        browser.find_element(By.ID, "h-press").location_once_scrolled_into_view
+        self.save_whole_page(SCREENSHOT.with_name("page-timeline.png"))
+        # Stepping shows the strip of that press alone.
+        browser.find_element(By.ID, "press-step").click()
+        browser.find_element(By.ID, "press-step").click()
+        strips = browser.find_elements(By.CSS_SELECTOR, "#press-timelines figure")
+        self.assertEqual([s.find_element(By.TAG_NAME, "figcaption").text[:7] for s in strips], ["Press 2"])
+
+
+class DeviceScreenTest(PageTest):
+    def screen_pixel(self, x, y):
+        return browser.execute_script(
+            "const g = document.getElementById('screen-picture').getContext('2d');"
+            "return Array.from(g.getImageData(2 * arguments[0], 2 * arguments[1], 1, 1).data.slice(0, 3));", x, y)
+
+    def tap_screen(self, x, y):
+        """A real click on the screen picture at the device's pixel (x, y)."""
+        canvas = browser.find_element(By.ID, "screen-picture")
+        left, top = browser.execute_script(
+            "const c = arguments[0]; c.scrollIntoView({block: 'center'}); const b = c.getBoundingClientRect();"
+            "const scale = c.clientWidth / (c.width / 2);"  # drawn at twice the device's size, shown scaled
+            "return [b.left + c.clientLeft + (arguments[1] + 0.5) * scale,"
+            "        b.top + c.clientTop + (arguments[2] + 0.5) * scale];", canvas, x, y)
+        actions = ActionBuilder(browser)
+        actions.pointer_action.move_to_location(round(left), round(top)).click()
+        actions.perform()
+
+    def window_state(self):
+        return json.loads(browser.execute_script(
+            "return JSON.stringify(kurvix.statusWindow(kurvix.deviceFormat(document.getElementById('editor').value),"
+            " 0, arguments[0], []));", [int(n) for n in Select(browser.find_element(By.ID, "screen"))
+                                        .first_selected_option.get_attribute("value").split("x")]))
+
+    def test_the_window_is_placed_on_each_screen_as_the_program_places_it(self):
+        path = self.dir / "Kurvix.ini"
+        path.write_bytes(ROOT.joinpath("examples", "Kurvix.ini").read_bytes())
+        self.open_file(path)
+        for screen, width, height in (("640x480", 640, 480), ("320x240", 320, 240), ("240x320", 240, 320)):
+            with self.subTest(screen=screen):
+                Select(browser.find_element(By.ID, "screen")).select_by_value(screen)
+                self.wait(lambda: f"A {width} x {height} screen" in self.text("screen-info"))
+                window = self.window_state()
+                self.assertEqual(window["workArea"], [0, 0, width, height - 26])
+                # The task bar along the foot, the caption where the program put the window.
+                self.assertEqual(self.screen_pixel(width // 2, height - 13), [0xD4, 0xD0, 0xC8])
+                self.assertEqual(self.screen_pixel(max(window["x"], 0) + 30, window["y"] + 5), [0x0A, 0x24, 0x6A])
+                self.assertEqual(self.screen_pixel(max(window["x"], 0) + 30, window["y"] - 2), [0x3A, 0x6E, 0xA5])
+                inside = window["x"] >= 0 and window["x"] + window["width"] <= width and \
+                    window["y"] >= 0 and window["y"] + window["height"] <= height - 26
+                self.assertEqual("partly outside" in self.text("screen-info"), not inside)
+                if width >= window["width"]:
+                    # Room enough: centred in the work area.
+                    self.assertEqual(window["x"], (width - window["width"]) // 2)
+                    self.assertTrue(inside)
+                self.save_whole_page(SCREENSHOT.with_name(f"page-screen-{screen}.png"))
+
+    def test_taps_on_the_screen_reach_the_program(self):
+        path = self.dir / "Kurvix.ini"
+        path.write_bytes(ROOT.joinpath("examples", "Kurvix.ini").read_bytes())
+        self.open_file(path)
+        Select(browser.find_element(By.ID, "screen")).select_by_value("320x240")
+        window = self.window_state()
+        border = (window["width"] - window["client"][2]) // 2
+        left = window["x"] + border
+        top = window["y"] + window["height"] - window["client"][3] - border
+        right = left + window["client"][2]
+        bottom = top + window["client"][3]
+        tray = (320 - 16 - 6 + 8, 240 - 13)
+        # (what the user taps, on screen, what the screen then says, tray icon colour or None)
+        steps = (((right - 9, top + 9), "the window \"Kurvix (3)\"", None),              # D: bindings off
+                 ((right - 9, bottom - 9), "the window is hidden", [0x80, 0x80, 0x00]),  # the corner mark
+                 ((left + 30, top + 30), "the window is hidden", [0x80, 0x80, 0x00]),    # nothing there now
+                 (tray, "the window \"Kurvix (3)\"", None),                             # the tray icon
+                 ((right - 9, top + 27), "the window \"Kurvix (3)\"", None),             # E: bindings on
+                 ((right - 9, bottom - 9), "the window is hidden", [0xD0, 0x00, 0x00]))
+        for number, (point, says, icon) in enumerate(steps, 1):
+            with self.subTest(tap=number):
+                self.tap_screen(*point)
+                self.wait(lambda: says in self.text("screen-info"))
+                self.assertEqual("tray icon shows" in self.text("screen-info"), icon is not None)
+                if icon is not None:
+                    self.assertEqual(self.screen_pixel(tray[0] - 6, tray[1] - 6), icon)
+                if number == 1:
+                    self.assertIn("| E", browser.find_element(By.ID, "window-picture").get_attribute("aria-label"))
+                if number == 2:
+                    self.save_whole_page(SCREENSHOT.with_name("page-screen-hidden.png"))
+        # The same from the keyboard: the buttons tap the tray icon, then D.
+        for button, label in (("tap-tray", "| D"), ("tap-switch", "| E"), ("tap-restart", "| D")):
+            browser.find_element(By.ID, button).send_keys(Keys.ENTER)
+            self.wait(lambda: label in browser.find_element(By.ID, "window-picture").get_attribute("aria-label"))
+
+
+class NeverLoseWorkTest(PageTest):
+    TEXT = "KURVIX\nKeyCode=193\nCommand=\\Windows\\Kalender.exe"
+
+    def type_text(self, text):
+        browser.find_element(By.ID, "editor").send_keys(text)
+        self.wait(lambda: "193" in self.text("bindings"))
+        time.sleep(0.3)  # the draft is kept with the check, a moment after the last key
+
+    def test_the_draft_is_offered_back_after_a_reload(self):
+        self.type_text(self.TEXT)
+        self.load_page()
+        self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"), "")
+        offer = browser.find_element(By.ID, "draft")
+        self.assertTrue(offer.is_displayed())
+        self.assertIn("Kurvix.ini, 3 lines", offer.text)
+        self.save_whole_page(SCREENSHOT.with_name("page-draft.png"))
+        # Typing while the offer stands does not replace the kept draft.
+        browser.find_element(By.ID, "editor").send_keys("something else")
+        time.sleep(0.5)
+        self.load_page()
+        browser.find_element(By.ID, "draft-restore").send_keys(Keys.ENTER)
+        self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"), self.TEXT)
+        self.assertFalse(browser.find_element(By.ID, "draft").is_displayed())
+        self.wait(lambda: "VK_APP1" in self.text("bindings"))
+        self.load_page()
+        browser.find_element(By.ID, "draft-discard").click()
+        self.load_page()
+        self.assertFalse(browser.find_element(By.ID, "draft").is_displayed())
+
+    def test_opening_a_file_over_edited_text_asks_first(self):
+        other = self.dir / "other.ini"
+        other.write_bytes(device_file("KURVIX", "KeyCode=196", "Disable=1"))
+        self.type_text(self.TEXT)
+        # (answer to the question, the editor's text afterwards)
+        for accept, expected in ((False, self.TEXT), (True, "KURVIX\nKeyCode=196\nDisable=1")):
+            with self.subTest(accept=accept):
+                browser.find_element(By.ID, "open").send_keys(str(other))
+                alert = self.wait(lambda: self.alert())
+                self.assertIn("changes that were not saved", alert.text)
+                self.assertIn("other.ini", alert.text)
+                alert.accept() if accept else alert.dismiss()
+                self.wait(lambda: browser.find_element(By.ID, "editor").get_property("value") == expected)
+        # The opened file is not edited work: opening another asks nothing.
+        third = self.dir / "third.ini"
+        third.write_bytes(device_file("KURVIX", "KeyCode=197"))
+        self.open_file(third)
+        self.assertIsNone(self.alert())
+
+    def alert(self):
+        try:
+            return browser.switch_to.alert
+        except Exception:
+            return None
+
+    def test_save_writes_the_name_given_and_shows_what_it_writes(self):
+        path = self.dir / "Abend.ini"
+        path.write_bytes("KURVIX\r\nKeyCode=193\r\nCommand=Grüße.exe\r\n".encode("cp1252"))
+        self.open_file(path)
+        expected = device_file("KURVIX", "KeyCode=193", "Command=Grüße.exe", "")
+        # (the name typed, the file that appears, or the reason nothing is saved)
+        for name, saved, refusal in ((None, "Kurvix.ini", None), ("", None, "Name the file first"),
+                                     ("Speicher/nacht.ini", None, "cannot hold"), ("nacht.ini", "nacht.ini", None)):
+            with self.subTest(name=name):
+                field = browser.find_element(By.ID, "save-name")
+                if name is not None:
+                    field.send_keys(Keys.CONTROL + "a")
+                    field.send_keys(Keys.BACKSPACE + name)
+                else:
+                    self.assertEqual(field.get_property("value"), "Kurvix.ini")
+                preview = self.text("save-preview")
+                browser.find_element(By.ID, "save").click()
+                if refusal:
+                    self.assertIn(refusal, preview)
+                    self.assertIn("Nothing saved", self.text("status"))
+                    continue
+                target = scratch / "downloads" / saved
+                self.wait(lambda: target.exists() and target.stat().st_size == len(expected))
+                self.assertEqual(target.read_bytes(), expected)
+                self.assertIn(f"writes {saved}: {len(expected)} bytes, UTF-16LE with byte-order mark, "
+                              "line ends CR LF (3); it begins FF FE 4B 00 55 00 52 00 56 00 49 00 58 00 0D 00", preview)
+                self.assertIn(f"Saved {saved}: {len(expected)} bytes", self.text("status"))
+                target.unlink()
+        self.assertEqual(sorted(p.name for p in (scratch / "downloads").iterdir() if p.suffix == ".ini"
+                                and p.name.startswith(("Abend", "Speicher"))), [])
+
+
+class PageWordsTest(PageTest):
+    def test_hints_say_how_to_fix_the_encoding_in_the_page(self):
+        text = "KURVIX\r\nKeyCode=193\r\nCommand=\\Programme\\Grüße.exe\r\n"
+        # (file, what the page's hint tells to read it as)
+        for name, data, reading in (("ansi.ini", text.encode("cp1252"), "read it as Windows-1252"),
+                                    ("utf8.ini", text.encode(), None),
+                                    ("be.ini", text.encode("utf-16-be"), "read it as UTF-16BE")):
+            with self.subTest(file=name):
+                path = self.dir / name
+                path.write_bytes(data)
+                self.open_file(path)
+                hints = self.text("hints")
+                self.assertNotIn("kurvix-check", hints)
+                self.assertNotIn("--from", self.text("file-info"))
+                self.assertIn("then press \u201cSave for the device\u201d", hints)
+                if reading:
+                    self.assertIn(reading, hints)
+                if name == "ansi.ini":
+                    self.save_whole_page(SCREENSHOT.with_name("page-words.png"))
+                if name == "be.ini":
+                    Select(browser.find_element(By.ID, "encoding")).select_by_visible_text("UTF-16BE")
+                # Doing what it says gives a file the device loads without a word.
+                browser.find_element(By.ID, "save").click()
+                self.wait(lambda: "without a message" in self.text("load-result"))
+                self.assertIn("Grüße.exe", self.text("bindings"))
+                Select(browser.find_element(By.ID, "encoding")).select_by_value("auto")
+
+    def test_no_hint_in_the_page_sends_one_to_the_command_line(self):
+        files = all_configuration_files(self.dir)
+        sending = [name for name, data in files.items() if "kurvix-check" in self.page_json(
+            "kurvix.check(bytes, args[0]).hints.map(h => h.text)", data, name)]
+        self.assertGreaterEqual(len(sending), 5)
+        for name in sending:
+            with self.subTest(file=name):
+                self.open_file(pathlib.Path(name))
+                self.assertNotIn("kurvix-check", self.text("hints"))
+                self.assertIn("Save for the device", self.text("hints"))
 
 
 class AccessibilityTest(PageTest):
