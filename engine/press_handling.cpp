@@ -10,19 +10,25 @@
  *
  * A held key repeats its key-down: every repeat is one more key message, which a press being
  * timed ignores. A key the table holds (see binding_table.h) starts no press, nor does any
- * key message while the bindings are off: it can only be one caught just before they went
- * off, or a repeat.
+ * key message while the bindings are off or for a key the table no longer has registered:
+ * it can only be one caught just before they went off or were replaced, or a repeat.
+ * Without a poll timer a press could never end: its key is handed back at once.
  */
 #include "engine/binding_table.h"
 
 LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
   DWORD virtualKey = static_cast<DWORD>(lParam) >> 16;
-  if (disabled_ || isHeld(static_cast<DWORD>(id))) return 0;
+  DWORD keyCode = static_cast<DWORD>(id);
+  if (disabled_ || isHeld(keyCode) || !isRegistered(keyCode)) return 0;
   for (DWORD i = 0; i < count_; ++i) {
     KeyBinding* binding = bindings_[i];
-    if (binding->keyCode() == id && binding->keyCode() == virtualKey && !binding->pressed()) {
+    if (binding->keyCode() == keyCode && keyCode == virtualKey && !binding->pressed()) {
       binding->markPressed();
-      SetTimer(window_, binding->keyCode(), checkInterval_, NULL);
+      if (!SetTimer(window_, keyCode, checkInterval_, NULL)) {
+        binding->resetPress();
+        passThrough(keyCode, 1);
+        return 0;
+      }
     }
   }
   return 0;
@@ -74,14 +80,14 @@ void BindingTable::onHeldKeyTimer(DWORD index) {
   if (passOnRelease) {
     passThrough(keyCode, stays);
   } else if (!stays) {
-    UnregisterHotKey(window_, static_cast<int>(keyCode));
+    releaseKey(keyCode);
   }
 }
 
 void BindingTable::passThrough(DWORD keyCode, unsigned char registerAgain) {
   BYTE virtualKey = static_cast<BYTE>(keyCode & 0xFF);
-  UnregisterHotKey(window_, static_cast<int>(keyCode));
+  releaseKey(keyCode);
   keybd_event(virtualKey, 0, KEYEVENTF_SILENT, 0);
   keybd_event(virtualKey, 0, KEYEVENTF_KEYUP, 0);
-  if (registerAgain) RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode);
+  if (registerAgain) catchKey(keyCode);
 }
