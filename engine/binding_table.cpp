@@ -135,7 +135,9 @@ int BindingTable::registerKey(DWORD index) {
   if (catchKey(keyCode) == 0) {
     // Down already: its key-down went to the program in front, so its repeats must not
     // begin a press. Held until released, it then is an ordinary binding.
-    if (GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000) holdKey(keyCode, 0);
+    if (isRegistered(keyCode) && (GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000)) {
+      holdKey(keyCode, 0);
+    }
     return 0;
   }
   // Another program holds the key; an earlier binding of it has been reported already.

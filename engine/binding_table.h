@@ -98,6 +98,8 @@ class BindingTable {
   /* Holds a key that is down now; 0 when it cannot be polled. */
   int holdKey(DWORD keyCode, unsigned char passOnRelease);
   void passThrough(DWORD keyCode, unsigned char registerAgain);
+  /* A key message of a key the table let go of since: the key goes to the program in front. */
+  void handBackLatePress(DWORD keyCode);
   /* The first binding of the key in table order, or null: the one whose press ticks reach. */
   KeyBinding* firstBinding(DWORD keyCode) const;
   void holdPressedKeys();
