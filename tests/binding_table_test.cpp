@@ -1,5 +1,6 @@
 // The binding table's bookkeeping of key registrations and its reports, and a binding's
 // launch of its program, on the simulated device.
+#include <functional>
 #include <string>
 
 #include "tests/device_test.h"
@@ -174,27 +175,35 @@ TEST_F(LaunchTest, RunningProgramAnsweredNoKeepsRunningAndIsAskedAboutAgain) {
   EXPECT_EQ(sim::openHandleCount(), 1u);
 }
 
-TEST_F(LaunchTest, EndedProgramIsStartedAnewWithoutAQuestion) {
-  KeyBinding binding;
-  giveCommand(binding, u"\\a.exe");
-  binding.launch();
-  sim::endProgram(0, 3);
-  binding.launch();
-  EXPECT_TRUE(sim::messageBoxes().empty());
-  EXPECT_EQ(sim::programs().size(), 2u);
-  EXPECT_EQ(sim::openHandleCount(), 1u);  // the old handle was closed, the new one kept
-}
+struct SecondLaunchCase {
+  const char* what;
+  std::function<void()> meanwhile;  // what happens to the first program before the second launch
+  bool asks;                        // "Terminieren?" instead of a second start
+};
 
-TEST_F(LaunchTest, FailedExitCodeQueryCountsAsAnEndedProgram) {
-  KeyBinding binding;
-  giveCommand(binding, u"\\a.exe");
-  binding.launch();
-  sim::failExitCodeQuery(0);
-  binding.launch();
-  EXPECT_TRUE(sim::messageBoxes().empty());
-  EXPECT_EQ(sim::programs().size(), 2u);
-  EXPECT_EQ(sim::openHandleCount(), 1u);
-  EXPECT_EQ(sim::badCloseCount(), 0u);
+TEST_F(LaunchTest, SecondLaunchAsksOnlyWhileTheProcessHasNotEnded) {
+  const std::vector<SecondLaunchCase> cases = {
+      {"still running", [] {}, true},
+      {"ended with 3", [] { sim::endProgram(0, 3); }, false},
+      // 259 is STILL_ACTIVE: an exit code cannot tell that the program ended.
+      {"ended with 259", [] { sim::endProgram(0, STILL_ACTIVE); }, false},
+      {"running, its exit code unreadable", [] { sim::failExitCodeQuery(0); }, true},
+  };
+  for (const SecondLaunchCase& row : cases) {
+    sim::reset();
+    SetUp();
+    {
+      KeyBinding binding;
+      giveCommand(binding, u"\\a.exe");
+      binding.launch();
+      row.meanwhile();
+      binding.launch();
+      EXPECT_EQ(sim::messageBoxes().size(), row.asks ? 1u : 0u) << row.what;
+      EXPECT_EQ(sim::programs().size(), row.asks ? 1u : 2u) << row.what;
+      EXPECT_EQ(sim::openHandleCount(), 1u) << row.what;  // the old handle closed, the new one kept
+    }
+    EXPECT_EQ(sim::badCloseCount(), 0u) << row.what;
+  }
 }
 
 TEST_F(LaunchTest, StartsWithoutAProcessHandleAreRetriedWithoutAsking) {

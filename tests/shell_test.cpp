@@ -482,11 +482,13 @@ TEST_F(ShellTest, ASecondStartOfTheSameProgramEndsAtOnceAndTheFirstKeepsWorking)
       Calls calls;
       EXPECT_EQ(startAgain(path, &calls), 0);
       // Nothing loaded, registered, created or shown: only the look for the first.
-      ASSERT_EQ(calls.size(), 4u);
+      ASSERT_EQ(calls.size(), 6u);
       EXPECT_EQ(calls[0].rfind("GetModuleFileNameW(h1,", 0), 0u);
-      EXPECT_EQ(calls[1], "CreateMutexW(0,0)");
-      EXPECT_EQ(calls[2], "GetLastError()");
-      EXPECT_EQ(calls[3].rfind("CloseHandle(", 0), 0u);
+      EXPECT_EQ(calls[1].rfind("CharUpperBuffW(", 0), 0u);
+      EXPECT_EQ(calls[2], "SetLastError(0)");
+      EXPECT_EQ(calls[3], "CreateMutexW(0,0)");
+      EXPECT_EQ(calls[4], "GetLastError()");
+      EXPECT_EQ(calls[5].rfind("CloseHandle(", 0), 0u);
     }
     EXPECT_EQ(sim::findWindow(kClass), window);
     EXPECT_EQ(sim::trayIcons().size(), 1u);
@@ -501,6 +503,25 @@ TEST_F(ShellTest, ASecondStartOfTheSameProgramEndsAtOnceAndTheFirstKeepsWorking)
   EXPECT_TRUE(sim::messageBoxes().empty());
   expectNothingLeft();
   EXPECT_TRUE(sim::mutexNames().empty());  // the mark goes with the program
+}
+
+TEST_F(ShellTest, TheSameFolderSpelledInAnotherCaseIsTheSameProgramBeyondLatin1Too) {
+  const std::u16string folder = u"\\Speicher\\\u00C4rger \u00FF \u03C9 \u0434";
+  sim::setModulePath(folder + u"\\kurvix.exe");
+  sim::putFile(folder + u"\\Kurvix.ini", unicodeFile(joinLines({u"KURVIX", u"KeyCode=196"})));
+  at(100, [](HWND) {
+    for (std::u16string path : {u"\\SPEICHER\\\u00E4RGER \u0178 \u03A9 \u0414\\KURVIX.EXE",
+                                u"/speicher/\u00E4rger \u00FF \u03C9 \u0434/Kurvix.exe"}) {
+      Calls calls;
+      EXPECT_EQ(startAgain(path, &calls), 0);
+      EXPECT_EQ(calls.size(), 6u);  // found the first and ended at once
+    }
+    EXPECT_EQ(sim::mutexNames(), (std::vector<std::u16string>{
+                                     u"Kurvix:/SPEICHER/\u00C4RGER \u0178 \u03A9 \u0414/KURVIX.EXE"}));
+  });
+  closeAt(200);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
 }
 
 TEST_F(ShellTest, ACopyInAnotherFolderRunsBesideTheFirst) {
