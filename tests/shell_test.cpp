@@ -759,6 +759,36 @@ TEST_F(ShellTest, ClosedDuringAMessageOfTheFirstLoadEndsCleanly) {
     sim::pump();
   });
   EXPECT_NE(runProgram(), 0);  // the program never came to run
+  // Reading stopped at once, and no key was registered for a window that is gone.
+  EXPECT_EQ(boxes(), (std::vector<Box>{{u"Kurvix - Ignoriere unbekannten Wert:", u"bad", MB_OK | MB_ICONEXCLAMATION}}));
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, DTappedWhileANewIniPressWaitsForABoxKeepsTheBindingsOffAndTheLetterSaysSo) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"", u"KURVIX",
+                       u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"}));
+  sim::putFile(u"\\Speicher\\Zweite.ini", unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  sim::pressAt(193, 200, 1400);   // starts the calendar
+  sim::pressAt(193, 2000, 3400);  // asks whether to end it
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    sim::keyDown(194);  // the reload waits for the answer ...
+    sim::runFor(1200);
+    sim::keyUp(194);
+    sim::runFor(200);
+    sim::tap(mainWindow(), W - 9, 9);  // ... and the user switches off after asking for it
+    sim::runFor(100);
+  });
+  at(6000, [this](HWND window) {
+    EXPECT_EQ(title(), u"Kurvix (1)");  // reloaded
+    EXPECT_TRUE(registeredKeys().empty());
+    EXPECT_EQ(buttonLetter(), u"E");
+    sim::tap(window, W - 9, H - 9);  // hidden: the icon says off too
+    sim::pump();
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_DISABLED);
+  });
+  closeAt(6100);
+  EXPECT_EQ(runProgram(), 0);
   expectNothingLeft();
 }
 
