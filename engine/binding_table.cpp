@@ -101,15 +101,16 @@ void BindingTable::clear() {
   if (!destroyPending_) {
     // A key pressed now stays caught until it is released, whatever the new bindings are.
     holdPressedKeys();
-    if (!disabled_) unregisterAll();
   }
   deleteBindings();
+  releaseStrayKeys();
 }
 
 void BindingTable::deleteBindings() {
   for (DWORD i = 0; i < count_; ++i) delete bindings_[i];
   delete[] bindings_;
   bindings_ = NULL;
+  count_ = 0;
 }
 
 void BindingTable::append(KeyBinding* binding) {
@@ -157,17 +158,6 @@ int BindingTable::registerKey(DWORD index) {
   return stop;
 }
 
-void BindingTable::unregisterAll() {
-  // In the order of registration; releasing a key moves the later ones up.
-  for (DWORD i = 0; i < registeredCount_;) {
-    if (isHeld(registeredKeys_[i])) {
-      ++i;
-    } else {
-      releaseKey(registeredKeys_[i]);
-    }
-  }
-}
-
 int BindingTable::catchKey(DWORD keyCode) {
   if (isRegistered(keyCode)) return 0;
   if (!RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode)) return 1;
@@ -195,6 +185,7 @@ void BindingTable::releaseKey(DWORD keyCode) {
 }
 
 void BindingTable::releaseStrayKeys() {
+  // In the order of registration; releasing a key moves the later ones up.
   for (DWORD i = 0; i < registeredCount_;) {
     DWORD keyCode = registeredKeys_[i];
     if (isHeld(keyCode) || (!disabled_ && firstBinding(keyCode) != NULL)) {
@@ -263,7 +254,7 @@ void BindingTable::disable() {
   if (!disabled_) {
     disabled_ = 1;
     holdPressedKeys();
-    unregisterAll();
+    releaseStrayKeys();
   }
   postStatus(STATUS_DISABLED, 0);
 }

@@ -62,7 +62,6 @@ class BindingTable {
   /* Registers the keys of all bindings, but for keys held from an earlier press: those are
      registered already. */
   void registerAll();
-  void unregisterAll();
   /* 1 while the table holds the key of a press that went off or was reloaded meanwhile. */
   unsigned char isHeld(DWORD keyCode) const;
   /* 1 while the table has the key registered. */

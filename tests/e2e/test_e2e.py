@@ -476,6 +476,20 @@ class CommandTest(WineTestCase):
         self.assertTrue(wait_until(lambda: (spaced / "witness.log").exists(), 5))
         self.assertFalse((spaced / "witness-arguments.log").exists())
 
+    def test_a_program_that_ended_with_exit_code_259_is_started_anew_without_asking(self):
+        self.start_kurvix([
+            "SETTINGS", f"CheckIntervall={CHECK_INTERVAL_MS}", f"ElapseTime={ELAPSE_MS}", "",
+            "KURVIX", f"KeyCode={KEY_COMMAND}",
+            f'Command="{windows_path(self.dir / "witness.exe")}" exit 259'])
+        self.assertTrue(self.driver("window", "Kurvix.Class", "--title", "Kurvix (1)")["ok"])
+        self.long_press(KEY_COMMAND)
+        (pid, _), = self.wait_for_witness_starts(1)
+        ended = self.driver("watch", pid, "--timeout", 10000)
+        self.assertEqual((ended["exited"], ended["exit_code"]), (True, 259), ended)
+        self.long_press(KEY_COMMAND)
+        self.assertEqual(len(self.wait_for_witness_starts(2)), 2)
+        self.assertFalse(self.driver("box", "--timeout", 0)["ok"], "no question about an ended program")
+
     def end_witnesses_in(self, folder):
         log = folder / "witness.log"
         for line in log.read_text().splitlines() if log.exists() else []:
