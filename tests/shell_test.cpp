@@ -561,6 +561,26 @@ Box takenKey(std::u16string key) {
   return {u"Kurvix - Taste belegt:", std::move(key), MB_OK | MB_ICONEXCLAMATION};
 }
 
+TEST_F(ShellTest, KeysRegisteredBeforeATakenKeyIsReportedWorkWhileItsMessageIsOpen) {
+  ASSERT_TRUE(sim::holdHotKey(195));
+  configure(kThreeBindings);
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    sim::pressAt(193, sim::now() + 10, sim::now() + 200);    // short: handed back
+    sim::pressAt(193, sim::now() + 500, sim::now() + 2000);  // long: starts the calendar
+    sim::runFor(3000);
+  });
+  closeAt(4000);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"195")});
+  std::vector<bool> keyDownsInjected;  // of 193, that reached the program in front
+  for (const sim::KeyEvent& event : sim::keysToOthers()) {
+    if (event.virtualKey == 193 && event.down) keyDownsInjected.push_back(event.injected);
+  }
+  EXPECT_EQ(keyDownsInjected, std::vector<bool>{true});  // only the short press, handed back
+  EXPECT_EQ(sim::programs().size(), 1u);
+  expectNothingLeft();
+}
+
 TEST_F(ShellTest, KeysTakenAtStartUpAreReportedOnceEachAfterTheReadersMessagesAndTheRestWork) {
   ASSERT_TRUE(sim::holdHotKey(194));
   ASSERT_TRUE(sim::holdHotKey(196));
