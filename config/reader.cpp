@@ -144,7 +144,12 @@ int BindingTable::load(const WCHAR* path) {
     } else if (isCommentStart(line[0])) {
       // skipped wherever it stands
     } else if (state == BINDING_BLOCK) {
-      if (blockBinding != NULL) blockBinding->parseLine(line, length);
+      if (blockBinding != NULL) {
+        DWORD keyCode = blockBinding->keyCode();
+        blockBinding->parseLine(line, length);
+        // A key registered for this binding while a box was open is not its key any more.
+        if (blockBinding->keyCode() != keyCode) releaseStrayKeys();
+      }
     } else if (state == SETTINGS_BLOCK) {
       parseSettingsLine(line, length);
     } else if (compareText(line, TEXT("KURVIX"), 6) == 0) {

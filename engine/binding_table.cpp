@@ -21,17 +21,28 @@ int appendItem(Item*& items, DWORD count, const Item& item) {
 
 }  // namespace
 
-BindingTable* BindingTable::create(HWND window, HINSTANCE instance, UINT statusMessage) {
+BindingTable* BindingTable::create(HWND window, HINSTANCE instance, UINT statusMessage,
+                                   BindingTable*& owner) {
+  owner = NULL;
   BindingTable* table = new (std::nothrow) BindingTable();
   if (table == NULL) return NULL;
-  // Both are in place before loading, so that the load can report to the window.
+  // All three are in place before loading, so that the load can report to the window and
+  // the window can reach the table while a box of the load or of a taken key is open.
   table->statusMessage_ = statusMessage;
   table->window_ = window;
-  if (table->loadFromProgramDir(instance) != 0) {
+  owner = table;
+  ++table->operationDepth_;
+  int failed = table->loadFromProgramDir(instance);
+  if (!failed && !table->destroyPending_) table->registerAll();
+  unsigned char destroyed = table->destroyPending_;
+  // Frees a table destroyed meanwhile; carries out a reload asked for meanwhile.
+  table->leaveOperation();
+  if (destroyed) return NULL;
+  if (failed) {
+    owner = NULL;
     delete table;
     return NULL;
   }
-  table->registerAll();
   return table;
 }
 
@@ -50,10 +61,14 @@ void BindingTable::destroy(BindingTable* table) {
 BindingTable::BindingTable()
     : statusMessage_(0),
       window_(NULL),
+      disabled_(0),
       heldKeys_(NULL),
       heldCount_(0),
+      registeredKeys_(NULL),
+      registeredCount_(0),
       operationDepth_(0),
       pendingReload_(NULL),
+      reloadSwitchesOn_(0),
       destroyPending_(0) {
   resetSettings();
 }
@@ -62,6 +77,7 @@ BindingTable::~BindingTable() {
   if (!destroyPending_) releaseKeysAndTimers();
   deleteBindings();
   delete[] heldKeys_;
+  delete[] registeredKeys_;
   delete[] pendingReload_;
 }
 
@@ -70,22 +86,14 @@ void BindingTable::resetSettings() {
   checkInterval_ = 100;
   elapseTime_ = 1000;
   count_ = 0;
-  disabled_ = 0;
 }
 
 void BindingTable::releaseKeysAndTimers() {
   for (DWORD i = 0; i < count_; ++i) {
-    KeyBinding* binding = bindings_[i];
-    if (!disabled_ && !isHeld(binding->keyCode())) {
-      UnregisterHotKey(window_, static_cast<int>(binding->keyCode()));
-    }
-    if (binding->pressed()) KillTimer(window_, binding->keyCode());
+    if (bindings_[i]->pressed()) KillTimer(window_, bindings_[i]->keyCode());
   }
-  for (; heldCount_ > 0; --heldCount_) {
-    DWORD keyCode = heldKeys_[heldCount_ - 1].keyCode;
-    UnregisterHotKey(window_, static_cast<int>(keyCode));
-    KillTimer(window_, keyCode);
-  }
+  for (; heldCount_ > 0; --heldCount_) KillTimer(window_, heldKeys_[heldCount_ - 1].keyCode);
+  while (registeredCount_ > 0) releaseKey(registeredKeys_[0]);
 }
 
 void BindingTable::clear() {
@@ -93,15 +101,16 @@ void BindingTable::clear() {
   if (!destroyPending_) {
     // A key pressed now stays caught until it is released, whatever the new bindings are.
     holdPressedKeys();
-    if (!disabled_) unregisterAll();
   }
   deleteBindings();
+  releaseStrayKeys();
 }
 
 void BindingTable::deleteBindings() {
   for (DWORD i = 0; i < count_; ++i) delete bindings_[i];
   delete[] bindings_;
   bindings_ = NULL;
+  count_ = 0;
 }
 
 void BindingTable::append(KeyBinding* binding) {
@@ -115,18 +124,24 @@ void BindingTable::append(KeyBinding* binding) {
 
 void BindingTable::registerAll() {
   for (DWORD i = 0; i < count_; ++i) {
-    // A key held across a switch-off or a reload is registered already, by this table.
-    if (isHeld(bindings_[i]->keyCode())) continue;
+    // Registered already: a held key, an earlier binding of the same key, or a key
+    // registered again while a box of this loop was open.
+    if (isRegistered(bindings_[i]->keyCode())) continue;
     if (registerKey(i) != 0) return;
   }
 }
 
 int BindingTable::registerKey(DWORD index) {
-  const KeyBinding* binding = bindings_[index];
-  DWORD keyCode = binding->keyCode();
-  if (RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode)) return 0;
-  // Not taken by another program: the table holds the key already, for an earlier binding
-  // of the same key.
+  DWORD keyCode = bindings_[index]->keyCode();
+  if (catchKey(keyCode) == 0) {
+    // Down already: its key-down went to the program in front, so its repeats must not
+    // begin a press. Held until released, it then is an ordinary binding.
+    if (isRegistered(keyCode) && (GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000)) {
+      holdKey(keyCode, 0);
+    }
+    return 0;
+  }
+  // Another program holds the key; an earlier binding of it has been reported already.
   for (DWORD i = 0; i < index; ++i) {
     if (bindings_[i]->keyCode() == keyCode) return 0;
   }
@@ -143,11 +158,49 @@ int BindingTable::registerKey(DWORD index) {
   return stop;
 }
 
-void BindingTable::unregisterAll() {
-  for (DWORD i = 0; i < count_; ++i) {
-    DWORD keyCode = bindings_[i]->keyCode();
-    if (!isHeld(keyCode)) UnregisterHotKey(window_, static_cast<int>(keyCode));
+int BindingTable::catchKey(DWORD keyCode) {
+  if (isRegistered(keyCode)) return 0;
+  if (!RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode)) return 1;
+  if (!appendItem(registeredKeys_, registeredCount_, keyCode)) {
+    // Without memory to list it, it could never be let go again: not caught at all.
+    UnregisterHotKey(window_, static_cast<int>(keyCode));
+    return 0;
   }
+  ++registeredCount_;
+  return 0;
+}
+
+void BindingTable::releaseKey(DWORD keyCode) {
+  for (DWORD i = 0; i < registeredCount_; ++i) {
+    if (registeredKeys_[i] != keyCode) continue;
+    UnregisterHotKey(window_, static_cast<int>(keyCode));
+    // Later registrations move up one place: the list keeps the order of registration.
+    for (DWORD j = i + 1; j < registeredCount_; ++j) registeredKeys_[j - 1] = registeredKeys_[j];
+    if (--registeredCount_ == 0) {
+      delete[] registeredKeys_;
+      registeredKeys_ = NULL;
+    }
+    return;
+  }
+}
+
+void BindingTable::releaseStrayKeys() {
+  // In the order of registration; releasing a key moves the later ones up.
+  for (DWORD i = 0; i < registeredCount_;) {
+    DWORD keyCode = registeredKeys_[i];
+    if (isHeld(keyCode) || (!disabled_ && firstBinding(keyCode) != NULL)) {
+      ++i;
+    } else {
+      releaseKey(keyCode);
+    }
+  }
+}
+
+unsigned char BindingTable::isRegistered(DWORD keyCode) const {
+  for (DWORD i = 0; i < registeredCount_; ++i) {
+    if (registeredKeys_[i] == keyCode) return 1;
+  }
+  return 0;
 }
 
 unsigned char BindingTable::isHeld(DWORD keyCode) const {
@@ -178,18 +231,30 @@ void BindingTable::holdPressedKeys() {
     if (!appendItem(heldKeys_, heldCount_, held)) {
       // Without memory to hold it, the press ends here, as if its key had been released.
       KillTimer(window_, keyCode);
-      UnregisterHotKey(window_, static_cast<int>(keyCode));
+      releaseKey(keyCode);
       continue;
     }
     ++heldCount_;
   }
 }
 
+int BindingTable::holdKey(DWORD keyCode, unsigned char passOnRelease) {
+  HeldKey held = {keyCode, passOnRelease};
+  if (!SetTimer(window_, keyCode, checkInterval_, NULL)) return 0;
+  if (!appendItem(heldKeys_, heldCount_, held)) {
+    KillTimer(window_, keyCode);
+    return 0;
+  }
+  ++heldCount_;
+  return 1;
+}
+
 void BindingTable::disable() {
+  reloadSwitchesOn_ = 0;
   if (!disabled_) {
     disabled_ = 1;
     holdPressedKeys();
-    unregisterAll();
+    releaseStrayKeys();
   }
   postStatus(STATUS_DISABLED, 0);
 }
@@ -212,16 +277,20 @@ void BindingTable::requestReload(const WCHAR* path) {
   if (copy == NULL) return;
   delete[] pendingReload_;
   pendingReload_ = copy;
+  reloadSwitchesOn_ = 1;
 }
 
 void BindingTable::reload(const WCHAR* path) {
   if (load(path) != 0) {
     // Nothing is bound any more: the table says off, as the tray icon and the window will.
     disable();
-  } else if (!destroyPending_ && !disabled_) {
-    // Switched off during one of the reader's boxes: the new keys stay unregistered.
-    registerAll();
+    return;
   }
+  if (destroyPending_) return;
+  // Switched off during one of the reader's boxes, after the reload was asked for: the new
+  // keys stay unregistered. The window learns the state from the load's report.
+  if (reloadSwitchesOn_) disabled_ = 0;
+  if (!disabled_) registerAll();
 }
 
 void BindingTable::leaveOperation() {

@@ -16,6 +16,15 @@
  * new press; on its release the key is handed through if the press never acted, and then
  * stays registered for an enabled binding of it or is let go. So one physical press acts at
  * most once, and while the bindings are off no key is registered but the ones held now.
+ * A key that is already down when the table registers it (pressed while off, or before a
+ * reload bound it) is held the same way from the start: its key-down went elsewhere, so
+ * none of its repeats may begin a press.
+ *
+ * Registrations. The table lists every key it has registered itself. That list alone tells
+ * a key another program holds (reported in a message box) from one the table holds already
+ * (a held key, a second binding of a key, a key registered again while a box was open), and
+ * a key whose binding changed its KeyCode while being read is let go at once: every
+ * registration belongs to a binding in force or to a key held right now.
  */
 #ifndef KURVIX_ENGINE_BINDING_TABLE_H
 #define KURVIX_ENGINE_BINDING_TABLE_H
@@ -29,7 +38,13 @@ const WPARAM STATUS_LOADED = 2;
 
 class BindingTable {
  public:
-  static BindingTable* create(HWND window, HINSTANCE instance, UINT statusMessage);
+  /* Makes a table, publishes it in `owner` before it loads (so that the window's key and
+     timer messages reach it from its first registration on, and a window closed while a box
+     is open can destroy it), loads the configuration and registers its keys. Returns the
+     table, or null when loading failed or the table was destroyed meanwhile (`owner` is then
+     null too). */
+  static BindingTable* create(HWND window, HINSTANCE instance, UINT statusMessage,
+                              BindingTable*& owner);
   static void destroy(BindingTable* table);
 
   BindingTable();
@@ -47,9 +62,10 @@ class BindingTable {
   /* Registers the keys of all bindings, but for keys held from an earlier press: those are
      registered already. */
   void registerAll();
-  void unregisterAll();
   /* 1 while the table holds the key of a press that went off or was reloaded meanwhile. */
   unsigned char isHeld(DWORD keyCode) const;
+  /* 1 while the table has the key registered. */
+  unsigned char isRegistered(DWORD keyCode) const;
   void disable();
   void enable();
 
@@ -72,7 +88,17 @@ class BindingTable {
   };
 
   void postStatus(WPARAM status, LPARAM value);
+  /* The one place that registers and unregisters keys and keeps the list of them. Returns 0
+     when the key is registered by this table now, 1 when another program holds it. */
+  int catchKey(DWORD keyCode);
+  void releaseKey(DWORD keyCode);
+  /* Lets go of every registered key that no binding in force and no held key needs. */
+  void releaseStrayKeys();
+  /* Holds a key that is down now; 0 when it cannot be polled. */
+  int holdKey(DWORD keyCode, unsigned char passOnRelease);
   void passThrough(DWORD keyCode, unsigned char registerAgain);
+  /* A key message of a key the table let go of since: the key goes to the program in front. */
+  void handBackLatePress(DWORD keyCode);
   /* The first binding of the key in table order, or null: the one whose press ticks reach. */
   KeyBinding* firstBinding(DWORD keyCode) const;
   void holdPressedKeys();
@@ -100,9 +126,14 @@ class BindingTable {
 
   HeldKey* heldKeys_;
   DWORD heldCount_;
+  DWORD* registeredKeys_;
+  DWORD registeredCount_;
 
   unsigned operationDepth_;
   WCHAR* pendingReload_;
+  /* The reload asked for last switches the bindings on, unless they were switched off after
+     it was asked for: the user's last action wins. */
+  unsigned char reloadSwitchesOn_;
   unsigned char destroyPending_;
 };
 

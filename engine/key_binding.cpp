@@ -31,11 +31,11 @@ void KeyBinding::markPressed() {
 void KeyBinding::launch() {
   fired_ = 1;
   if (process_ != NULL) {
-    // A query that fails leaves this value alone, so it counts as an ended program: the
-    // handle is dropped and the command started anew instead of asking about a ghost.
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process_, &exitCode);
-    if (exitCode == STILL_ACTIVE) {
+    // Only a process that has not ended leaves its handle unsignalled; its exit code cannot
+    // tell, since a program may end with 259 (STILL_ACTIVE) itself. A wait that fails counts
+    // as an ended program: the handle is dropped and the command started anew instead of
+    // asking about a ghost.
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
       HANDLE asked = process_;
       int answer = MessageBoxW(NULL, TEXT("Der Prozess l\x00E4uft schon.\nSoll er terminiert werden?"),
                                TEXT("Terminieren?"), MB_YESNO | MB_ICONEXCLAMATION);

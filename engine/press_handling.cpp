@@ -10,19 +10,31 @@
  *
  * A held key repeats its key-down: every repeat is one more key message, which a press being
  * timed ignores. A key the table holds (see binding_table.h) starts no press, nor does any
- * key message while the bindings are off: it can only be one caught just before they went
- * off, or a repeat.
+ * key message for a key the table no longer has registered: it was caught just before the
+ * bindings went off or were replaced, and waited in the queue meanwhile. Its key-down
+ * reached nobody, so the key is handed back: held until released if it is still down,
+ * otherwise at once. Without a poll timer a press could never end: its key is handed back
+ * at once too.
  */
 #include "engine/binding_table.h"
 
 LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
   DWORD virtualKey = static_cast<DWORD>(lParam) >> 16;
-  if (disabled_ || isHeld(static_cast<DWORD>(id))) return 0;
+  DWORD keyCode = static_cast<DWORD>(id);
+  if (isHeld(keyCode) || keyCode != virtualKey) return 0;
+  if (!isRegistered(keyCode)) {
+    if (firstBinding(keyCode) != NULL) handBackLatePress(keyCode);
+    return 0;
+  }
   for (DWORD i = 0; i < count_; ++i) {
     KeyBinding* binding = bindings_[i];
-    if (binding->keyCode() == id && binding->keyCode() == virtualKey && !binding->pressed()) {
+    if (binding->keyCode() == keyCode && !binding->pressed()) {
       binding->markPressed();
-      SetTimer(window_, binding->keyCode(), checkInterval_, NULL);
+      if (!SetTimer(window_, keyCode, checkInterval_, NULL)) {
+        binding->resetPress();
+        passThrough(keyCode, 1);
+        return 0;
+      }
     }
   }
   return 0;
@@ -74,14 +86,22 @@ void BindingTable::onHeldKeyTimer(DWORD index) {
   if (passOnRelease) {
     passThrough(keyCode, stays);
   } else if (!stays) {
-    UnregisterHotKey(window_, static_cast<int>(keyCode));
+    releaseKey(keyCode);
   }
+}
+
+void BindingTable::handBackLatePress(DWORD keyCode) {
+  if ((GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000) && catchKey(keyCode) == 0 &&
+      isRegistered(keyCode) && holdKey(keyCode, 1)) {
+    return;
+  }
+  passThrough(keyCode, 0);
 }
 
 void BindingTable::passThrough(DWORD keyCode, unsigned char registerAgain) {
   BYTE virtualKey = static_cast<BYTE>(keyCode & 0xFF);
-  UnregisterHotKey(window_, static_cast<int>(keyCode));
+  releaseKey(keyCode);
   keybd_event(virtualKey, 0, KEYEVENTF_SILENT, 0);
   keybd_event(virtualKey, 0, KEYEVENTF_KEYUP, 0);
-  if (registerAgain) RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode);
+  if (registerAgain) catchKey(keyCode);
 }

@@ -30,10 +30,6 @@ const LONG SQUARE = 18;
 const COLORREF DARK_GREY = 0x606060;
 const UINT CENTRED_LINE = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
 
-/* Set by the destroy message; the creation message needs it when the window is closed
-   while the configuration is still being read. */
-bool windowDestroyed = false;
-
 bool bindingsOff() { return bindingTable != NULL && bindingTable->isDisabled(); }
 
 UINT trayPicture() { return bindingsOff() ? IDI_TRAY_DISABLED : IDI_TRAY_ENABLED; }
@@ -66,14 +62,10 @@ void drawKeyCodeText(HDC dc, const WCHAR* text, RECT area) {
 }
 
 LRESULT onCreate(HWND window, const CREATESTRUCT* creation) {
-  windowDestroyed = false;
   lastKeyCode = 0;
-  BindingTable* table = BindingTable::create(window, creation->hInstance, WM_APP_STATUS);
-  if (table != NULL && windowDestroyed) {
-    BindingTable::destroy(table);
-    table = NULL;
-  }
-  bindingTable = table;
+  // Published while it loads: a window closed meanwhile destroys it, and its keys work from
+  // their registration on.
+  BindingTable* table = BindingTable::create(window, creation->hInstance, WM_APP_STATUS, bindingTable);
   if (table == NULL) return -1;
   if (table->count() != 0) {
     AddTrayIcon(window, trayPicture());
@@ -84,7 +76,6 @@ LRESULT onCreate(HWND window, const CREATESTRUCT* creation) {
 }
 
 void onDestroy(HWND window) {
-  windowDestroyed = true;
   DeleteTrayIcon(window);
   BindingTable::destroy(bindingTable);
   bindingTable = NULL;
@@ -185,18 +176,15 @@ void onTrayMessage(HWND window, WPARAM id, LPARAM mouseMessage) {
 }
 
 void onStatus(HWND window, WPARAM status, LPARAM value) {
-  if (status == STATUS_ENABLED || status == STATUS_DISABLED) {
-    if (IsWindowVisible(window)) {
-      // A long press may switch the bindings off while the window is shown: the letter
-      // must follow at once, or it and the square that answers taps would disagree.
-      invalidateButtons(window);
-    } else {
-      ModifyTrayIcon(window, status == STATUS_DISABLED ? IDI_TRAY_DISABLED : IDI_TRAY_ENABLED);
-    }
-  } else if (status == STATUS_LOADED) {
-    // A reload leaves the bindings on without reporting STATUS_ENABLED, also after a
-    // binding that switched them off first: the picture must follow the table.
-    if (!IsWindowVisible(window)) ModifyTrayIcon(window, trayPicture());
+  // A long press may switch the bindings off while the window is shown, and a reload may
+  // switch them on without reporting STATUS_ENABLED: the letter and the picture follow the
+  // table's state as it is now, or the letter and the square that answers taps would disagree.
+  if (IsWindowVisible(window)) {
+    invalidateButtons(window);
+  } else {
+    ModifyTrayIcon(window, trayPicture());
+  }
+  if (status == STATUS_LOADED) {
     WCHAR title[32];
     wsprintfW(title, TEXT("%s (%u)"), TEXT("Kurvix"), static_cast<UINT>(value));
     SetWindowTextW(window, title);

@@ -26,14 +26,14 @@ const WCHAR* const INSTANCE_PREFIX = TEXT("Kurvix:");
 /* The longest object name Windows CE takes, with its zero. */
 const DWORD INSTANCE_NAME_CAPACITY = 260;
 
-/* Windows CE compares file names without regard to case, so the name is upper-cased
-   (ASCII and Latin-1 letters, the umlauts among them); a backslash, which object names may
-   not hold on the desktop, becomes a slash, as paths treat both alike. */
-WCHAR instanceNameUnit(WCHAR unit) {
-  if ((unit >= 'a' && unit <= 'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7)) {
-    return static_cast<WCHAR>(unit - 0x20);
+/* Windows CE compares file names without regard to case, so the name is upper-cased with
+   the system's own case mapping; a backslash, which object names may not hold on the
+   desktop, becomes a slash, as paths treat both alike. */
+void makeInstanceName(WCHAR* path, DWORD length) {
+  CharUpperBuffW(path, length);
+  for (DWORD i = 0; i < length; ++i) {
+    if (path[i] == '\\') path[i] = '/';
   }
-  return unit == '\\' ? static_cast<WCHAR>('/') : unit;
 }
 
 /* The mutex that marks this program file as running, or null when another instance of it
@@ -47,8 +47,10 @@ HANDLE markInstance(HINSTANCE instance, int* anotherRuns) {
   DWORD room = INSTANCE_NAME_CAPACITY - start;
   DWORD length = GetModuleFileNameW(instance, name + start, room);
   if (length == 0 || length >= room) return NULL;
-  for (DWORD i = start; i < start + length; ++i) name[i] = instanceNameUnit(name[i]);
+  makeInstanceName(name + start, length);
   name[start + length] = 0;
+  // Only an existing name sets the last error: one left from before must not pass for it.
+  SetLastError(0);
   HANDLE mark = CreateMutexW(NULL, FALSE, name);
   if (mark != NULL && GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mark);

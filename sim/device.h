@@ -118,6 +118,9 @@ struct Program {
 const std::vector<Program>& programs();  // every ShellExecuteEx call, in order
 void endProgram(size_t index, DWORD exitCode);
 // GetExitCodeProcess on this program's handle fails and leaves the exit code untouched.
+// WaitForSingleObject(handle, 0) answers WAIT_OBJECT_0 once the program has ended (whatever
+// its exit code, 259 too), WAIT_TIMEOUT while it runs, WAIT_FAILED for a handle that is not
+// an open process; a wait that would block, or one for a mutex, stops the test.
 void failExitCodeQuery(size_t index);
 
 // ---- Window manager: message boxes ---------------------------------------------------------
@@ -229,6 +232,8 @@ struct Timer {
   uint64_t due;
 };
 std::vector<Timer> timers();  // running timers, also those of destroyed windows
+// While on, SetTimer fails (returns 0) and starts nothing, as when the system has no timer left.
+void failTimers(bool on);
 
 // Taps post WM_LBUTTONDOWN (wParam MK_LBUTTON) and WM_LBUTTONUP with client coordinates
 // to the window. A hidden or destroyed window cannot be tapped or closed: nothing is posted.

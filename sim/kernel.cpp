@@ -174,6 +174,17 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
   return TRUE;
 }
 
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  logCall("WaitForSingleObject", {logName(object), logName(milliseconds)});
+  if (device().openMutexes.count(handleNumber(object)) != 0) fail("waiting for a mutex is not simulated");
+  sim::Program* program = processOf(object);
+  if (program == nullptr) return WAIT_FAILED;
+  // A process is signalled once it has ended, whatever its exit code.
+  if (!program->running) return WAIT_OBJECT_0;
+  if (milliseconds != 0) fail("waiting for a running process is not simulated");
+  return WAIT_TIMEOUT;
+}
+
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
   logCall("TerminateProcess", {logName(process), logName(exitCode)});
   sim::Program* target = processOf(process);
@@ -205,6 +216,11 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR n
 DWORD GetLastError() {
   logCall("GetLastError", {});
   return device().lastError;
+}
+
+void SetLastError(DWORD error) {
+  logCall("SetLastError", {logName(error)});
+  device().lastError = error;
 }
 
 namespace sim::detail {

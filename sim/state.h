@@ -130,6 +130,7 @@ struct Device {
   std::vector<KeyEvent> injectedKeys, keysToOthers;
   std::vector<KeyStroke> keyStrokes;
   bool keyRepeat = true;
+  bool timersFail = false;
   uint64_t repeatDelay = 500, repeatInterval = 40;
   UINT repeatingKey = 0;
   std::optional<std::pair<uint64_t, uint64_t>> nextRepeat;  // its entry in actions

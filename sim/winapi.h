@@ -105,6 +105,9 @@ typedef POINT* LPPOINT;
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 #define STILL_ACTIVE 259
 #define ERROR_ALREADY_EXISTS 183
+#define WAIT_OBJECT_0 0
+#define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFF
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -126,6 +129,8 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
 DWORD GetLastError();
+void SetLastError(DWORD error);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 
 /* ---- window manager ---- */
 
@@ -253,6 +258,7 @@ HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name);
 int GetSystemMetrics(int index);
 BOOL SystemParametersInfoW(UINT action, UINT param, LPVOID value, UINT winIni);
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
+DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 
 /* ---- graphics ---- */
 

@@ -2,6 +2,9 @@
 // windows, the message queue, painting regions, icons, cursors, metrics and wsprintfW.
 #include "sim/state.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <algorithm>
 #include <cstdarg>
 
@@ -359,7 +362,7 @@ BOOL UnregisterHotKey(HWND window, int id) {
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerFunc) {
   logCall("SetTimer", {logName(window), logName(id), logName(elapse)});
   if (window == nullptr) fail("SetTimer without a window is not simulated");
-  if (liveWindow(window) == nullptr) return 0;
+  if (liveWindow(window) == nullptr || device().timersFail) return 0;
   Device& d = device();
   Timer timer{window, id, elapse, d.now + std::max(elapse, kMinimumTimerPeriod)};
   for (TimerEntry& entry : d.timers) {
@@ -577,6 +580,20 @@ BOOL SystemParametersInfoW(UINT action, UINT param, LPVOID value, UINT winIni) {
   return TRUE;
 }
 
+// The system's case mapping: Unicode's simple upper-case mapping of each unit, as the C
+// library's UTF-8 locale has it; a unit without one (a surrogate, "ß") stays as it is.
+DWORD CharUpperBuffW(LPWSTR text, DWORD length) {
+  logCall("CharUpperBuffW", {logName(length)});
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (unicode == static_cast<locale_t>(0)) fail("the C.UTF-8 locale is missing");
+  for (DWORD i = 0; i < length; ++i) {
+    if (text[i] >= 0xD800 && text[i] <= 0xDFFF) continue;
+    wint_t upper = towupper_l(static_cast<wint_t>(text[i]), unicode);
+    if (upper <= 0xFFFF) text[i] = static_cast<WCHAR>(upper);
+  }
+  return length;
+}
+
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
   logCall("wsprintfW", {});
   std::u16string out;
@@ -696,6 +713,8 @@ std::vector<Timer> timers() {
   for (const TimerEntry& entry : device().timers) running.push_back(entry.timer);
   return running;
 }
+
+void failTimers(bool on) { device().timersFail = on; }
 
 void tap(HWND handle, int x, int y) {
   Window* window = liveWindow(handle);

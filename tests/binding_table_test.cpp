@@ -1,5 +1,6 @@
 // The binding table's bookkeeping of key registrations and its reports, and a binding's
 // launch of its program, on the simulated device.
+#include <functional>
 #include <string>
 
 #include "tests/device_test.h"
@@ -25,7 +26,8 @@ TEST_F(BindingTableTest, CreateRegistersEveryKeyInTableOrderAndStartsEnabled) {
 }
 
 TEST_F(BindingTableTest, CreateWithAMissingFileRegistersNothingAndReturnsNull) {
-  EXPECT_EQ(BindingTable::create(window, sim::instance(), WM_APP_STATUS), nullptr);
+  EXPECT_EQ(BindingTable::create(window, sim::instance(), WM_APP_STATUS, table), nullptr);
+  EXPECT_EQ(table, nullptr);
   EXPECT_TRUE(registrationCalls().empty());
   EXPECT_EQ(statusReports(), (std::vector<std::pair<WPARAM, LPARAM>>{{STATUS_LOADED, 0}}));
   EXPECT_EQ(sim::openHandleCount(), 0u);
@@ -38,9 +40,10 @@ TEST_F(BindingTableTest, CreateWithSettingsOnlyHoldsNoBinding) {
   EXPECT_TRUE(registrationCalls().empty());
 }
 
-TEST_F(BindingTableTest, SecondBindingOfTheSameKeyTriesToRegisterItAgain) {
+TEST_F(BindingTableTest, SecondBindingOfTheSameKeyIsNotRegisteredAgainNorReported) {
   ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=65", u"", u"KURVIX", u"KeyCode=65"})), nullptr);
-  EXPECT_EQ(registrationCalls(), (Calls{"RegisterHotKey(w1,65,0,65)", "RegisterHotKey(w1,65,0,65)"}));
+  EXPECT_EQ(registrationCalls(), (Calls{"RegisterHotKey(w1,65,0,65)"}));
+  EXPECT_TRUE(sim::messageBoxes().empty());
   EXPECT_EQ(registeredKeys(), (std::vector<UINT>{65}));
 }
 
@@ -172,27 +175,35 @@ TEST_F(LaunchTest, RunningProgramAnsweredNoKeepsRunningAndIsAskedAboutAgain) {
   EXPECT_EQ(sim::openHandleCount(), 1u);
 }
 
-TEST_F(LaunchTest, EndedProgramIsStartedAnewWithoutAQuestion) {
-  KeyBinding binding;
-  giveCommand(binding, u"\\a.exe");
-  binding.launch();
-  sim::endProgram(0, 3);
-  binding.launch();
-  EXPECT_TRUE(sim::messageBoxes().empty());
-  EXPECT_EQ(sim::programs().size(), 2u);
-  EXPECT_EQ(sim::openHandleCount(), 1u);  // the old handle was closed, the new one kept
-}
+struct SecondLaunchCase {
+  const char* what;
+  std::function<void()> meanwhile;  // what happens to the first program before the second launch
+  bool asks;                        // "Terminieren?" instead of a second start
+};
 
-TEST_F(LaunchTest, FailedExitCodeQueryCountsAsAnEndedProgram) {
-  KeyBinding binding;
-  giveCommand(binding, u"\\a.exe");
-  binding.launch();
-  sim::failExitCodeQuery(0);
-  binding.launch();
-  EXPECT_TRUE(sim::messageBoxes().empty());
-  EXPECT_EQ(sim::programs().size(), 2u);
-  EXPECT_EQ(sim::openHandleCount(), 1u);
-  EXPECT_EQ(sim::badCloseCount(), 0u);
+TEST_F(LaunchTest, SecondLaunchAsksOnlyWhileTheProcessHasNotEnded) {
+  const std::vector<SecondLaunchCase> cases = {
+      {"still running", [] {}, true},
+      {"ended with 3", [] { sim::endProgram(0, 3); }, false},
+      // 259 is STILL_ACTIVE: an exit code cannot tell that the program ended.
+      {"ended with 259", [] { sim::endProgram(0, STILL_ACTIVE); }, false},
+      {"running, its exit code unreadable", [] { sim::failExitCodeQuery(0); }, true},
+  };
+  for (const SecondLaunchCase& row : cases) {
+    sim::reset();
+    SetUp();
+    {
+      KeyBinding binding;
+      giveCommand(binding, u"\\a.exe");
+      binding.launch();
+      row.meanwhile();
+      binding.launch();
+      EXPECT_EQ(sim::messageBoxes().size(), row.asks ? 1u : 0u) << row.what;
+      EXPECT_EQ(sim::programs().size(), row.asks ? 1u : 2u) << row.what;
+      EXPECT_EQ(sim::openHandleCount(), 1u) << row.what;  // the old handle closed, the new one kept
+    }
+    EXPECT_EQ(sim::badCloseCount(), 0u) << row.what;
+  }
 }
 
 TEST_F(LaunchTest, StartsWithoutAProcessHandleAreRetriedWithoutAsking) {

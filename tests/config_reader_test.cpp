@@ -156,7 +156,7 @@ class ProgramDirTest : public ReaderTest, public ::testing::WithParamInterface<P
 TEST_P(ProgramDirTest, ConfigurationIsReadFromBesideTheExecutable) {
   sim::setModulePath(GetParam().module);
   sim::putFile(GetParam().expectedIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=7"})));
-  table = BindingTable::create(window, sim::instance(), WM_APP_STATUS);
+  BindingTable::create(window, sim::instance(), WM_APP_STATUS, table);
   ASSERT_NE(table, nullptr);
   EXPECT_EQ(table->count(), 1u);
   EXPECT_EQ(sim::fileOpens().at(0).path, GetParam().expectedIni);
@@ -177,7 +177,8 @@ TEST_F(ReaderTest, UnknownOrTruncatedProgramPathFailsWithoutTouchingAnything) {
     SetUp();
     sim::setModulePath(module);
     sim::putFile(u"\\" + std::u16string(240, u'd') + u"\\Kurvix.ini", unicodeFile(u"KURVIX"));
-    EXPECT_EQ(BindingTable::create(window, sim::instance(), WM_APP_STATUS), nullptr);
+    EXPECT_EQ(BindingTable::create(window, sim::instance(), WM_APP_STATUS, table), nullptr);
+    EXPECT_EQ(table, nullptr);
     EXPECT_EQ(boxes(), (std::vector<Box>{{u"Fehler",
                                           u"Der Pfad zum Programm konnte nicht ermittelt werden.",
                                           kFailure}}));
@@ -354,7 +355,7 @@ TEST_F(ReaderTest, LaterLinesOverwriteEarlierOnes) {
   EXPECT_EQ(table->elapseTime(), 6u);
 }
 
-TEST_F(ReaderTest, ReloadStartsFromDefaultsAndEnabled) {
+TEST_F(ReaderTest, ReloadStartsFromDefaultSettingsAndLeavesTheSwitchAlone) {
   ASSERT_NE(createFrom(joinLines({u"SETTINGS", u"CheckIntervall=7", u"ElapseTime=9", u"", u"KURVIX",
                                   u"KeyCode=65"})),
             nullptr);
@@ -362,7 +363,7 @@ TEST_F(ReaderTest, ReloadStartsFromDefaultsAndEnabled) {
   EXPECT_EQ(loadText(joinLines({u"KURVIX", u"KeyCode=66"})), 0);
   EXPECT_EQ(table->checkInterval(), 100u);
   EXPECT_EQ(table->elapseTime(), 1000u);
-  EXPECT_EQ(table->isDisabled(), 0);
+  EXPECT_EQ(table->isDisabled(), 1);  // a NewIni press switches on, not the reading
   EXPECT_EQ(binding(0).keyCode(), 66u);
 }
 

@@ -72,7 +72,7 @@ void TableTest::destroyTable() {
 
 BindingTable* TableTest::createFrom(std::u16string_view text) {
   sim::putFile(std::u16string(kIniPath), unicodeFile(text));
-  table = BindingTable::create(window, sim::instance(), WM_APP_STATUS);
+  BindingTable::create(window, sim::instance(), WM_APP_STATUS, table);
   return table;
 }
 

@@ -1,6 +1,7 @@
 // Press handling on the simulated device: scenarios of a user holding and releasing keys
 // on a virtual clock, checked by what the device did (programs started, keys injected and
 // registered, timers, reports), including presses that arrive while a message box is open.
+#include <functional>
 #include <string>
 
 #include "tests/device_test.h"
@@ -404,19 +405,20 @@ TEST_F(PressTest, SecondBindingOfAKeyLeftPressedIsNotHeldByAReload) {
   expectNothingLeft();
 }
 
-TEST_F(PressTest, KeyMessageArrivingWhileOffStartsNoPress) {
+TEST_F(PressTest, KeyMessageArrivingWhileOffStartsNoPressAndHandsTheKeyBack) {
   createWithCommand();
+  // The key-down is caught and waits in the queue while the bindings go off.
+  sim::keyDown(kKey);
   table->disable();
   sim::clearCalls();
-  // A key-down caught just before the switch-off, delivered after it.
-  PostMessageW(window, WM_HOTKEY, kKey, static_cast<LPARAM>(kKey) << 16);
-  sim::keyDown(kKey);
-  sim::runFor(3000);
+  sim::runFor(3000);  // repeating all the while
   sim::keyUp(kKey);
   sim::runFor(500);
   EXPECT_EQ(started(), 0u);
-  EXPECT_TRUE(pressCalls().empty());
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+  EXPECT_EQ(injectedFor(kKey), kOnePassThrough);  // the program in front gets the key once
   EXPECT_TRUE(registeredKeys().empty());
+  EXPECT_TRUE(sim::timers().empty());
 }
 
 // ---- Presses while a message box is open ----------------------------------------------------
@@ -538,6 +540,268 @@ TEST_F(PressTest, TableDestroyedDuringAReadersMessageStopsReadingAndIsFreed) {
   EXPECT_TRUE(sim::hotKeys().empty());
   EXPECT_TRUE(sim::timers().empty());
   EXPECT_EQ(sim::openHandleCount(), 0u);
+}
+
+// ---- Keys held while boxes are open -------------------------------------------------------
+
+// Key 197 is held by another program in every scenario: it is the only key a taken-key box
+// may ever name. The drive creates the table itself (create()), so that it can be inside a
+// box of the start-up.
+struct HeldKeyBoxCase {
+  const char* scenario;
+  std::u16string first, second;  // Kurvix.ini and \Speicher\Zweite.ini
+  std::function<void(BindingTable*& table, const std::function<void()>& create)> drive;
+  std::vector<std::u16string> reported;  // the keys named by taken-key boxes, in order
+  std::vector<UINT> registered;          // once every key is up again
+  size_t started;                        // programs started
+};
+
+void PrintTo(const HeldKeyBoxCase& row, std::ostream* out) { *out << row.scenario; }
+
+class HeldKeyBoxTest : public PressTest, public ::testing::WithParamInterface<HeldKeyBoxCase> {};
+
+TEST_P(HeldKeyBoxTest, OnlyAnotherProgramsKeyIsReportedAndEveryRegistrationHasItsBinding) {
+  const HeldKeyBoxCase& row = GetParam();
+  sim::holdHotKey(197);
+  sim::putFile(kSecondIni, unicodeFile(row.second));
+  sim::putFile(std::u16string(kIniPath), unicodeFile(row.first));
+  row.drive(table, [this] { BindingTable::create(window, sim::instance(), WM_APP_STATUS, table); });
+  ASSERT_NE(table, nullptr);
+  std::vector<std::u16string> reported;
+  for (const Box& box : boxes()) {
+    if (box.caption == u"Kurvix - Taste belegt:") reported.push_back(box.text);
+  }
+  EXPECT_EQ(reported, row.reported);
+  EXPECT_EQ(registeredKeys(), row.registered);
+  for (UINT key : registeredKeys()) {
+    bool bound = false;
+    for (DWORD i = 0; i < table->count(); ++i) bound |= table->binding(i)->keyCode() == key;
+    EXPECT_TRUE(bound && !table->isDisabled()) << key << " is registered without a binding in force";
+  }
+  EXPECT_EQ(started(), row.started);
+  expectNothingLeft();
+}
+
+// Opens the file's reader box for `bad line` while the user goes on for `ms`.
+void whileReaderReports(uint64_t ms) {
+  sim::whileBoxOpen([ms](const sim::MessageBoxRecord& box) {
+    if (box.text == u"bad line") sim::runFor(ms);
+  });
+}
+
+const std::u16string kNewIni195 = joinLines({u"KURVIX", u"KeyCode=195", u"NewIni=\\Speicher\\Zweite.ini"});
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, HeldKeyBoxTest,
+    ::testing::Values(
+        HeldKeyBoxCase{
+            "NewIni key let go during the new file's reader box; its new binding works",
+            kNewIni195, joinLines({u"KURVIX", u"KeyCode=195", u"Command=\\b.exe", u"bad line"}),
+            [](BindingTable*&, const std::function<void()>& create) {
+              create();
+              whileReaderReports(1000);
+              sim::pressAt(195, 0, 1500);
+              sim::pressAt(195, 4000, 5500);
+              sim::runUntil(6000);
+            },
+            {}, {195}, 1},
+        HeldKeyBoxCase{
+            "NewIni key let go during the new file's taken-key box",
+            kNewIni195, joinLines({u"KURVIX", u"KeyCode=197", u"", u"KURVIX", u"KeyCode=195", u"Command=\\b.exe"}),
+            [](BindingTable*&, const std::function<void()>& create) {
+              create();
+              sim::whileBoxOpen([](const sim::MessageBoxRecord&) { sim::runFor(1000); });
+              sim::pressAt(195, 0, 1500);
+              sim::pressAt(195, 4000, 5500);
+              sim::runUntil(6000);
+            },
+            {u"197"}, {195}, 1},
+        HeldKeyBoxCase{
+            "key held across D let go during E's taken-key box",
+            joinLines({u"KURVIX", u"KeyCode=197", u"", u"KURVIX", u"KeyCode=193", u"Command=\\a.exe"}), u"",
+            [](BindingTable*& table, const std::function<void()>& create) {
+              create();
+              sim::whileBoxOpen([](const sim::MessageBoxRecord&) { sim::runFor(2000); });
+              sim::pressAt(kKey, 0, 3000);  // acts at 1000
+              sim::at(1500, [&table] { table->disable(); });
+              sim::at(2000, [&table] { table->enable(); });
+              sim::runUntil(5000);
+            },
+            {u"197", u"197"}, {kKey}, 1},
+        HeldKeyBoxCase{
+            "D then E tapped while the start-up's taken-key box is open",
+            joinLines({u"KURVIX", u"KeyCode=197", u"", u"KURVIX", u"KeyCode=193", u"", u"KURVIX", u"KeyCode=194"}),
+            u"",
+            [](BindingTable*& table, const std::function<void()>& create) {
+              sim::whileBoxOpen([&table](const sim::MessageBoxRecord& box) {
+                if (box.depth != 1) return;
+                table->disable();
+                table->enable();  // reports 197 again, in a box of its own
+              });
+              create();
+            },
+            {u"197", u"197"}, {kKey, kOtherKey}, 0},
+        HeldKeyBoxCase{
+            "D then E tapped while the new file's reader box is open",
+            kNewIni195, joinLines({u"KURVIX", u"KeyCode=200", u"bad line", u"", u"KURVIX", u"KeyCode=201"}),
+            [](BindingTable*& table, const std::function<void()>& create) {
+              create();
+              sim::whileBoxOpen([&table](const sim::MessageBoxRecord&) {
+                table->disable();
+                table->enable();
+              });
+              sim::pressAt(195, 0, 1500);
+              sim::runUntil(3000);
+            },
+            {}, {200, 201}, 0},
+        HeldKeyBoxCase{
+            "a key queued just before a reload, handled during the new file's first box",
+            joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\a.exe", u"", u"KURVIX", u"KeyCode=195",
+                       u"NewIni=\\Speicher\\Zweite.ini", u"", u"KURVIX", u"KeyCode=196", u"Command=\\c.exe"}),
+            joinLines({u"KURVIX", u"KeyCode=196", u"Command=\\c.exe", u"bad line"}),
+            [](BindingTable*&, const std::function<void()>& create) {
+              create();
+              sim::whileBoxOpen([](const sim::MessageBoxRecord& box) {
+                if (box.caption == u"Terminieren?") {
+                  sim::keyDown(195);  // the reload waits for this box
+                  sim::runFor(1200);
+                  sim::keyUp(195);
+                  sim::runFor(200);
+                  sim::keyDown(196);  // caught, its key message still queued when the box closes
+                } else if (box.text == u"bad line") {
+                  sim::runFor(100);
+                  sim::keyUp(196);
+                  sim::runFor(300);
+                }
+              });
+              sim::pressAt(kKey, 0, 1500);     // starts \a.exe
+              sim::pressAt(kKey, 2000, 3500);  // asks whether to end it
+              sim::runUntil(8000);
+            },
+            {}, {196}, 1},
+        HeldKeyBoxCase{
+            "held key let go during the new file's reader box, its block then bound to another key",
+            kNewIni195, joinLines({u"KURVIX", u"KeyCode=195", u"bad line", u"KeyCode=196"}),
+            [](BindingTable*&, const std::function<void()>& create) {
+              create();
+              whileReaderReports(1000);
+              sim::pressAt(195, 0, 1500);
+              sim::runUntil(3000);
+            },
+            {}, {196}, 0},
+        HeldKeyBoxCase{
+            "a press during the start-up's taken-key box is timed: short handed back, long acts",
+            joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\a.exe", u"", u"KURVIX", u"KeyCode=197"}), u"",
+            [](BindingTable*&, const std::function<void()>& create) {
+              sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+                sim::pressAt(kKey, sim::now() + 10, sim::now() + 200);
+                sim::pressAt(kKey, sim::now() + 500, sim::now() + 2000);
+                sim::runFor(3000);
+              });
+              create();
+            },
+            {u"197"}, {kKey}, 1}),
+    [](const ::testing::TestParamInfo<HeldKeyBoxCase>& info) { return std::to_string(info.index); });
+
+TEST_F(PressTest, PressDuringTheStartUpsTakenKeyBoxReachesTheProgramInFrontOnce) {
+  sim::holdHotKey(197);
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    sim::pressAt(kKey, sim::now() + 10, sim::now() + 200);
+    sim::runFor(1000);
+  });
+  ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"", u"KURVIX", u"KeyCode=197"})), nullptr);
+  EXPECT_EQ(injectedFor(kKey), kOnePassThrough);
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+}
+
+// ---- Keys already down when they are registered ----------------------------------------------
+
+struct DownBeforeCase {
+  const char* scenario;
+  std::u16string first;                              // Kurvix.ini; Zweite.ini binds kKey
+  std::function<void(BindingTable*& table)> drive;  // kKey is held from 500 to 4000 meanwhile
+};
+
+TEST_F(PressTest, AKeyDownBeforeItIsRegisteredNeverActsAndIsNotHandedBack) {
+  const std::u16string newIni = joinLines({u"KURVIX", u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"});
+  const std::vector<DownBeforeCase> cases = {
+      {"pressed while off, held across E",
+       joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\a.exe", u"", newIni}),
+       [](BindingTable*& table) {
+         table->disable();
+         sim::at(1500, [&table] { table->enable(); });
+       }},
+      {"unbound, held across a reload that binds it", newIni,
+       [](BindingTable*&) { sim::pressAt(kOtherKey, 0, 1200); }},  // reloads at 1000
+  };
+  for (const DownBeforeCase& row : cases) {
+    sim::reset();
+    TableTest::SetUp();
+    sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\a.exe", u"", newIni})));
+    ASSERT_NE(createFrom(row.first), nullptr);
+    row.drive(table);
+    sim::pressAt(kKey, 500, 4000);  // repeating from 1000 on, through the registration
+    sim::runUntil(5000);
+    EXPECT_EQ(started(), 0u) << row.scenario;
+    EXPECT_TRUE(sim::injectedKeys().empty()) << row.scenario;  // its key-down went to the program in front
+    EXPECT_TRUE(sim::isRegistered(kKey)) << row.scenario;
+    sim::pressAt(kKey, 6000, 7500);  // the next press acts
+    sim::runUntil(8000);
+    EXPECT_EQ(started(), 1u) << row.scenario;
+    expectNothingLeft();
+  }
+}
+
+// ---- The system refuses a poll timer -------------------------------------------------------------
+
+TEST_F(PressTest, WithoutAPollTimerThePressIsHandedBackAndTheNextOneWorks) {
+  createWithCommand();
+  sim::failTimers(true);
+  sim::pressAt(kKey, 0, 300);
+  sim::runUntil(1000);
+  EXPECT_EQ(table->binding(0)->pressed(), 0);
+  EXPECT_EQ(injectedFor(kKey), kOnePassThrough);
+  EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));
+  sim::failTimers(false);
+  sim::pressAt(kKey, 2000, 3500);
+  sim::runUntil(4000);
+  EXPECT_EQ(started(), 1u);
+  expectNothingLeft();
+}
+
+// ---- Switching off while a reload waits for a box ----------------------------------------------
+
+struct SwitchWhileReloadWaitsCase {
+  const char* scenario;
+  std::function<void(BindingTable* table)> afterTheNewIniPress;  // still inside the box
+  unsigned char endsDisabled;
+};
+
+TEST_F(PressTest, TheUsersLastSwitchWinsOverAReloadThatWaitedForABox) {
+  const std::vector<SwitchWhileReloadWaitsCase> cases = {
+      {"nothing tapped", [](BindingTable*) {}, 0},
+      {"D tapped", [](BindingTable* table) { table->disable(); }, 1},
+      {"D, then E tapped", [](BindingTable* table) { table->disable(); table->enable(); }, 0},
+  };
+  for (const SwitchWhileReloadWaitsCase& row : cases) {
+    sim::reset();
+    TableTest::SetUp();
+    sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+    createWithCommand(joinLines({u"KURVIX", u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"}));
+    sim::whileBoxOpen([this, &row](const sim::MessageBoxRecord&) {
+      sim::pressAt(kOtherKey, sim::now() + 10, sim::now() + 1300);
+      sim::runFor(1500);
+      row.afterTheNewIniPress(table);
+    });
+    sim::pressAt(kKey, 0, 1500);     // starts \a.exe
+    sim::pressAt(kKey, 2000, 3500);  // asks whether to end it: the reload waits for the answer
+    sim::runUntil(6000);
+    ASSERT_EQ(table->count(), 1u) << row.scenario;
+    EXPECT_EQ(table->isDisabled(), row.endsDisabled) << row.scenario;
+    EXPECT_EQ(registeredKeys(), row.endsDisabled ? std::vector<UINT>{} : std::vector<UINT>{200}) << row.scenario;
+    expectNothingLeft();
+  }
 }
 
 }  // namespace

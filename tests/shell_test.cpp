@@ -617,11 +617,13 @@ TEST_F(ShellTest, ASecondStartOfTheSameProgramEndsAtOnceAndTheFirstKeepsWorking)
       Calls calls;
       EXPECT_EQ(startAgain(path, &calls), 0);
       // Nothing loaded, registered, created or shown: only the look for the first.
-      ASSERT_EQ(calls.size(), 4u);
+      ASSERT_EQ(calls.size(), 6u);
       EXPECT_EQ(calls[0].rfind("GetModuleFileNameW(h1,", 0), 0u);
-      EXPECT_EQ(calls[1], "CreateMutexW(0,0)");
-      EXPECT_EQ(calls[2], "GetLastError()");
-      EXPECT_EQ(calls[3].rfind("CloseHandle(", 0), 0u);
+      EXPECT_EQ(calls[1].rfind("CharUpperBuffW(", 0), 0u);
+      EXPECT_EQ(calls[2], "SetLastError(0)");
+      EXPECT_EQ(calls[3], "CreateMutexW(0,0)");
+      EXPECT_EQ(calls[4], "GetLastError()");
+      EXPECT_EQ(calls[5].rfind("CloseHandle(", 0), 0u);
     }
     EXPECT_EQ(sim::findWindow(kClass), window);
     EXPECT_EQ(sim::trayIcons().size(), 1u);
@@ -636,6 +638,25 @@ TEST_F(ShellTest, ASecondStartOfTheSameProgramEndsAtOnceAndTheFirstKeepsWorking)
   EXPECT_TRUE(sim::messageBoxes().empty());
   expectNothingLeft();
   EXPECT_TRUE(sim::mutexNames().empty());  // the mark goes with the program
+}
+
+TEST_F(ShellTest, TheSameFolderSpelledInAnotherCaseIsTheSameProgramBeyondLatin1Too) {
+  const std::u16string folder = u"\\Speicher\\\u00C4rger \u00FF \u03C9 \u0434";
+  sim::setModulePath(folder + u"\\kurvix.exe");
+  sim::putFile(folder + u"\\Kurvix.ini", unicodeFile(joinLines({u"KURVIX", u"KeyCode=196"})));
+  at(100, [](HWND) {
+    for (std::u16string path : {u"\\SPEICHER\\\u00E4RGER \u0178 \u03A9 \u0414\\KURVIX.EXE",
+                                u"/speicher/\u00E4rger \u00FF \u03C9 \u0434/Kurvix.exe"}) {
+      Calls calls;
+      EXPECT_EQ(startAgain(path, &calls), 0);
+      EXPECT_EQ(calls.size(), 6u);  // found the first and ended at once
+    }
+    EXPECT_EQ(sim::mutexNames(), (std::vector<std::u16string>{
+                                     u"Kurvix:/SPEICHER/\u00C4RGER \u0178 \u03A9 \u0414/KURVIX.EXE"}));
+  });
+  closeAt(200);
+  EXPECT_EQ(runProgram(), 0);
+  expectNothingLeft();
 }
 
 TEST_F(ShellTest, ACopyInAnotherFolderRunsBesideTheFirst) {
@@ -673,6 +694,26 @@ TEST_F(ShellTest, ACopyInAnotherFolderRunsBesideTheFirst) {
 
 Box takenKey(std::u16string key) {
   return {u"Kurvix - Taste belegt:", std::move(key), MB_OK | MB_ICONEXCLAMATION};
+}
+
+TEST_F(ShellTest, KeysRegisteredBeforeATakenKeyIsReportedWorkWhileItsMessageIsOpen) {
+  ASSERT_TRUE(sim::holdHotKey(195));
+  configure(kThreeBindings);
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    sim::pressAt(193, sim::now() + 10, sim::now() + 200);    // short: handed back
+    sim::pressAt(193, sim::now() + 500, sim::now() + 2000);  // long: starts the calendar
+    sim::runFor(3000);
+  });
+  closeAt(4000);
+  EXPECT_EQ(runProgram(), 0);
+  EXPECT_EQ(boxes(), std::vector<Box>{takenKey(u"195")});
+  std::vector<bool> keyDownsInjected;  // of 193, that reached the program in front
+  for (const sim::KeyEvent& event : sim::keysToOthers()) {
+    if (event.virtualKey == 193 && event.down) keyDownsInjected.push_back(event.injected);
+  }
+  EXPECT_EQ(keyDownsInjected, std::vector<bool>{true});  // only the short press, handed back
+  EXPECT_EQ(sim::programs().size(), 1u);
+  expectNothingLeft();
 }
 
 TEST_F(ShellTest, KeysTakenAtStartUpAreReportedOnceEachAfterTheReadersMessagesAndTheRestWork) {
@@ -873,6 +914,36 @@ TEST_F(ShellTest, ClosedDuringAMessageOfTheFirstLoadEndsCleanly) {
     sim::pump();
   });
   EXPECT_NE(runProgram(), 0);  // the program never came to run
+  // Reading stopped at once, and no key was registered for a window that is gone.
+  EXPECT_EQ(boxes(), (std::vector<Box>{{u"Kurvix - Ignoriere unbekannten Wert:", u"bad", MB_OK | MB_ICONEXCLAMATION}}));
+  expectNothingLeft();
+}
+
+TEST_F(ShellTest, DTappedWhileANewIniPressWaitsForABoxKeepsTheBindingsOffAndTheLetterSaysSo) {
+  configure(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"", u"KURVIX",
+                       u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"}));
+  sim::putFile(u"\\Speicher\\Zweite.ini", unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+  at(100, [](HWND window) { sim::tapTrayIcon(window, TRAY_ICON_ID); });
+  sim::pressAt(193, 200, 1400);   // starts the calendar
+  sim::pressAt(193, 2000, 3400);  // asks whether to end it
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    sim::keyDown(194);  // the reload waits for the answer ...
+    sim::runFor(1200);
+    sim::keyUp(194);
+    sim::runFor(200);
+    sim::tap(mainWindow(), W - 9, 9);  // ... and the user switches off after asking for it
+    sim::runFor(100);
+  });
+  at(6000, [this](HWND window) {
+    EXPECT_EQ(title(), u"Kurvix (1)");  // reloaded
+    EXPECT_TRUE(registeredKeys().empty());
+    EXPECT_EQ(buttonLetter(), u"E");
+    sim::tap(window, W - 9, H - 9);  // hidden: the icon says off too
+    sim::pump();
+    EXPECT_EQ(trayPicture(window), IDI_TRAY_DISABLED);
+  });
+  closeAt(6100);
+  EXPECT_EQ(runProgram(), 0);
   expectNothingLeft();
 }
 

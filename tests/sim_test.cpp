@@ -239,11 +239,14 @@ TEST_F(SimTest, ProgramsRunUntilTheyEndOrAreTerminated) {
   DWORD code = 0;
   EXPECT_TRUE(GetExitCodeProcess(process, &code));
   EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE));
+  EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   sim::endProgram(0, 3);
   EXPECT_TRUE(GetExitCodeProcess(process, &code));
   EXPECT_EQ(code, 3u);
+  EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_OBJECT_0));  // signalled
   EXPECT_TRUE(CloseHandle(process));
   EXPECT_FALSE(GetExitCodeProcess(process, &code));
+  EXPECT_EQ(WaitForSingleObject(process, 0), WAIT_FAILED);
 
   EXPECT_EQ(start(u"\\windows\\NOHANDLE.exe"), std::make_pair(TRUE, HANDLE(nullptr)));
   EXPECT_EQ(start(u"\\Windows\\fails.exe"), std::make_pair(FALSE, HANDLE(nullptr)));
@@ -252,6 +255,14 @@ TEST_F(SimTest, ProgramsRunUntilTheyEndOrAreTerminated) {
   ASSERT_TRUE(again);
   EXPECT_TRUE(CloseHandle(second) == TRUE && sim::programs()[3].running);  // closing is not ending
   auto [third, handle] = start(u"\\Windows\\calc.exe");
+  // A program that ends with 259 has ended all the same: its exit code looks like a running
+  // one's, its handle is signalled.
+  auto [fourth, endsWith259] = start(u"\\Windows\\calc.exe");
+  sim::endProgram(5, STILL_ACTIVE);
+  EXPECT_TRUE(GetExitCodeProcess(endsWith259, &code));
+  EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE));
+  EXPECT_EQ(WaitForSingleObject(endsWith259, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(CloseHandle(endsWith259));
   sim::failExitCodeQuery(4);
   code = 77;
   EXPECT_FALSE(GetExitCodeProcess(handle, &code));
@@ -493,6 +504,10 @@ TEST_F(SimTest, TimersTickOncePerPeriodWithoutPilingUp) {
   EXPECT_EQ(sim::timers()[0].due, 1010u);
   EXPECT_TRUE(KillTimer(window, 9));
   EXPECT_FALSE(KillTimer(window, 9));
+  sim::failTimers(true);  // no timer left in the system
+  EXPECT_EQ(SetTimer(window, 9, 100, nullptr), 0u);
+  EXPECT_TRUE(sim::timers().empty());
+  sim::failTimers(false);
   received.clear();
   sim::runFor(1000);
   EXPECT_TRUE(received.empty());
@@ -769,6 +784,25 @@ TEST_F(SimTest, TrayIconsFollowTheShellsRules) {
 }
 
 // ---- Formatting and metrics ---------------------------------------------------------------
+
+TEST_F(SimTest, CharUpperBuffMapsEachUnitToItsUnicodeUpperCase) {
+  const std::vector<std::pair<std::u16string, std::u16string>> rows = {
+      {u"kurvix.exe", u"KURVIX.EXE"},
+      {u"\\Programme\\a/b 1_2", u"\\PROGRAMME\\A/B 1_2"},    // only letters change
+      {u"\u00E4\u00F6\u00FC\u00E9\u00F8", u"\u00C4\u00D6\u00DC\u00C9\u00D8"},  // Latin-1
+      {u"\u00FF", u"\u0178"},                                 // y with diaeresis leaves Latin-1
+      {u"\u00DF\u00F7\u00D7", u"\u00DF\u00F7\u00D7"},           // no single upper case: unchanged
+      {u"\u0142\u0119\u017C", u"\u0141\u0118\u017B"},           // Polish
+      {u"\u03C9\u03AC", u"\u03A9\u0386"},                         // Greek
+      {u"\u0434\u0451", u"\u0414\u0401"},                         // Cyrillic
+      {u"\xD83D\xDE00", u"\xD83D\xDE00"},                         // a surrogate pair stays
+  };
+  for (const auto& [text, upper] : rows) {
+    std::u16string buffer = text + u"x";
+    EXPECT_EQ(CharUpperBuffW(buffer.data(), static_cast<DWORD>(text.size())), text.size());
+    EXPECT_EQ(buffer, upper + u"x");  // not one unit beyond the length
+  }
+}
 
 TEST_F(SimTest, WsprintfFormatsNumbersAndWideStrings) {
   WCHAR buffer[64];

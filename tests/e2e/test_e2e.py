@@ -419,6 +419,26 @@ class HeldKeyTest(WineTestCase):
         window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
         self.assertTrue(window["ok"], window)
 
+    def test_new_ini_key_let_go_during_the_new_files_message_is_not_reported_as_taken(self):
+        write_ini(self.dir / "second.ini", [
+            "SETTINGS", f"CheckIntervall={CHECK_INTERVAL_MS}", f"ElapseTime={ELAPSE_MS}", "",
+            "KURVIX", f"KeyCode={KEY_NEW_INI}", f"NewIni={windows_path(self.dir / 'Kurvix.ini')}",
+            "bad line"])
+        # Loaded at ElapseTime; the key goes up while the reader's message is open.
+        self.keys(f"{KEY_NEW_INI}+0", f"{KEY_NEW_INI}-1800")
+        box = self.driver("box", "--press", "ok")
+        self.assertTrue(box["ok"], box)
+        self.assertEqual(box["text"], "bad line")
+        time.sleep(SETTLE_S)
+        other = self.driver("box", "--timeout", 500)
+        self.assertFalse(other["ok"], f"Kurvix's own key reported: {other}")
+        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (1)")
+        self.assertTrue(window["ok"], window)
+        # The key is the new file's binding: its long press loads the first file again.
+        self.keys(f"{KEY_NEW_INI}+0", f"{KEY_NEW_INI}-{LONG_HOLD_MS}")
+        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        self.assertTrue(window["ok"], window)
+
     def test_held_disable_key_keeps_its_repeats_from_the_focused_window(self):
         keyboard = self.keys(f"{KEY_DISABLE}+0", f"{KEY_DISABLE}-2500")
         self.assertGreater(keyboard["repeats"], 40)
@@ -477,6 +497,20 @@ class CommandTest(WineTestCase):
         self.long_press(KEY_SECOND_COMMAND)
         self.assertTrue(wait_until(lambda: (spaced / "witness.log").exists(), 5))
         self.assertFalse((spaced / "witness-arguments.log").exists())
+
+    def test_a_program_that_ended_with_exit_code_259_is_started_anew_without_asking(self):
+        self.start_kurvix([
+            "SETTINGS", f"CheckIntervall={CHECK_INTERVAL_MS}", f"ElapseTime={ELAPSE_MS}", "",
+            "KURVIX", f"KeyCode={KEY_COMMAND}",
+            f'Command="{windows_path(self.dir / "witness.exe")}" exit 259'])
+        self.assertTrue(self.driver("window", "Kurvix.Class", "--title", "Kurvix (1)")["ok"])
+        self.long_press(KEY_COMMAND)
+        (pid, _), = self.wait_for_witness_starts(1)
+        ended = self.driver("watch", pid, "--timeout", 10000)
+        self.assertEqual((ended["exited"], ended["exit_code"]), (True, 259), ended)
+        self.long_press(KEY_COMMAND)
+        self.assertEqual(len(self.wait_for_witness_starts(2)), 2)
+        self.assertFalse(self.driver("box", "--timeout", 0)["ok"], "no question about an ended program")
 
     def end_witnesses_in(self, folder):
         log = folder / "witness.log"

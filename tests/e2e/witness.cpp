@@ -3,10 +3,12 @@
  * appends "PID TICK" to witness.log beside the program, so the tests can count starts
  * and tell when each happened, and "PID ARGUMENTS" to witness-arguments.log when it was
  * given arguments; then it waits to be terminated. It ends by itself with
- * exit code 3 after a minute, so it never outlives a test run.
+ * exit code 3 after a minute, so it never outlives a test run. Given "exit N" as its
+ * arguments, it ends at once with exit code N instead (259 looks like a running program's).
  */
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -35,6 +37,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
     return 2;
   }
   if (!append(folder + L"witness.log", pid + " " + std::to_string(GetTickCount()) + "\n")) return 2;
+  if (arguments != nullptr && std::string(arguments).rfind("exit ", 0) == 0) {
+    return std::atoi(arguments + 5);
+  }
 
   Sleep(60000);
   return 3;

@@ -3,9 +3,12 @@
 // advancing, keys going down and up, taps anywhere in the window, tray taps, closing,
 // answers to message boxes, events delivered while a box is open, configuration files
 // changing between reloads, started programs ending. Held keys repeat as on a real keyboard
-// (the first byte also picks the repeat's delay and rate) and keys overlap. WinMain runs
-// unchanged; between two events, with every message handled and no box open, the invariants
-// a user relies on are checked, and at the end nothing of the program may be left on the device.
+// (the first byte also picks the repeat's delay and rate, and whether another program holds
+// key 197) and keys overlap. WinMain runs unchanged; between two events, with every message
+// handled and no box open, the invariants a user relies on are checked; whenever a box opens,
+// the ones that must hold at every moment (only another program's key is reported as taken,
+// every registration belongs to a binding or a held key); at the end nothing of the program
+// may be left on the device.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -23,6 +26,8 @@ namespace {
 const std::u16string kIni = u"\\Programme\\Kurvix.ini";
 const std::u16string kOtherInis[] = {u"\\F\\A.ini", u"\\F\\B.ini", u"\\F\\C.ini"};
 const UINT kKeys[] = {193, 194, 195, 196, 197, 65};
+// The key another program holds in some sessions.
+const UINT kTakenKey = 197;
 // No configuration below holds a key for less than this.
 const uint64_t kShortestElapseTime = 300;
 const uint64_t kLongestCheckInterval = 130;
@@ -64,6 +69,8 @@ class Session {
     uint8_t first = next();
     sim::putFile(kIni, kFiles[first % 4]);  // the first file always loads
     sim::setKeyRepeat(true, 250 + first / 4 % 4 * 250, 30 + first / 16 % 3 * 10);
+    othersKey_ = first >= 128;
+    if (othersKey_) sim::holdHotKey(kTakenKey);
     for (const std::u16string& path : kOtherInis) sim::putFile(path, kFiles[next() % kFiles.size()]);
     sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) { whileBoxOpen(box); });
     sim::at(1, [this] { step(); });
@@ -137,6 +144,10 @@ class Session {
 
   // The user goes on while a box is open: the events delivered meanwhile run nested.
   void whileBoxOpen(const sim::MessageBoxRecord& box) {
+    if (box.caption == u"Kurvix - Taste belegt:") {
+      require(othersKey_ && box.text == u"197", "only a key another program holds is reported as taken");
+    }
+    if (bindingTable != nullptr) checkRegistrations(*bindingTable);
     if (box.depth > 2) return;
     ++openBoxes_;
     for (int events = nestedEvents_; events > 0 && !exhausted(); --events) sim::runFor(apply());
@@ -224,13 +235,9 @@ class Session {
 
     countPressStarts();
     checkCaughtKeys();
+    checkRegistrations(table);
     for (const sim::HotKey& hotKey : sim::hotKeys()) {
-      bool bound = false;
-      for (DWORD i = 0; i < table.count(); ++i) bound |= table.binding(i)->keyCode() == hotKey.virtualKey;
-      bool held = table.isHeld(hotKey.virtualKey);
-      require((bound || held) && hotKey.window == window, "every registration belongs to a binding or a held key");
-      require(!table.isDisabled() || held, "while off, only a key held right now is registered");
-      if (held) {
+      if (table.isHeld(hotKey.virtualKey)) {
         auto up = upSince_.find(hotKey.virtualKey);
         bool heldNow = downSince_.count(hotKey.virtualKey) != 0 ||
                        (up != upSince_.end() && sim::now() <= up->second + kLongestCheckInterval + 10);
@@ -253,7 +260,9 @@ class Session {
     }
     if (!table.isDisabled()) {
       for (DWORD i = 0; i < table.count(); ++i) {
-        require(sim::isRegistered(table.binding(i)->keyCode()), "while on, every key is registered");
+        DWORD key = table.binding(i)->keyCode();
+        require(sim::isRegistered(key) || (othersKey_ && key == kTakenKey),
+                "while on, every key is registered but the one another program holds");
       }
     }
     for (const sim::Timer& timer : sim::timers()) {
@@ -289,12 +298,39 @@ class Session {
       int picture = table.isDisabled() ? IDI_TRAY_DISABLED : IDI_TRAY_ENABLED;
       require(icon->iconResource == picture, "the tray icon shows whether the bindings are on");
     }
+    if (visible) require(shownLetter(window) == (table.isDisabled() ? u"E" : u"D"), "the D/E letter shows whether the bindings are on");
+  }
+
+  // The letter the window's last paint drew in its column: the last text it drew.
+  static std::u16string shownLetter(HWND window) {
+    const std::vector<sim::Paint>& paints = sim::paints();
+    for (auto paint = paints.rbegin(); paint != paints.rend(); ++paint) {
+      if (paint->window != window) continue;
+      for (auto op = paint->ops.rbegin(); op != paint->ops.rend(); ++op) {
+        if (op->kind == sim::DrawOp::Text) return op->text;
+      }
+    }
+    return u"";
+  }
+
+  // Must hold at every moment a box can open, too.
+  static void checkRegistrations(const BindingTable& table) {
+    HWND window = sim::findWindow(u"Kurvix.Class");
+    for (const sim::HotKey& hotKey : sim::hotKeys()) {
+      bool bound = false;
+      for (DWORD i = 0; i < table.count(); ++i) bound |= table.binding(i)->keyCode() == hotKey.virtualKey;
+      bool held = table.isHeld(hotKey.virtualKey);
+      require((bound || held) && hotKey.window == window, "every registration belongs to a binding or a held key");
+      require(!table.isDisabled() || held, "while off, only a key held right now is registered");
+      require(table.isRegistered(hotKey.virtualKey), "the table knows every key it registered");
+    }
   }
 
   const uint8_t* data_;
   size_t size_;
   size_t position_ = 0;
   bool stepped_ = false;
+  bool othersKey_ = false;
   int openBoxes_ = 0;
   int nestedEvents_ = 0;
   std::map<UINT, uint64_t> downSince_;
