@@ -97,8 +97,8 @@ typedef POINT* LPPOINT;
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define FILE_CURRENT 1
-#define STILL_ACTIVE 259
 #define ERROR_ALREADY_EXISTS 183
+#define WAIT_TIMEOUT 258
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -251,10 +251,12 @@ BOOL CloseHandle(HANDLE object);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 DWORD GetTickCount();
-BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
 DWORD GetLastError();
+void SetLastError(DWORD error);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 void* malloc(size_t size);
 void free(void* block);
 void* memset(void* block, int value, size_t size);
