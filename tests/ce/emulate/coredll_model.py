@@ -19,7 +19,7 @@ SW_HIDE = 0
 NIM_ADD, NIM_MODIFY, NIM_DELETE = 0, 1, 2
 NIF_MESSAGE, NIF_ICON, NIF_TIP = 1, 2, 4
 SEE_MASK_NOCLOSEPROCESS = 0x40
-STILL_ACTIVE = 0x103
+WAIT_OBJECT_0, WAIT_TIMEOUT, WAIT_FAILED = 0, 258, 0xFFFFFFFF
 ERROR_ALREADY_EXISTS = 183
 INVALID_HANDLE_VALUE = 0xFFFFFFFF
 GENERIC_READ, GENERIC_WRITE = 0x80000000, 0x40000000
@@ -780,6 +780,20 @@ class Coredll:
     def GetLastError(self):
         return self.last_error
 
+    @exported(1)
+    def SetLastError(self, error):
+        self.last_error = error
+        return 0
+
+    @exported(2)
+    def CharUpperBuffW(self, text, length):
+        units = self.machine.uc.mem_read(text, 2 * length).decode("utf-16-le", "surrogatepass")
+        # Unicode's simple upper case, one unit for one (a mapping that would change the
+        # length, such as German sharp s, leaves the character as it is).
+        upper = "".join(c.upper() if len(c.upper()) == 1 else c for c in units)
+        self.machine.uc.mem_write(text, upper.encode("utf-16-le", "surrogatepass"))
+        return length
+
     # ---- programs and the shell -----------------------------------------------------------
 
     @exported(1)
@@ -801,12 +815,13 @@ class Coredll:
         return 1
 
     @exported(2)
-    def GetExitCodeProcess(self, process, exit_code):
+    def WaitForSingleObject(self, process, milliseconds):
+        # Only process handles are waited on; a process is signalled once it has ended,
+        # whatever its exit code. The program waits no time, so the clock does not move.
         program = self.processes.get(process)
         if program is None:
-            return 0
-        self.machine.write_u32(exit_code, STILL_ACTIVE if program["running"] else 0)
-        return 1
+            return WAIT_FAILED
+        return WAIT_TIMEOUT if program["running"] else WAIT_OBJECT_0
 
     @exported(2)
     def TerminateProcess(self, process, exit_code):

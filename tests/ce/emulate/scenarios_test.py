@@ -179,6 +179,15 @@ def expect_missing_file(test, model):
     test.assertEqual([c for c in model.tray_calls if c["message"] != NIM_DELETE], [])
 
 
+def expect_press_during_the_taken_key_box_handed_back(test, model):
+    test.assertEqual([(b["caption"], b["text"]) for b in model.boxes],
+                     [("Kurvix - Taste belegt:", "195")])
+    # 193 was registered before the box opened: its short press meanwhile is handed back.
+    test.assertEqual([event[:3] for event in model.keys_to_others if event[3]],
+                     [(193, True, KEYEVENTF_SILENT), (193, False, KEYEVENTF_KEYUP)])
+    test.assertEqual(model.programs, [])
+
+
 def check_messages(data):
     """The message boxes the simulated device shows for the same file (kurvix-check --json)."""
     with tempfile.NamedTemporaryFile(suffix=".ini", delete=False) as file:
@@ -225,6 +234,9 @@ SCENARIOS = (
     ("a second instance ends at once", {INI_PATH: EXAMPLE},
      lambda m: m.mutexes.update({m.new_handle(): "Kurvix:/WINDOWS/KURVIX.EXE"}), (), {}, 0,
      expect_nothing_done),
+    ("another program holds 195; 193 pressed while that box is open", {INI_PATH: EXAMPLE},
+     lambda m: (m.hold_hot_key(195), m.press(193, 200, 450), show_and_close(m, 2000)),
+     ((1000, None),), {}, 0, expect_press_during_the_taken_key_box_handed_back),
     ("no Kurvix.ini", {}, None, (), {}, 1, expect_missing_file),
 )
 
