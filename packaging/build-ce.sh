@@ -5,7 +5,7 @@
 #   packaging/build-ce.sh
 #
 # No Debian package targets Windows CE, but upstream GNU binutils does: the first run builds
-# it from Debian's binutils-source for arm-mingw32ce into build-ce-toolchain/ (about two
+# it from Debian's binutils-source for arm-mingw32ce into build-ce-toolchain/ (a few
 # minutes) and every later run reuses it. Debian's arm-linux-gnueabi-g++ writes ARMv4
 # assembly, tools/ce_asm.py turns its ELF directives into PE/COFF ones, and the binutils
 # just built assemble it, compile the resources and link against an import library of
