@@ -502,11 +502,18 @@
     return texts;
   }
 
-  function drawEnded(canvas, width, height) {
-    const g = canvas.getContext('2d');
+  // A canvas of width × height in CSS pixels, drawn at twice that for sharp lines at 200 %
+  // zoom; returns its context, scaled so that drawing is in CSS pixels.
+  function sharpContext(canvas, width, height) {
     canvas.width = width * 2;
     canvas.height = height * 2;
+    const g = canvas.getContext('2d');
     g.setTransform(2, 0, 0, 2, 0, 0);
+    return g;
+  }
+
+  function drawEnded(canvas, width, height) {
+    const g = sharpContext(canvas, width, height);
     g.fillStyle = '#fff';
     g.fillRect(0, 0, width, height);
     g.fillStyle = '#a00000';
@@ -528,11 +535,8 @@
   // the program placed it (parts outside the screen are not seen, as on the device).
   function drawScreen(picture) {
     const canvas = $('screen-picture');
-    const g = canvas.getContext('2d');
     const [width, height] = picture.screen;
-    canvas.width = width * 2;
-    canvas.height = height * 2;
-    g.setTransform(2, 0, 0, 2, 0, 0);
+    const g = sharpContext(canvas, width, height);
     g.fillStyle = '#3a6ea5';
     g.fillRect(0, 0, width, height);
     g.fillStyle = '#d4d0c8';
@@ -589,10 +593,7 @@
       $('screen-info').textContent = 'The program ends: the file is not loaded, no window.';
       return;
     }
-    const g = canvas.getContext('2d');
-    canvas.width = picture.width * 2;
-    canvas.height = picture.height * 2;
-    g.setTransform(2, 0, 0, 2, 0, 0);
+    const g = sharpContext(canvas, picture.width, picture.height);
     const texts = drawFrame(g, picture);
     canvas.setAttribute('aria-label', 'The status window "' + picture.title + '", showing: ' + texts.join(' | ') +
       (picture.visible ? '' : ' (hidden now: tap the tray icon)'));
@@ -738,10 +739,7 @@
     const canvas = element('canvas');
     const span = Math.max(t.ms, t.holdAtLeast, t.outcomeAt || 0) + t.checkInterval;
     const x = function (ms) { return STRIP.left + ms / span * (STRIP.width - STRIP.left - STRIP.right); };
-    canvas.width = STRIP.width * 2;
-    canvas.height = STRIP.height * 2;
-    const g = canvas.getContext('2d');
-    g.setTransform(2, 0, 0, 2, 0, 0);
+    const g = sharpContext(canvas, STRIP.width, STRIP.height);
     g.fillStyle = '#fff';
     g.fillRect(0, 0, STRIP.width, STRIP.height);
     g.font = '10px system-ui, sans-serif';
