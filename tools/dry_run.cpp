@@ -186,14 +186,10 @@ class Run {
 DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8_t>>& bytes,
               const std::vector<Press>& presses, bool json) {
   std::vector<NewIniFile> others = bytes ? newIniFiles(hostFile, *bytes) : std::vector<NewIniFile>();
-  // Each file as the check sees it, by its path on the device, to tell why a press did
-  // nothing while it was loaded.
-  std::map<std::u16string, std::pair<FileCheck, std::vector<FileLine>>> checks;
-  for (const NewIniFile& other : others) {
-    checks.emplace(deviceFileKey(other.devicePath), std::make_pair(checkFile(other.hostPath, other.bytes), deviceLines(other.bytes)));
-  }
-  std::optional<std::pair<FileCheck, std::vector<FileLine>>> first;
-  if (bytes) first = std::make_pair(checkFile(hostFile, bytes), deviceLines(*bytes));
+  // Each file by its path on the device, with its name and bytes on the host: checked only
+  // when a press did nothing while it was loaded, to tell why.
+  std::map<std::u16string, std::pair<std::string, const std::vector<uint8_t>*>> sources;
+  for (const NewIniFile& other : others) sources.emplace(deviceFileKey(other.devicePath), std::make_pair(other.hostPath, &other.bytes));
   sim::reset();
   sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
   std::filesystem::path directory = std::filesystem::path(hostFile).parent_path();
@@ -208,11 +204,24 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   if (bytes) {
     lines[workingCopy] = deviceLines(*bytes);
     sim::putFile(workingCopy, *bytes);
-    checks.emplace(deviceFileKey(workingCopy), *first);
+    sources.emplace(deviceFileKey(workingCopy), std::make_pair(hostFile, &*bytes));
   }
 
   Run run(presses, std::move(lines));
   int exitCode = run.run();
+
+  // The check runs on the simulated device too, so only once the presses are over.
+  std::map<std::u16string, std::pair<FileCheck, std::vector<FileLine>>> checks;
+  auto whyNothing = [&](const std::u16string& file, DWORD key) {
+    auto source = sources.find(file);
+    if (source == sources.end()) return std::string();
+    auto checked = checks.find(file);
+    if (checked == checks.end()) {
+      const std::vector<uint8_t>& fileBytes = *source->second.second;
+      checked = checks.emplace(file, std::make_pair(checkFile(source->second.first, fileBytes), deviceLines(fileBytes))).first;
+    }
+    return whyNoAction(checked->second.first, checked->second.second, key);
+  };
 
   const std::u16string userFile = utf8ToUtf16(hostFile);
   bool anyMessage = false, afterFailedLoad = false;
@@ -223,10 +232,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
     Event event = run.events()[i];
     if (event.kind == "loaded") loadedFile = deviceFileKey(event.file);
     if (event.kind == "load-failed") loadedFile.reset();
-    auto loaded = loadedFile ? checks.find(*loadedFile) : checks.end();
-    if (event.kind == "nothing" && loaded != checks.end()) {
-      event.why = whyNoAction(loaded->second.first, loaded->second.second, presses[event.press - 1].key);
-    }
+    if (event.kind == "nothing" && loadedFile) event.why = whyNothing(*loadedFile, presses[event.press - 1].key);
     replaceAll(event.file, workingCopy, userFile);
     if (event.message) replaceAll(event.message->text, workingCopy, userFile);
     anyMessage |= event.kind == "message";
