@@ -47,7 +47,10 @@ void clearCalls();
 void clearRecords();
 
 // ---- Kernel: files -----------------------------------------------------------------------
-// Paths compare as on Windows: ASCII letters without regard to case, \ and / alike.
+// Paths compare as on Windows CE: ASCII and Latin-1 letters without regard to case, \ and /
+// alike, and a path that does not begin at the root taken from it (there is no current
+// folder). Two paths name the same file exactly when their keys are equal.
+std::u16string fileKey(const std::u16string& path);
 // CreateFileW copies the file's bytes: later putFile or removeFile calls do not change what
 // an open handle reads.
 void putFile(const std::u16string& path, std::vector<uint8_t> bytes);

@@ -19,14 +19,6 @@ std::u16string folded(const std::u16string& path) {
   return key;
 }
 
-// A file's key in the file system. Windows CE has no current folder: a path that does not
-// begin at the root is taken from it.
-std::u16string pathKey(const std::u16string& path) {
-  std::u16string key = folded(path);
-  if (!key.empty() && key[0] != u'\\') key.insert(key.begin(), u'\\');
-  return key;
-}
-
 OpenFile* openFile(HANDLE file) {
   auto found = device().openFiles.find(handleNumber(file));
   return found == device().openFiles.end() ? nullptr : &found->second;
@@ -57,7 +49,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
                           logName(flags), logName(templateFile)});
   Device& d = device();
   std::u16string path = wide(fileName);
-  std::u16string key = pathKey(path);
+  std::u16string key = sim::fileKey(path);
   auto file = d.files.find(key);
   bool opens = file != d.files.end() && d.failingOpens.count(key) == 0;
   d.fileOpens.push_back({path, access, shareMode, disposition, flags, security == nullptr,
@@ -245,13 +237,20 @@ HANDLE openProcess(size_t program) {
 
 namespace sim {
 
-void putFile(const std::u16string& path, std::vector<uint8_t> bytes) {
-  device().files[pathKey(path)] = std::move(bytes);
+// Windows CE has no current folder: a path that does not begin at the root is taken from it.
+std::u16string fileKey(const std::u16string& path) {
+  std::u16string key = folded(path);
+  if (!key.empty() && key[0] != u'\\') key.insert(key.begin(), u'\\');
+  return key;
 }
-void removeFile(const std::u16string& path) { device().files.erase(pathKey(path)); }
-void failOpen(const std::u16string& path) { device().failingOpens.insert(pathKey(path)); }
+
+void putFile(const std::u16string& path, std::vector<uint8_t> bytes) {
+  device().files[fileKey(path)] = std::move(bytes);
+}
+void removeFile(const std::u16string& path) { device().files.erase(fileKey(path)); }
+void failOpen(const std::u16string& path) { device().failingOpens.insert(fileKey(path)); }
 void failReadsFrom(const std::u16string& path, uint32_t offset) {
-  device().failingReads[pathKey(path)] = offset;
+  device().failingReads[fileKey(path)] = offset;
 }
 const std::vector<FileOpen>& fileOpens() { return device().fileOpens; }
 

@@ -33,15 +33,6 @@ HostFile readHostFile(const std::string& path) {
 
 namespace {
 
-// Upper and lower case as Windows CE tells them apart in file names: not at all, for the
-// letters of ASCII and Latin-1 (so "ÜBERSICHT.INI" is "übersicht.ini").
-std::u16string foldCase(std::u16string text) {
-  for (char16_t& unit : text) {
-    if ((unit >= u'A' && unit <= u'Z') || (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7)) unit += 0x20;
-  }
-  return text;
-}
-
 // The host file at path, its name and folders compared without regard to case where no
 // entry has the exact name.
 std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::path& path) {
@@ -54,12 +45,13 @@ std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::pat
       found = exact;
       continue;
     }
-    std::u16string wanted = foldCase(utf8ToUtf16(part.string()));
+    // Compared as the device compares file names.
+    std::u16string wanted = sim::fileKey(utf8ToUtf16(part.string()));
     bool matched = false;
     std::filesystem::directory_iterator entries(found.empty() ? "." : found, error);
     for (auto entry = entries; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
       std::filesystem::path name = entry->path().filename();
-      if (foldCase(utf8ToUtf16(name.string())) == wanted) {
+      if (sim::fileKey(utf8ToUtf16(name.string())) == wanted) {
         found = found.empty() ? name : found / name;
         matched = true;
         break;
@@ -79,8 +71,6 @@ std::u16string deviceNewIniPath(const std::u16string& newIni) {
   }
   return !path.empty() && path[0] == u'\\' ? path : u"\\" + path;
 }
-
-std::u16string deviceFileKey(const std::u16string& path) { return foldCase(deviceNewIniPath(path)); }
 
 std::vector<std::string> newIniPlaces(const std::u16string& newIni, const std::string& hostFile) {
   std::u16string onHost = deviceNewIniPath(newIni);
@@ -119,7 +109,7 @@ std::vector<NewIniFile> newIniFiles(const std::string& hostFile, const std::vect
       if (newIni == nullptr) continue;
       bool known = false;
       for (const NewIniFile& file : files) {
-        known |= deviceFileKey(file.devicePath) == deviceFileKey(newIni);
+        known |= sim::fileKey(file.devicePath) == sim::fileKey(newIni);
       }
       std::optional<std::string> resolved = known ? std::nullopt : resolveNewIni(newIni, hostFile);
       HostFile found = resolved ? readHostFile(*resolved) : HostFile{};
@@ -179,12 +169,12 @@ unsigned linesReadSinceOpen() {
 }  // namespace
 
 MessageLog::MessageLog(std::map<std::u16string, std::vector<FileLine>> lines) {
-  for (auto& [path, fileLines] : lines) lines_[deviceFileKey(path)] = std::move(fileLines);
+  for (auto& [path, fileLines] : lines) lines_[sim::fileKey(path)] = std::move(fileLines);
   sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) {
     std::optional<unsigned> line;
     if (box.type == kBadLineMessage && !sim::fileOpens().empty()) {
       unsigned read = linesReadSinceOpen();
-      auto file = lines_.find(deviceFileKey(sim::fileOpens().back().path));
+      auto file = lines_.find(sim::fileKey(sim::fileOpens().back().path));
       if (file != lines_.end() && read >= 1 && read <= file->second.size()) {
         line = file->second[read - 1].number;
       }

@@ -25,10 +25,6 @@ HostFile readHostFile(const std::string& path);
 // no current folder ("Zweite.ini" is "\\Zweite.ini"), with \\ between folders.
 std::u16string deviceNewIniPath(const std::u16string& newIni);
 
-// A path on the device as Windows CE compares paths: from the root, \\ between folders, upper
-// and lower case ignored.
-std::u16string deviceFileKey(const std::u16string& path);
-
 // Where a NewIni path is looked for on the host, in this order, upper and lower case ignored
 // as Windows CE ignores them: the device path itself, with / for \\ ("\\Speicher\\Zweite.ini"
 // is /Speicher/Zweite.ini); and for a path written from the root, a file of its name beside

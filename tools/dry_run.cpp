@@ -189,7 +189,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   // Each file by its path on the device, with its name and bytes on the host: checked only
   // when a press did nothing while it was loaded, to tell why.
   std::map<std::u16string, std::pair<std::string, const std::vector<uint8_t>*>> sources;
-  for (const NewIniFile& other : others) sources.emplace(deviceFileKey(other.devicePath), std::make_pair(other.hostPath, &other.bytes));
+  for (const NewIniFile& other : others) sources.emplace(sim::fileKey(other.devicePath), std::make_pair(other.hostPath, &other.bytes));
   sim::reset();
   sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
   std::filesystem::path directory = std::filesystem::path(hostFile).parent_path();
@@ -204,7 +204,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   if (bytes) {
     lines[workingCopy] = deviceLines(*bytes);
     sim::putFile(workingCopy, *bytes);
-    sources.emplace(deviceFileKey(workingCopy), std::make_pair(hostFile, &*bytes));
+    sources.emplace(sim::fileKey(workingCopy), std::make_pair(hostFile, &*bytes));
   }
 
   Run run(presses, std::move(lines));
@@ -225,12 +225,12 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
 
   const std::u16string userFile = utf8ToUtf16(hostFile);
   bool anyMessage = false, afterFailedLoad = false;
-  std::optional<std::u16string> loadedFile = deviceFileKey(workingCopy);  // nothing after a failed load
+  std::optional<std::u16string> loadedFile = sim::fileKey(workingCopy);  // nothing after a failed load
   std::ostringstream out;
   if (json) out << "[";
   for (size_t i = 0; i < run.events().size(); ++i) {
     Event event = run.events()[i];
-    if (event.kind == "loaded") loadedFile = deviceFileKey(event.file);
+    if (event.kind == "loaded") loadedFile = sim::fileKey(event.file);
     if (event.kind == "load-failed") loadedFile.reset();
     if (event.kind == "nothing" && loadedFile) event.why = whyNothing(*loadedFile, presses[event.press - 1].key);
     replaceAll(event.file, workingCopy, userFile);
