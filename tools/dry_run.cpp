@@ -80,8 +80,6 @@ class Run {
   }
   const std::vector<Event>& events() const { return events_; }
   const std::vector<PressTimeline>& timelines() const { return timeline_.timelines(); }
-  // The virtual time of each press's key-down, press 1 first.
-  const std::vector<uint64_t>& downs() const { return downs_; }
 
  private:
   struct Snapshot {
@@ -105,20 +103,30 @@ class Run {
     uint64_t settle = 2 * uint64_t(bindingTable->checkInterval() > 10 ? bindingTable->checkInterval() : 10) + 10;
     uint64_t down = sim::now() + 10, end = down + press.ms + settle;
     pressStart_ = events_.size();
-    downs_.push_back(down);
     before_ = snapshot(press.key);
     timeline_.begin(static_cast<unsigned>(index + 1), press.key, press.ms, down, bindingTable->elapseTime(),
                     bindingTable->checkInterval());
     sim::pressAt(press.key, down, down + press.ms);
     sweepUntil(index, end);
-    sim::at(end, [this, index] {
+    sim::at(end, [this, index, down] {
       timeline_.read();
       collect(static_cast<unsigned>(index + 1), before_);
+      settleTimeline(down);
       if (events_.size() == pressStart_) {
         events_.push_back({static_cast<unsigned>(index + 1), before_.registered ? "nothing" : "not-caught", {}, {}, {}});
       }
       next(index + 1);
     });
+  }
+
+  // The first thing the press made the program do: hand the key back, or act.
+  void settleTimeline(uint64_t down) {
+    const Event* first = nullptr;
+    for (size_t i = pressStart_; i < events_.size(); ++i) {
+      const Event& event = events_[i];
+      if (event.at && *event.at >= down && (first == nullptr || *event.at < *first->at)) first = &event;
+    }
+    if (first != nullptr) timeline_.settle(first->kind == "passed-through" ? "handed-back" : "ran", *first->at);
   }
 
   // Reads what the press did so far and clears the device's records, again and again while
@@ -176,7 +184,6 @@ class Run {
   MessageLog log_;
   std::vector<Event> events_;
   TimelineRecorder timeline_;
-  std::vector<uint64_t> downs_;
   size_t pressStart_ = 0;
   Snapshot before_{};
 };
@@ -253,8 +260,8 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
         if (event.message->line) out << ", \"line\": " << *event.message->line;
       }
       out << ", \"sentence\": " << jsonString(utf8ToUtf16(sentence));
-      if (event.press != 0 && event.at && *event.at >= run.downs()[event.press - 1]) {
-        out << ", \"atMs\": " << *event.at - run.downs()[event.press - 1];
+      if (event.press != 0 && event.at && *event.at >= run.timelines()[event.press - 1].downAt) {
+        out << ", \"atMs\": " << *event.at - run.timelines()[event.press - 1].downAt;
       }
       if (event.kind == "started") out << ", \"arguments\": " << (event.arguments ? jsonString(*event.arguments) : "null");
       out << "}";

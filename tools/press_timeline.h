@@ -14,6 +14,7 @@
 struct PressTimeline {
   unsigned press, key;
   uint64_t ms;
+  uint64_t downAt;  // the device's virtual time of the key-down; every other time counts from it
   // The settings in force when the key went down (a NewIni may have changed them).
   unsigned long elapseTime, checkInterval;
   std::optional<uint64_t> up;
@@ -28,25 +29,23 @@ struct PressTimeline {
 
 // Reads the device's call log and keyboard as a run goes on. Call begin() as a press is
 // scheduled, read() before the device's records are cleared and when the press is over,
-// cleared() after clearing them.
+// cleared() after clearing them, and settle() with the first thing the press made the
+// program do, as the dry run's events tell it.
 class TimelineRecorder {
  public:
   void begin(unsigned press, unsigned key, uint64_t ms, uint64_t downAt, unsigned long elapseTime,
              unsigned long checkInterval);
   void read();
   void cleared() { calls_ = strokes_ = 0; }
+  // outcome: "ran" or "handed-back"; at: the device's virtual time.
+  void settle(const std::string& outcome, uint64_t at);
   const std::vector<PressTimeline>& timelines() const { return timelines_; }
 
  private:
   void mark(std::vector<uint64_t>& marks, size_t& count, uint64_t at);
 
   std::vector<PressTimeline> timelines_;
-  uint64_t downAt_ = 0;
   size_t calls_ = 0, strokes_ = 0;
-  // Within the handling of a poll that found the key down: after its look at the clock, any
-  // further call before the next message is the program acting on the press.
-  bool lookedAtClock_ = false;
-  bool afterPoll_ = false;
 };
 
 // [{"press": 1, "key": 193, "ms": 1200, "elapseTime": ..., ...}, ...]
