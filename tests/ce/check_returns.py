@@ -28,8 +28,10 @@ import sys
 
 import pefile
 
-from check_pe import DISASSEMBLY_LINE, LITERAL_LOAD
+from check_pe import DISASSEMBLY_LINE
 
+# A load relative to pc; with symbols objdump names the word it reads without "0x".
+LITERAL_LOAD = re.compile(r"\[pc(?:, #-?\d+)?\]\s*@ (?:0x)?([0-9a-f]+)")
 FUNCTION = re.compile(r"^([0-9a-f]+) <(.+)>:$")
 OPERANDS = re.compile(r"^\s*[0-9a-f]+:\s+[0-9a-f]{8}\s+\S+\s*([^@;]*)")
 BRANCH = re.compile(r"^b(eq|ne|cs|cc|hs|lo|mi|pl|vs|vc|hi|ls|ge|lt|gt|le|al)?$")
