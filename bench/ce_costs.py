@@ -89,7 +89,6 @@ class InstructionCounter:
         return {address: count * length for address, (count, length) in self.blocks.items()}
 
 
-
 class CountedDevice(Coredll):
     """The coredll model, noting the instruction count and live heap at each call, each
     input and each idle wait."""
@@ -127,8 +126,10 @@ class CountedDevice(Coredll):
         return message
 
     def _advance(self, time):
+        moves = time > self.now
         super()._advance(time)
-        self.arrivals.append((self.now, self.counter.total))
+        if moves:
+            self.arrivals.append((self.now, self.counter.total))
 
     def _allocate(self, size, fill):
         address = super()._allocate(size, fill)
@@ -155,10 +156,10 @@ class CountedDevice(Coredll):
 def executed_between(arrivals, after, before):
     """(instructions, wake-ups) at the virtual instants strictly between two times: the
     instructions executed at an instant are those from the clock's arrival there to its
-    next move."""
+    next move; a wake-up is an instant at which the program executed any."""
     instructions = wake_ups = 0
     for (time, total), (_, next_total) in zip(arrivals, arrivals[1:]):
-        if after < time < before:
+        if after < time < before and next_total > total:
             instructions += next_total - total
             wake_ups += 1
     return instructions, wake_ups
@@ -216,14 +217,17 @@ class Run:
         if acted not in noted:
             raise RunFailed(f"{self.bindings} bindings: the press at {down_at} ms never "
                             f"reached {acted}")
-        idle_again = next(total for time, total, _ in self.device.idle if time >= up_at)
+        idle_again = next((total for time, total, _ in self.device.idle if time >= up_at), None)
+        if idle_again is None:
+            raise RunFailed(f"{self.bindings} bindings: after the press at {down_at} ms the "
+                            "program never waited idle again")
         return noted[acted] - down, idle_again - down
 
     def between_events(self):
-        """(instructions, wake-ups) in the quiet minutes, from a second after each input
-        ended to the next input, while no key is held."""
-        spans = ((0, LONG_PRESS[0]), (LONG_PRESS[1] + 1000, SHORT_PRESS[0]),
-                 (SHORT_PRESS[1] + 1000, CLOSE_AT))
+        """(instructions, wake-ups) in the quiet minutes, while no key is held: from the
+        start-up or from the first poll that can see a key let go, to the next input."""
+        spans = ((0, LONG_PRESS[0]), (LONG_PRESS[1] + CHECK_INTERVAL, SHORT_PRESS[0]),
+                 (SHORT_PRESS[1] + CHECK_INTERVAL, CLOSE_AT))
         results = [executed_between(self.device.arrivals, after, before)
                    for after, before in spans]
         return sum(r[0] for r in results), sum(r[1] for r in results)
@@ -312,14 +316,9 @@ def report(runs, symbols, top=10):
     """The figures as Markdown lines, as docs/performance.md holds them."""
     by_size = {run.bindings: run for run in runs}
     lines = [
-        "Counted by `bench/ce_costs.py` on the emulated StrongARM SA-1110: ARM instructions "
-        "executed inside `build-ce/kurvix.exe` itself (coredll's functions are the model's and "
-        "are not counted), and the most heap the program held at once (coredll's `malloc` less "
-        "`free`). Each binding starts a program with a key of its own; CheckIntervall 50, "
-        f"ElapseTime 800. The times are estimates for a {CLOCK_HZ // 1_000_000} MHz StrongARM "
-        f"at an assumed {CYCLES_PER_INSTRUCTION} cycles per instruction on average (most "
-        "instructions take one; taken branches, loads used at once, `ldm`/`stm` and cache "
-        "misses take more), not measurements on a device.",
+        "Instructions executed inside `build-ce/kurvix.exe` on the emulated StrongARM SA-1110, "
+        f"counted by `bench/ce_costs.py`; the times are estimates for {CLOCK_HZ // 1_000_000} "
+        f"MHz at an assumed {CYCLES_PER_INSTRUCTION} cycles per instruction.",
         "",
         "| Bindings | Start-up to the idle message loop | Per binding | Estimated on the device "
         "| Peak heap |",
