@@ -99,8 +99,10 @@ class CountedDevice(Coredll):
         self.live_bytes = self.peak_bytes = 0
         self.noted = {}         # what -> instructions when it first happened
         self.arrivals = []      # (virtual time, instructions) each time the clock moves on
-        self.idle = []          # (virtual time, instructions, peak heap bytes) per idle wait
-        self.start_up_blocks = None
+        # (virtual time, instructions, peak heap bytes, instructions per block) per idle wait
+        self.idle = []
+        self.blocks_at_key_down = {}   # virtual time -> instructions per block
+        self.registered_at_start_up = None
 
     def note(self, what):
         self.noted.setdefault(what, self.counter.total)
@@ -121,8 +123,9 @@ class CountedDevice(Coredll):
         if message is None and with_quit and not any(self.live(window)
                                                      for window, _ in self.timers):
             if not self.idle:
-                self.start_up_blocks = self.counter.per_block()
-            self.idle.append((self.now, self.counter.total, self.peak_bytes))
+                self.registered_at_start_up = len(self.hot_keys)
+            self.idle.append((self.now, self.counter.total, self.peak_bytes,
+                              self.counter.per_block()))
         return message
 
     def _advance(self, time):
@@ -144,6 +147,7 @@ class CountedDevice(Coredll):
 
     def key_down(self, key):
         self.note(f"key-down at {self.now}")
+        self.blocks_at_key_down.setdefault(self.now, self.counter.per_block())
         super().key_down(key)
 
     def keybd_event(self, virtual_key, scan_code, flags, extra):
@@ -199,15 +203,32 @@ class Run:
             problems.append(f"it ended with exit code {self.exit_code}")
         if device.boxes:
             problems.append("it showed " + ", ".join(repr(box["caption"]) for box in device.boxes))
-        registered = len(device.calls_named("RegisterHotKey"))
+        registered = device.registered_at_start_up or 0
         if registered < self.bindings:
             problems.append(f"it registered {registered} keys, not {self.bindings}")
         return problems
 
     def start_up(self):
         """(instructions, peak heap bytes) from the entry to the first idle wait."""
-        _, instructions, peak = self.device.idle[0]
+        _, instructions, peak, _ = self.device.idle[0]
         return instructions, peak
+
+    def start_up_blocks(self):
+        return self.device.idle[0][3]
+
+    def idle_again(self, down_at, up_at):
+        """The first idle wait after a key went up: (instructions, instructions per block)."""
+        wait = next((wait for wait in self.device.idle if wait[0] >= up_at), None)
+        if wait is None:
+            raise RunFailed(f"{self.bindings} bindings: after the press at {down_at} ms the "
+                            "program never waited idle again")
+        return wait[1], wait[3]
+
+    def press_blocks(self, down_at, up_at):
+        """Instructions per block from a key-down to the first idle wait after it went up."""
+        before = self.device.blocks_at_key_down[down_at]
+        return {block: count - before.get(block, 0)
+                for block, count in self.idle_again(down_at, up_at)[1].items()}
 
     def press(self, down_at, up_at, acted):
         """(instructions from the key-down at `down_at` to the first `acted` call, from
@@ -217,11 +238,7 @@ class Run:
         if acted not in noted:
             raise RunFailed(f"{self.bindings} bindings: the press at {down_at} ms never "
                             f"reached {acted}")
-        idle_again = next((total for time, total, _ in self.device.idle if time >= up_at), None)
-        if idle_again is None:
-            raise RunFailed(f"{self.bindings} bindings: after the press at {down_at} ms the "
-                            "program never waited idle again")
-        return noted[acted] - down, idle_again - down
+        return noted[acted] - down, self.idle_again(down_at, up_at)[0] - down
 
     def between_events(self):
         """(instructions, wake-ups) in the quiet minutes, while no key is held: from the
@@ -290,17 +307,17 @@ def per_function(blocks, symbols, image):
     return totals
 
 
-def growing_functions(small_run, large_run, symbols):
-    """(name, per binding at the small table, at the large one) of every function whose
-    start-up instructions per binding at least double from one table to the other."""
-    small = per_function(small_run.device.start_up_blocks, symbols, small_run.image)
-    large = per_function(large_run.device.start_up_blocks, symbols, large_run.image)
-    rows = []
-    for name, count in large.items():
-        before = small.get(name, 0) / small_run.bindings
-        after = count / large_run.bindings
-        if after >= 2 * before and after >= 1:
-            rows.append((name, before, after))
+def growing_functions(small_run, large_run, blocks, symbols, per_binding):
+    """(name, figure at the small table, at the large one) of every function whose
+    instructions in the blocks `blocks(run)` gives (divided by the bindings when
+    `per_binding`) at least double from one table to the other."""
+    def figures(run):
+        divisor = run.bindings if per_binding else 1
+        return {name: count / divisor
+                for name, count in per_function(blocks(run), symbols, run.image).items()}
+    small, large = figures(small_run), figures(large_run)
+    rows = [(name, small.get(name, 0), after) for name, after in large.items()
+            if after >= 2 * small.get(name, 0) and after >= 1]
     return sorted(rows, key=lambda row: -row[2])
 
 
@@ -352,9 +369,16 @@ def report(runs, symbols, top=10):
     lines += ["", "The functions whose start-up instructions per binding at least double from "
               "10 to 1,000 bindings (the heavier ones first):", "",
               "| Function | Per binding at 10 | Per binding at 1,000 |", "|---|---|---|"]
-    for name, before, after in growing_functions(small, large, symbols):
+    for name, before, after in growing_functions(small, large, Run.start_up_blocks, symbols,
+                                                 per_binding=True):
         lines.append(f"| `{name}` | {before:,.0f} | {after:,.0f} |")
-    totals = per_function(large.device.start_up_blocks, symbols, large.image)
+    lines += ["", "The functions whose instructions in one long press, key-down to idle again, "
+              "at least double from 10 to 1,000 bindings:", "",
+              "| Function | At 10 bindings | At 1,000 bindings |", "|---|---|---|"]
+    for name, before, after in growing_functions(
+            small, large, lambda run: run.press_blocks(*LONG_PRESS), symbols, per_binding=False):
+        lines.append(f"| `{name}` | {before:,.0f} | {after:,.0f} |")
+    totals = per_function(large.start_up_blocks(), symbols, large.image)
     lines += ["", f"The {top} functions that execute the most at start-up with 1,000 bindings:",
               "", "| Function | Instructions | Share |", "|---|---|---|"]
     everything = sum(totals.values())
@@ -372,6 +396,18 @@ def documented(path):
     before, rest = text.split(DOCS_BEGIN, 1)
     inside, after = rest.split(DOCS_END, 1)
     return inside.strip("\n").split("\n"), before, after
+
+
+def check_documented(lines, path=DOCS):
+    if documented(path)[0] != lines:
+        raise RunFailed(f"{path} holds other figures than this run: run "
+                        "bench/ce_costs.sh --write-docs and commit what it writes")
+
+
+def write_documented(lines, path=DOCS):
+    _, before, after = documented(path)
+    with open(path, "w", encoding="utf-8") as file:
+        file.write(before + DOCS_BEGIN + "\n" + "\n".join(lines) + "\n" + DOCS_END + after)
 
 
 def main():
@@ -404,13 +440,10 @@ def main():
             raise RunFailed("the program executed instructions between events while no key "
                             "was held: a timer or a posted message keeps it awake")
         if arguments.write_docs:
-            _, before, after = documented(DOCS)
-            with open(DOCS, "w", encoding="utf-8") as file:
-                file.write(before + DOCS_BEGIN + "\n" + "\n".join(lines) + "\n" + DOCS_END + after)
+            write_documented(lines)
             print(f"\nwritten into {DOCS}")
-        elif arguments.check_docs and documented(DOCS)[0] != lines:
-            raise RunFailed(f"{DOCS} holds other figures than this run: run "
-                            "bench/ce_costs.sh --write-docs and commit what it writes")
+        elif arguments.check_docs:
+            check_documented(lines)
     except RunFailed as failure:
         sys.exit(f"bench/ce_costs.py: {failure}")
 

@@ -5,13 +5,14 @@ count, the quiet minutes, the runs that must give no figures, and the functions'
 """
 import os
 import sys
+import tempfile
 import unittest
 
 from unicorn import UC_HOOK_CODE
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ce_costs  # noqa: E402
-from ce_costs import FIRST_KEY, INI_PATH, LONG_PRESS, QUIET, Run  # noqa: E402
+from ce_costs import DOCS_BEGIN, DOCS_END, INI_PATH, LONG_PRESS, QUIET, Run, RunFailed  # noqa: E402
 
 EXE = os.path.join(ce_costs.ROOT, "build-ce", "kurvix.exe")
 MAP = os.path.join(ce_costs.ROOT, "build-ce", "kurvix.map")
@@ -43,8 +44,8 @@ class QuietMinutesTest(unittest.TestCase):
                 run = Run(EXE, 10, presses=False, held_from=held_from)
                 instructions, wake_ups = run.between_events()
                 self.assertEqual((instructions > 0, wake_ups > 0), (awake, awake))
-                idle_since_held = [time for time, _, _ in run.device.idle
-                                   if held_from is not None and time > held_from]
+                idle_since_held = [wait[0] for wait in run.device.idle
+                                   if held_from is not None and wait[0] > held_from]
                 self.assertEqual(idle_since_held, [])
                 if awake:
                     # Polled every CheckIntervall (50 ms) from ElapseTime on, for half a minute.
@@ -74,7 +75,7 @@ class FunctionNamesTest(unittest.TestCase):
         a long press and a short press must run are the ones named."""
         symbols = ce_costs.function_symbols(MAP)
         run = Run(EXE, 10, presses=False, held_from=LONG_PRESS[0])
-        functions = ce_costs.per_function(run.device.start_up_blocks, symbols, run.image)
+        functions = ce_costs.per_function(run.start_up_blocks(), symbols, run.image)
         everything = ce_costs.per_function(run.counter.per_block(), symbols, run.image)
         for name, at_start_up, in_the_run in (
                 ("WinMain", True, True),
@@ -92,6 +93,35 @@ class FunctionNamesTest(unittest.TestCase):
         self.assertEqual([name for name in everything if name.startswith("0x")], [])
         self.assertEqual(sum(everything.values()), run.counter.total)
         self.assertIn((run.image.entry, "WinMain"), symbols)
+
+
+class DocumentedFiguresTest(unittest.TestCase):
+    def test_the_check_passes_only_the_figures_written(self):
+        figures = ["| 10 | 21,657 instructions |", "", "| 1,000 | 17,334,786 instructions |"]
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "performance.md")
+            for name, text, passes in (
+                    ("as written", None, True),
+                    ("one figure other", f"# P\n{DOCS_BEGIN}\n| 10 | 21,658 instructions |\n\n"
+                     f"| 1,000 | 17,334,786 instructions |\n{DOCS_END}\n", False),
+                    ("a figure missing", f"{DOCS_BEGIN}\n| 10 | 21,657 instructions |\n"
+                     f"{DOCS_END}\n", False),
+                    ("no markers", "# P\n| 10 | 21,657 instructions |\n", False)):
+                with self.subTest(name):
+                    with open(path, "w", encoding="utf-8") as file:
+                        file.write(text if text is not None else
+                                   f"# P\n\nbefore\n{DOCS_BEGIN}\nold\n{DOCS_END}\nafter\n")
+                    if text is None:
+                        ce_costs.write_documented(figures, path)
+                        with open(path, encoding="utf-8") as file:
+                            written = file.read()
+                        self.assertTrue(written.startswith("# P\n\nbefore\n"))
+                        self.assertTrue(written.endswith(f"{DOCS_END}\nafter\n"))
+                    if passes:
+                        ce_costs.check_documented(figures, path)
+                    else:
+                        with self.assertRaises(RunFailed):
+                            ce_costs.check_documented(figures, path)
 
 
 if __name__ == "__main__":
