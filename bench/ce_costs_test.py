@@ -48,7 +48,7 @@ class QuietMinutesTest(unittest.TestCase):
                                    if held_from is not None and wait[0] > held_from]
                 self.assertEqual(idle_since_held, [])
                 if awake:
-                    # Polled every CheckIntervall (50 ms) from ElapseTime on, for half a minute.
+                    # Polled every CheckIntervall (50 ms) for the last half minute, at least.
                     self.assertGreater(wake_ups, (QUIET // 2) // 50 // 2)
 
 
