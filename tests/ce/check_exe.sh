@@ -16,4 +16,5 @@ cmake --build build-win64 -j "$(nproc)" --target kurvix >/dev/null
 # Debian's Python: it has pefile.
 /usr/bin/python3 tests/ce/check_pe.py build-ce/kurvix.exe build-win64/kurvix.exe \
   tests/ce/coredll-exports.txt build-ce-toolchain/bin/arm-mingw32ce-objdump
-/usr/bin/python3 -m unittest tests/ce/check_pe_test.py tests/ce/ce_asm_test.py tests/ce/ce_imports_test.py
+/usr/bin/python3 -m unittest tests/ce/check_pe_test.py tests/ce/ce_asm_test.py tests/ce/ce_imports_test.py \
+  tests/ce/contact_test.py
