@@ -995,7 +995,7 @@
         cab = kurvix.deviceCab(currentFiles(), options);
       } catch (error) {
         if (!error.findings) throw error;
-        const question = 'kurvix-check finds ' + error.findings.length + ' errors or warnings in this configuration:\n\n' +
+        const question = 'kurvix-check finds errors or warnings in this configuration (' + error.findings.length + '):\n\n' +
           error.findings.join('\n') + '\n\nPack it into the cab all the same?';
         if (!window.confirm(question)) {
           setStatus('No cab made: the configuration has errors or warnings (see Hints).', true);
