@@ -63,8 +63,8 @@ InstalledFile = namedtuple("InstalledFile", "name flags flag_name section why")
 FILES = (
     InstalledFile(PROGRAM, CE_COPYFLG_NODATECHECK | COPYFLG_NOSKIP,
                   "CE_COPYFLG_NODATECHECK | COPYFLG_NOSKIP", "Files.Program",
-                  "an update replaces the program whatever its date, and says so instead of\n"
-                  "; skipping it when it cannot (the old program still runs)"),
+                  "an update replaces the program whatever its date;\n"
+                  "; while the old one runs, the installer says it cannot, instead of skipping it"),
     InstalledFile(CONFIGURATION, COPYFLG_NO_OVERWRITE, "COPYFLG_NO_OVERWRITE",
                   "Files.Configuration",
                   "an existing configuration is never replaced"),
