@@ -116,6 +116,10 @@
         throw new Error(name + ' is in the cab twice (the device ignores upper and lower case)');
       }
       seen.add(name.toLowerCase());
+      if (index > 0 && !(bytes[0] === 0xFF && bytes[1] === 0xFE)) {
+        throw new Error(name + ' is not UTF-16LE with a byte-order mark, the only form the device reads: ' +
+          'save it as "Unicode" (kurvix-check says more)');
+      }
       if (installPath.length + 1 + name.length >= installation.maxPath) {
         throw new Error('the install folder is too long for Windows CE: the path of a file in it must stay under ' +
           installation.maxPath + ' characters: ' + installPath + '\\' + name);

@@ -52,14 +52,11 @@ def check_program(path):
                          f"build-ce/kurvix.exe (packaging/build-ce.sh makes it)")
 
 
-def check_configuration(path):
+def read_configuration(path):
     try:
-        data = path.read_bytes()
+        return path.read_bytes()
     except OSError as error:
         raise ValueError(f"cannot read the configuration {path}: {error.strerror}") from None
-    if not data.startswith(b"\xff\xfe"):
-        raise ValueError(f"{path} is not UTF-16LE with a byte-order mark, the only form the "
-                         f"device reads: save it as \"Unicode\" (kurvix-check says more)")
 
 
 def find_tool(name, package):
@@ -140,15 +137,14 @@ def make_cabs(exe, ini, out_dir, install_dir, extras=(), launch=None, check=None
     """Writes both cabs into out_dir; returns their paths and the findings packed anyway.
     Raises ValueError."""
     check_program(exe)
-    configurations = [(setup.CONFIGURATION, ini)] + [(path.name, path) for path in extras]
-    for _, path in configurations:
-        check_configuration(path)
-    configurations = [(name, path.read_bytes()) for name, path in configurations]
-    node = find_tool("node", "nodejs")
-    found = check_configurations(find_check(check), configurations, ignore_findings)
+    configurations = [(setup.CONFIGURATION, read_configuration(ini))]
+    configurations += [(path.name, read_configuration(path)) for path in extras]
     files = [(setup.PROGRAM, exe.read_bytes())] + configurations
+    # The writer refuses what a cab cannot hold before kurvix-check looks at the contents.
+    node = find_tool("node", "nodejs")
     cabs = [(variant, write_cab(node, variant, files, install_dir, launch))
             for variant in setup.VARIANTS]
+    found = check_configurations(find_check(check), configurations, ignore_findings)
     out_dir.mkdir(parents=True, exist_ok=True)
     made = []
     with tempfile.TemporaryDirectory(prefix=".cab-", dir=out_dir) as temporary:

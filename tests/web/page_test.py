@@ -744,6 +744,8 @@ class DeviceCabTest(PageTest):
          "from 51 to 99", None),
         ("an unknown variant", [("Kurvix.ini", CLEAN)], {"variant": "desktop"},
          "must be one of startup, registry", None),
+        ("no byte-order mark, packed anyway", [("Kurvix.ini", "KURVIX\r\nKeyCode=65\r\n".encode("utf-16-le"))],
+         {"ignoreFindings": True}, "not UTF-16LE with a byte-order mark", None),
     ]
 
     def test_what_is_packed_and_what_is_refused(self):
