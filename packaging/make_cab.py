@@ -93,7 +93,10 @@ def findings(report):
     for item in report.get("messages", []) + report.get("hints", []):
         if item.get("severity") in ("error", "warning"):
             where = f"{report.get('file')}:{item['line']}" if "line" in item else report.get("file")
-            found.append(f"{where}: {item['severity']}: {item['text']}")
+            # A device message: its box's caption and text, and what they mean.
+            said = (f"{item['caption']} {item['text']} ({item['explanation']})"
+                    if "caption" in item else item["text"])
+            found.append(f"{where}: {item['severity']}: {said}")
     for named in report.get("newIniFiles", []):
         found += findings(named)
     return found

@@ -161,7 +161,9 @@
     const found = report.result !== 0 ? [report.file + ': error: the device does not load it'] : [];
     report.messages.concat(report.hints).forEach(function (item) {
       if (item.severity === 'error' || item.severity === 'warning') {
-        found.push(report.file + ('line' in item ? ':' + item.line : '') + ': ' + item.severity + ': ' + item.text);
+        // A device message: its box's caption and text, and what they mean.
+        const said = 'caption' in item ? item.caption + ' ' + item.text + ' (' + item.explanation + ')' : item.text;
+        found.push(report.file + ('line' in item ? ':' + item.line : '') + ': ' + item.severity + ': ' + said);
       }
     });
     (report.newIniFiles || []).forEach(function (named) { found.push.apply(found, findingsOf(named)); });

@@ -260,8 +260,17 @@ class FleetCabTest(unittest.TestCase):
         done = cabs.make(more=["--extra", cabs.root / "Nacht.ini"], ignore=False)
         self.assertEqual(done.returncode, 1)
         self.assertIn("not packed", done.stderr)
-        self.assertIn("Nacht.ini:", done.stderr)
+        self.assertIn("Nacht.ini:7: warning: binding 1: the NewIni file", done.stderr)
         self.assertFalse(cabs.out.exists())
+
+    def test_a_device_message_is_named_with_its_box_and_meaning(self):
+        cabs = CabFolder(self)
+        cabs.ini = cabs.root / "Kurvix.ini"
+        cabs.ini.write_bytes(utf16("KURVIX\nKeyCode=193\nfoo\n"))
+        done = cabs.make(ignore=False)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("Kurvix.ini:3: warning: Kurvix - Ignoriere unbekannten Wert: foo (ignoring an "
+                      "unknown key", done.stderr)
 
 
 class BadInputTest(unittest.TestCase):
