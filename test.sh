@@ -29,15 +29,16 @@ cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmak
   -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 cmake --build build-win32 -j "$jobs" --target kurvix >/dev/null
 tests/e2e/run.sh
-echo "== the configuration companion page (build-web/kurvix.html) in headless Chromium"
-ensure_packages emscripten chromium chromium-driver python3-selenium
-JOBS=$jobs web/build.sh
-# Debian's Python: it has selenium.
-/usr/bin/python3 -m unittest discover -s tests/web -p '*_test.py'
 echo "== the functions the device code calls, against Windows CE's coredll"
 tests/ce/run.sh
 echo "== the Windows CE program"
 tests/ce/check_exe.sh
+echo "== the configuration companion page (build-web/kurvix.html) in headless Chromium"
+# After the Windows CE build: the page carries build-ce/kurvix.exe and packs its cabs.
+ensure_packages emscripten chromium chromium-driver python3-selenium cabextract
+JOBS=$jobs web/build.sh
+# Debian's Python: it has selenium.
+/usr/bin/python3 -m unittest discover -s tests/web -p '*_test.py'
 echo "== the real Windows CE kurvix.exe on an emulated StrongARM SA-1110 and XScale PXA270"
 tests/ce/emulate/run.sh
 echo "== the device program's own costs, counted on the emulated StrongARM (not timed)"
@@ -46,7 +47,7 @@ echo "== the device program's own costs, counted on the emulated StrongARM (not 
 bench/ce_costs.sh --check-docs
 echo "== the device cabs (build-ce/kurvix.cab, build-ce/kurvix-registry.cab) read back"
 # After the Windows CE build: packaging/build-ce.sh makes the cabs beside build-ce/kurvix.exe.
-ensure_packages gcab cabextract
+ensure_packages gcab cabextract nodejs
 python3 tests/ce/cab_test.py --exe build-ce/kurvix.exe --cab-dir build-ce
 echo "== the device code on 32-bit ARM (ARMv5TE, XScale) under QEMU"
 tests/arm/run.sh

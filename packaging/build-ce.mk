@@ -2,8 +2,8 @@
 # the variables below set. make rebuilds only what a changed file affects: each object
 # depends on its source, the headers the compiler listed (-MMD) and the translation tool.
 #
-# OUT: the output folder; TOOLS: the arm-mingw32ce binutils' bin folder;
-# CONTACT: the address the status window shows (also in res/version.h).
+# OUT: the output folder; TOOLS: the arm-mingw32ce binutils' bin folder. The contact text
+# comes in $(OUT)/obj/res/contact.h and version.h (packaging/version_header.py writes them).
 
 CXX := arm-linux-gnueabi-g++
 TARGET := $(TOOLS)/arm-mingw32ce-
@@ -30,7 +30,7 @@ CXXFLAGS := -std=c++98 -pedantic -Wall -Wextra -Werror -Os \
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-threadsafe-statics \
   -fno-use-cxa-atexit \
   -nostdinc -isystem $(shell $(CXX) -print-file-name=include) -isystem platform/wince/include \
-  -I. -DKURVIX_CE_OWN_DECLARATIONS -DKURVIX_CONTACT='"$(CONTACT)"'
+  -I. -DKURVIX_CE_OWN_DECLARATIONS -include $(OBJ)/res/contact.h
 
 # A Windows CE 4.20 GUI program; WinMain is the entry the loader calls. Base relocations
 # stay in, so the loader can place it anywhere. The flags that later Windows reads (ASLR, no
@@ -60,8 +60,7 @@ $(OUT)/kurvix-symbols.exe: $(LINKED) packaging/build-ce.mk
 	$(TARGET)ld $(LDFLAGS) -o $@.partial $(LINKED)
 	mv $@.partial $@
 
-# version.h carries the contact address that CXXFLAGS passes too.
-$(OBJ)/%.s: %.cpp packaging/build-ce.mk $(OBJ)/res/version.h
+$(OBJ)/%.s: %.cpp packaging/build-ce.mk $(OBJ)/res/contact.h
 	@mkdir -p $(@D)
 	$(CXX) $(CXXFLAGS) -MMD -MP -MT $@ -MF $(OBJ)/$*.d -S $< -o $@
 

@@ -1,19 +1,26 @@
 """What installing Kurvix on a device does, said once.
 
-Both installation cabs (make_cab.py) and the CAB Wizard files kurvix.inf and
-kurvix-registry.inf (make_inf.py) are made from this description, so the Debian route and
-the Visual Studio route install the same files, with the same flags, into the same folder.
+Both installation cabs (make_cab.py and the companion page, through the one cab writer
+device_cab.js, which reads this description as `kurvix_setup.py --json` prints it) and the
+CAB Wizard files kurvix.inf and kurvix-registry.inf (make_inf.py) are made from this
+description, so the Debian route, the page and the Visual Studio route install the same
+files, with the same flags, into the same folder.
 
 Two ways to start at boot, one cab each:
 - "startup": a shortcut in \\Windows\\StartUp (%CE4%); the shell starts it once it runs.
-- "registry": HKLM\\Init Launch90 = the program, Depend90 = 50 (after the shell, Launch50).
-  For devices whose cold boot wipes \\Windows\\StartUp but keeps the registry.
+- "registry": HKLM\\Init LaunchN = the program, DependN = 50 (after the shell, Launch50),
+  N 90 unless the administrator picks another free number from 51 to 99. For devices whose
+  cold boot wipes \\Windows\\StartUp but keeps the registry.
+
+Further configuration files (a night file that a NewIni names) travel beside Kurvix.ini with
+its flags: none of them replaces a file already on the device.
 
 The install folder is a build setting. Its default is on persistent storage: a cold boot of
 many Windows CE 4.2 devices wipes the RAM object store, and with it \\Program Files.
 """
 
-import re
+import json
+import sys
 from collections import namedtuple
 
 APP_NAME = "Kurvix"
@@ -31,11 +38,20 @@ CONFIGURATION = "Kurvix.ini"
 # processor number, and a cab marked for one is refused by the others.
 PROCESSOR_ANY = 0
 
-# Windows CE 4.2 is version 4.20; the program's header asks for it too. No upper bound.
+# Windows CE 4.2 is version 4.20; the program's header asks for it too. No upper version
+# (0.0: not checked), so later Windows CE and Windows Mobile versions install it too.
 MIN_CE_VERSION = (4, 20)
+MAX_CE_VERSION = (0, 0)
+# The highest build number field carries, from Windows Mobile 2003 Second Edition on, what the
+# program copes with: 0xE0000000 says square screens and screen rotation (CAB Wizard's
+# [CEDevice] BuildMax). Without it those versions warn that the program "was designed for a
+# previous version" and may not show properly; the status window places itself in the work
+# area of any screen. The lowest build: 0, not checked.
+BUILD_BOUNDS = (0, 0xE0000000)
 
 # File copy flags (CopyFiles in an information file, the file flags in a cab).
 CE_COPYFLG_NODATECHECK = 0x40000000   # replace the file whatever its date
+COPYFLG_NOSKIP = 0x00000002           # a file that cannot be copied cannot be skipped
 COPYFLG_NO_OVERWRITE = 0x00000010     # never replace an existing file
 
 # Registry value types (AddReg in an information file, the value flags in a cab).
@@ -45,8 +61,10 @@ REG_NOCLOBBER = 0x00000002            # an existing value is kept
 
 InstalledFile = namedtuple("InstalledFile", "name flags flag_name section why")
 FILES = (
-    InstalledFile(PROGRAM, CE_COPYFLG_NODATECHECK, "CE_COPYFLG_NODATECHECK", "Files.Program",
-                  "an update replaces the program whatever its date"),
+    InstalledFile(PROGRAM, CE_COPYFLG_NODATECHECK | COPYFLG_NOSKIP,
+                  "CE_COPYFLG_NODATECHECK | COPYFLG_NOSKIP", "Files.Program",
+                  "an update replaces the program whatever its date;\n"
+                  "; while the old one runs, the installer says it cannot, instead of skipping it"),
     InstalledFile(CONFIGURATION, COPYFLG_NO_OVERWRITE, "COPYFLG_NO_OVERWRITE",
                   "Files.Configuration",
                   "an existing configuration is never replaced"),
@@ -58,14 +76,21 @@ SHORTCUT_NAME = APP_NAME
 
 # A value of a registry key under HKEY_LOCAL_MACHINE; %InstallDir% in text stands for the
 # folder the program is installed into. The launch values never replace existing ones: a
-# device that already starts one of its own programs as number 90 keeps it.
+# device that already starts one of its own programs as number 90 keeps it, so the
+# administrator picks a number that is free on the fleet's devices.
 RegistryValue = namedtuple("RegistryValue", "key name type flags data")
 INSTALL_DIR_VARIABLE = "%InstallDir%"
+LAUNCH_KEY = "Init"
+DEFAULT_LAUNCH = 90
+# Launch50 is the shell: the tray icon needs its notification area. Init starts LaunchN in
+# the order of N, so Kurvix's number comes after the shell's as its DependN waits for it.
+SHELL_LAUNCH = 50
+LAUNCH_RANGE = (51, 99)
 LAUNCH_VALUES = (
-    RegistryValue("Init", "Launch90", REG_TYPE_SZ, REG_NOCLOBBER,
+    RegistryValue(LAUNCH_KEY, f"Launch{DEFAULT_LAUNCH}", REG_TYPE_SZ, REG_NOCLOBBER,
                   INSTALL_DIR_VARIABLE + "\\" + PROGRAM),
-    # Launch50 is the shell: the tray icon needs its notification area.
-    RegistryValue("Init", "Depend90", REG_TYPE_BINARY, REG_NOCLOBBER, bytes([0x32, 0x00])),
+    RegistryValue(LAUNCH_KEY, f"Depend{DEFAULT_LAUNCH}", REG_TYPE_BINARY, REG_NOCLOBBER,
+                  SHELL_LAUNCH.to_bytes(2, "little")),
 )
 
 Variant = namedtuple("Variant", "name cab inf shortcut registry boot")
@@ -79,42 +104,29 @@ VARIANTS = (
 )
 
 MAX_PATH = 260
-STANDARD_FOLDER = re.compile(r"%CE([1-9]|1[0-7])%$")
-FORBIDDEN_IN_NAMES = set('<>:"/|?*%')
+FORBIDDEN_IN_NAMES = '<>:"/|?*%'
 
 
-def install_dir_parts(install_dir):
-    """The parts of install_dir that a cab joins with backslashes: for an absolute device
-    path the folder names, the first with its leading backslash (\\Speicher, Kurvix); for
-    one in a standard folder "%CEn%" and the folder names (%CE1%, Kurvix). Raises
-    ValueError saying what a cab cannot hold."""
-    path = install_dir[:-1] if install_dir.endswith("\\") and len(install_dir) > 1 else install_dir
-    if path.startswith("\\\\"):
-        raise ValueError(f"a network path cannot be an install folder: {install_dir}")
-    if path.startswith("\\"):
-        parts = path[1:].split("\\")
-        first = 0
-    elif STANDARD_FOLDER.match(path.split("\\")[0]):
-        parts = path.split("\\")
-        first = 1
-    else:
-        raise ValueError(f"the install folder must be an absolute device path such as "
-                         f"\\Speicher\\Kurvix (or %CE1%\\Kurvix): {install_dir!r}")
-    if parts == [""]:
-        raise ValueError("the install folder cannot be the root folder: name a folder, "
-                         "such as \\Speicher\\Kurvix")
-    for part in parts[first:]:
-        bad = sorted(set(part) & FORBIDDEN_IN_NAMES) + [c for c in part if not " " <= c <= "~"]
-        if not part or part in (".", "..") or part.endswith((" ", ".")):
-            raise ValueError(f"the install folder has an empty or invalid folder name "
-                             f"({part!r}): {install_dir!r}")
-        if bad:
-            raise ValueError(f"a cab holds folder names in plain ASCII without "
-                             f"{''.join(sorted(FORBIDDEN_IN_NAMES))}; {bad[0]!r} in "
-                             f"{install_dir!r} cannot be installed")
-    longest = max(len(f.name) for f in FILES)
-    if len(path) + 1 + longest >= MAX_PATH:
-        raise ValueError(f"the install folder is too long for Windows CE: the path of a "
-                         f"file in it must stay under {MAX_PATH} characters: {install_dir!r}")
-    return parts if first else ["\\" + parts[0]] + parts[1:]
+def description():
+    """What device_cab.js needs to know, as JSON-ready data."""
+    configuration = FILES[[f.name for f in FILES].index(CONFIGURATION)]
+    program = FILES[[f.name for f in FILES].index(PROGRAM)]
+    return {
+        "appName": APP_NAME, "provider": PROVIDER, "processor": PROCESSOR_ANY,
+        "minVersion": MIN_CE_VERSION, "maxVersion": MAX_CE_VERSION, "buildBounds": BUILD_BOUNDS,
+        "defaultInstallDir": DEFAULT_INSTALL_DIR,
+        "program": {"name": program.name, "flags": program.flags},
+        "configuration": {"name": configuration.name, "flags": configuration.flags},
+        "startupFolder": STARTUP_FOLDER, "shortcutName": SHORTCUT_NAME,
+        "launch": {"key": LAUNCH_KEY, "default": DEFAULT_LAUNCH, "least": LAUNCH_RANGE[0],
+                   "most": LAUNCH_RANGE[1], "shell": SHELL_LAUNCH, "flags": REG_NOCLOBBER},
+        "variants": [{"name": v.name, "cab": v.cab, "shortcut": v.shortcut,
+                      "registry": bool(v.registry)} for v in VARIANTS],
+        "maxPath": MAX_PATH, "forbiddenInNames": FORBIDDEN_IN_NAMES,
+    }
 
+
+if __name__ == "__main__":
+    if sys.argv[1:] != ["--json"]:
+        sys.exit("usage: kurvix_setup.py --json   (prints the description device_cab.js reads)")
+    print(json.dumps(description()))

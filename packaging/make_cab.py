@@ -4,22 +4,23 @@
 describes them.
 
     packaging/make_cab.py --exe build-ce/kurvix.exe --ini examples/Kurvix.ini \\
-        --out-dir build-ce [--install-dir '\\Speicher\\Kurvix']
+        --out-dir build-ce [--install-dir '\\Speicher\\Kurvix'] [--extra Nacht.ini ...] \\
+        [--launch 90] [--kurvix-check build/kurvix-check] [--ignore-findings]
 
-A Windows CE cab is a Microsoft cabinet (packed here by Debian's gcab, without compression)
-whose first file is the setup description NAME.000; every other file is named NAME.NNN, NNN
-its file number, and the cab holds them in descending order of that number. The setup
-description is little-endian: a 100-byte header ("MSCE", its own length, the processor, the
-version bounds, then a count and an offset for each section: strings, folders, files,
-registry keys, registry values, shortcuts), then the application and provider names and
-the sections. Paths and key names are lists of string numbers ending in 0, so a folder name
-is stored once.
+The configuration files (Kurvix.ini and every --extra file, installed under its own name)
+are checked together with kurvix-check, as they will lie in the install folder, before
+anything is packed: errors or warnings stop it unless --ignore-findings says to pack anyway.
+
+The cabs are written by packaging/device_cab.js (run with node), the writer the companion
+page carries too, so the page and this script make the same bytes.
 
 A failed run leaves the cabs in --out-dir as they were: both are made in a temporary folder
 there and renamed into place only when both are complete.
 """
 
 import argparse
+import base64
+import json
 import shutil
 import struct
 import subprocess
@@ -30,102 +31,10 @@ from pathlib import Path
 import kurvix_setup as setup
 
 ROOT = Path(__file__).resolve().parents[1]
-HEADER_SIZE = 100
-SIGNATURE = b"MSCE"
-HKEY_LOCAL_MACHINE = 3
-LINK_TO_FILE = 1
-INSTALL_DIR_ID = 1
+WRITER = Path(__file__).resolve().parent / "device_cab.js"
 PE_MACHINE_ARM = 0x01C0
-
-
-class Strings:
-    """The string section: each distinct text once, numbered from 1."""
-
-    def __init__(self):
-        self.ids = {}
-
-    def id(self, text):
-        return self.ids.setdefault(text, len(self.ids) + 1)
-
-    def path(self, parts):
-        """A path as its string numbers and the closing 0."""
-        return [self.id(part) for part in parts] + [0]
-
-
-def zstr(text):
-    return text.encode("ascii") + b"\0"
-
-
-def words(numbers):
-    return struct.pack(f"<{len(numbers)}H", *numbers)
-
-
-def setup_description(variant, install_dir):
-    """The bytes of the .000 file of variant, installing into install_dir. Files are
-    numbered 1, 2, ... in the order of setup.FILES."""
-    strings = Strings()
-    folders = [(INSTALL_DIR_ID, strings.path(setup.install_dir_parts(install_dir)))]
-    files = []
-    for number, installed in enumerate(setup.FILES, 1):
-        files.append(struct.pack("<HHHIH", number, INSTALL_DIR_ID, number, installed.flags,
-                                 len(installed.name) + 1) + zstr(installed.name))
-
-    hives, values = [], []
-    for value in variant.registry:
-        key = strings.path(value.key.split("\\"))
-        hive_id = next((h for h, k in hives if k == key), None)
-        if hive_id is None:
-            hive_id = len(hives) + 1
-            hives.append((hive_id, key))
-        substitute = value.type == setup.REG_TYPE_SZ and setup.INSTALL_DIR_VARIABLE in value.data
-        data = zstr(value.name) + (value.data if isinstance(value.data, bytes) else zstr(value.data))
-        values.append(struct.pack("<HHHIH", len(values) + 1, hive_id, substitute,
-                                  value.type | value.flags, len(data)) + data)
-
-    links = []
-    if variant.shortcut:
-        program_number = 1 + [f.name for f in setup.FILES].index(setup.PROGRAM)
-        # The name carries ".lnk": the shell runs only .lnk files from StartUp, and a loader
-        # that adds the extension itself still makes a working shortcut.
-        name = strings.path([setup.SHORTCUT_NAME + ".lnk"])
-        # The length leaves out the closing 0 that follows the name: a Windows CE cab reader
-        # tried with a hand-made cab read shortcuts only so. Folders count it.
-        links.append(struct.pack("<HHHHHH", 1, 0, setup.STARTUP_FOLDER, program_number,
-                                 LINK_TO_FILE, 2 * (len(name) - 1)) + words(name))
-
-    sections = [
-        [struct.pack("<HH", number, len(text) + 1) + zstr(text)
-         for text, number in strings.ids.items()],
-        [struct.pack("<HH", number, 2 * len(path)) + words(path) for number, path in folders],
-        files,
-        [struct.pack("<HHHH", number, HKEY_LOCAL_MACHINE, 0, 2 * len(key)) + words(key)
-         for number, key in hives],
-        values,
-        links,
-    ]
-    names = [zstr(setup.APP_NAME), zstr(setup.PROVIDER)]
-    body = b"".join(names)
-    offsets = []
-    for entries in sections:
-        offsets.append(HEADER_SIZE + len(body))
-        body += b"".join(entries)
-    app_offset = HEADER_SIZE
-    provider_offset = app_offset + len(names[0])
-    unsupported_offset = provider_offset + len(names[1])
-    header = struct.pack(
-        "<4sIIIII6I6H6I8H", SIGNATURE, 0, HEADER_SIZE + len(body), 0, 1, setup.PROCESSOR_ANY,
-        setup.MIN_CE_VERSION[0], setup.MIN_CE_VERSION[1], 0, 0, 0, 0,
-        *[len(entries) for entries in sections], *offsets,
-        app_offset, len(names[0]), provider_offset, len(names[1]), unsupported_offset, 0, 0, 0)
-    assert len(header) == HEADER_SIZE
-    return header + body
-
-
-def cab_member_name(name, number):
-    """The 8.3 name of a file in the cab: up to eight letters of its name, padded on the
-    left with 0, and its number as the extension."""
-    stem = "".join(c for c in name.rsplit(".", 1)[0] if c.isascii() and c.isalnum())[:8]
-    return f"{stem:0>8}.{number:03d}"
+# Where ./test.sh and docs/building.md build kurvix-check.
+BUILT_CHECK = ROOT / "build" / "kurvix-check"
 
 
 def check_program(path):
@@ -143,63 +52,111 @@ def check_program(path):
                          f"build-ce/kurvix.exe (packaging/build-ce.sh makes it)")
 
 
-def check_configuration(path):
+def read_configuration(path):
     try:
-        data = path.read_bytes()
+        return path.read_bytes()
     except OSError as error:
         raise ValueError(f"cannot read the configuration {path}: {error.strerror}") from None
-    if not data.startswith(b"\xff\xfe"):
-        raise ValueError(f"{path} is not UTF-16LE with a byte-order mark, the only form the "
-                         f"device reads: save it as \"Unicode\" (kurvix-check says more)")
 
 
-def find_gcab():
-    """gcab's path; installs Debian's gcab when it is missing."""
-    if shutil.which("gcab") is None:
-        subprocess.run(["bash", "-c", 'source "$1" && ensure_packages gcab', "bash",
-                        str(ROOT / "scripts" / "packages.sh")], check=False)
-    gcab = shutil.which("gcab")
-    if gcab is None:
-        raise ValueError("gcab is missing and could not be installed: "
-                         "sudo apt-get install gcab")
-    return gcab
+def find_tool(name, package):
+    """name's path; installs Debian's package when it is missing."""
+    if shutil.which(name) is None:
+        subprocess.run(["bash", "-c", 'source "$1" && ensure_packages "$2"', "bash",
+                        str(ROOT / "scripts" / "packages.sh"), package], check=False)
+    found = shutil.which(name)
+    if found is None:
+        raise ValueError(f"{name} is missing and could not be installed: "
+                         f"sudo apt-get install {package}")
+    return found
 
 
-def pack(gcab, folder, variant, exe, ini, install_dir):
-    """Writes folder/variant.cab; the members are staged in folder/variant.name."""
-    stage = folder / variant.name
-    stage.mkdir()
-    members = [cab_member_name(setup.APP_NAME, 0)]
-    (stage / members[0]).write_bytes(setup_description(variant, install_dir))
-    sources = {setup.PROGRAM: exe, setup.CONFIGURATION: ini}
-    numbered = list(enumerate(setup.FILES, 1))
-    for number, installed in reversed(numbered):
-        member = cab_member_name(installed.name, number)
-        shutil.copy2(sources[installed.name], stage / member)
-        members.append(member)
-    done = subprocess.run([gcab, "-c", "-n", str(folder / variant.cab)]
-                          + [str(stage / member) for member in members],
-                          capture_output=True, text=True)
+def find_check(given):
+    if given is not None:
+        if not given.is_file():
+            raise ValueError(f"kurvix-check is not at {given}")
+        return str(given)
+    found = str(BUILT_CHECK) if BUILT_CHECK.is_file() else shutil.which("kurvix-check")
+    if found is None:
+        raise ValueError("kurvix-check checks the configuration before it is packed, and it is "
+                         "not built: cmake -S . -B build && cmake --build build --target "
+                         "kurvix-check (or give --kurvix-check PATH)")
+    return found
+
+
+def findings(report):
+    """The errors and warnings of one file's kurvix-check --json report and of the files its
+    NewIni bindings name, as "file:line: grade: text" lines."""
+    found = []
+    if report.get("result", 0) != 0:
+        found.append(f"{report.get('file')}: error: the device does not load it")
+    for item in report.get("messages", []) + report.get("hints", []):
+        if item.get("severity") in ("error", "warning"):
+            where = f"{report.get('file')}:{item['line']}" if "line" in item else report.get("file")
+            # A device message: its box's caption and text, and what they mean.
+            said = (f"{item['caption']} {item['text']} ({item['explanation']})"
+                    if "caption" in item else item["text"])
+            found.append(f"{where}: {item['severity']}: {said}")
+    for named in report.get("newIniFiles", []):
+        found += findings(named)
+    return found
+
+
+def check_configurations(check, configurations, ignore_findings):
+    """Runs kurvix-check on Kurvix.ini as it will lie in the install folder, beside the other
+    files, so that a NewIni naming one of them finds it. Raises ValueError on findings."""
+    with tempfile.TemporaryDirectory(prefix="kurvix-check-") as folder:
+        for name, data in configurations:
+            (Path(folder) / name).write_bytes(data)
+        main_file = Path(folder) / configurations[0][0]
+        done = subprocess.run([check, "--json", str(main_file)], capture_output=True, text=True)
+        try:
+            report = json.loads(done.stdout)
+        except ValueError:
+            raise ValueError(f"kurvix-check could not check the configuration: "
+                             f"{done.stderr.strip()}") from None
+    found = [line.replace(str(Path(folder)) + "/", "") for line in findings(report)]
+    if found and not ignore_findings:
+        raise ValueError("the configuration has errors or warnings, so it is not packed "
+                         "(--ignore-findings packs it anyway):\n  " + "\n  ".join(found))
+    return found
+
+
+def write_cab(node, variant, files, install_dir, launch):
+    """The bytes of variant's cab, from device_cab.js."""
+    request = {"installation": setup.description(),
+               "files": [[name, base64.b64encode(data).decode("ascii")] for name, data in files],
+               "options": {"installDir": install_dir, "launch": launch}}
+    done = subprocess.run([node, str(WRITER), variant.name], input=json.dumps(request).encode(),
+                          capture_output=True)
     if done.returncode != 0:
-        raise ValueError(f"gcab could not write {variant.cab}: {done.stderr.strip()}")
+        raise ValueError(f"could not write {variant.cab}: "
+                         f"{done.stderr.decode('utf-8', 'replace').strip()}")
+    return done.stdout
 
 
-def make_cabs(exe, ini, out_dir, install_dir):
-    """Writes both cabs into out_dir; returns their paths. Raises ValueError."""
-    setup.install_dir_parts(install_dir)
+def make_cabs(exe, ini, out_dir, install_dir, extras=(), launch=None, check=None,
+              ignore_findings=False):
+    """Writes both cabs into out_dir; returns their paths and the findings packed anyway.
+    Raises ValueError."""
     check_program(exe)
-    check_configuration(ini)
-    gcab = find_gcab()
+    configurations = [(setup.CONFIGURATION, read_configuration(ini))]
+    configurations += [(path.name, read_configuration(path)) for path in extras]
+    files = [(setup.PROGRAM, exe.read_bytes())] + configurations
+    # The writer refuses what a cab cannot hold before kurvix-check looks at the contents.
+    node = find_tool("node", "nodejs")
+    cabs = [(variant, write_cab(node, variant, files, install_dir, launch))
+            for variant in setup.VARIANTS]
+    found = check_configurations(find_check(check), configurations, ignore_findings)
     out_dir.mkdir(parents=True, exist_ok=True)
     made = []
     with tempfile.TemporaryDirectory(prefix=".cab-", dir=out_dir) as temporary:
-        folder = Path(temporary)
-        for variant in setup.VARIANTS:
-            pack(gcab, folder, variant, exe, ini, install_dir)
-        for variant in setup.VARIANTS:
-            (folder / variant.cab).replace(out_dir / variant.cab)
+        for variant, data in cabs:
+            (Path(temporary) / variant.cab).write_bytes(data)
+        for variant, _ in cabs:
+            (Path(temporary) / variant.cab).replace(out_dir / variant.cab)
             made.append(out_dir / variant.cab)
-    return made
+    return made, found
 
 
 def main(argv):
@@ -214,12 +171,27 @@ def main(argv):
     parser.add_argument("--install-dir", default=setup.DEFAULT_INSTALL_DIR,
                         help="the folder on the device, on persistent storage "
                              "(default: %(default)s)")
+    parser.add_argument("--extra", type=Path, action="append", default=[], metavar="FILE",
+                        help="a further configuration file (one a NewIni names), installed "
+                             "under its own name beside Kurvix.ini (kept if one is there)")
+    parser.add_argument("--launch", type=int, default=setup.DEFAULT_LAUNCH, metavar="N",
+                        help="kurvix-registry.cab starts Kurvix as HKLM\\Init LaunchN, "
+                             f"a free number from {setup.LAUNCH_RANGE[0]} to "
+                             f"{setup.LAUNCH_RANGE[1]} (default: %(default)s)")
+    parser.add_argument("--kurvix-check", type=Path, metavar="PATH",
+                        help="the kurvix-check that checks the configuration "
+                             "(default: build/kurvix-check, else the one on the PATH)")
+    parser.add_argument("--ignore-findings", action="store_true",
+                        help="pack a configuration that has errors or warnings")
     args = parser.parse_args(argv)
     try:
-        made = make_cabs(args.exe, args.ini, args.out_dir, args.install_dir)
+        made, found = make_cabs(args.exe, args.ini, args.out_dir, args.install_dir,
+                                args.extra, args.launch, args.kurvix_check, args.ignore_findings)
     except (ValueError, OSError) as error:
         print(f"make_cab: {error}", file=sys.stderr)
         return 1
+    for line in found:
+        print(f"make_cab: packed although kurvix-check found: {line}", file=sys.stderr)
     for cab in made:
         print(f"{cab}: {cab.stat().st_size} bytes, installs into {args.install_dir}")
     return 0

@@ -15,7 +15,6 @@ HERE = Path(__file__).resolve().parent
 
 
 def inf_text(variant, install_dir=setup.DEFAULT_INSTALL_DIR):
-    setup.install_dir_parts(install_dir)
     boot = "\n; ".join(variant.boot)
     lines = [
         "; Kurvix for Windows CE: the information file for the SDK's CAB Wizard (cabwiz.exe).",
@@ -43,6 +42,7 @@ def inf_text(variant, install_dir=setup.DEFAULT_INSTALL_DIR):
         "",
         "[CEDevice]",
         "VersionMin  = %d.%02d" % setup.MIN_CE_VERSION,
+        f"BuildMax    = 0x{setup.BUILD_BOUNDS[1]:08X}",
         "",
         "[DefaultInstall]",
         "CopyFiles   = " + ", ".join(f.section for f in setup.FILES),
@@ -66,7 +66,8 @@ def inf_text(variant, install_dir=setup.DEFAULT_INSTALL_DIR):
                   "[Shortcuts.StartUp]", f"{setup.SHORTCUT_NAME}, 0, {setup.PROGRAM}"]
     if variant.registry:
         lines += ["", "; Launch50 is the shell: Depend90 (the word 50) starts Kurvix after it.",
-                  "; 0x00000002 (FLG_ADDREG_NOCLOBBER): a device's own Launch90 is kept.",
+                  "; 0x00000002 (FLG_ADDREG_NOCLOBBER): a device's own Launch90 is kept; where",
+                  "; a device uses 90, take a free number from 51 to 99 in both names.",
                   "[Registry.Launch]"]
         for value in variant.registry:
             if value.type == setup.REG_TYPE_BINARY:

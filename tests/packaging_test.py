@@ -21,6 +21,7 @@ from make_inf import inf_text  # noqa: E402
 
 SCRIPT = ROOT / "packaging" / "make_shortcut.py"
 COPYFLG_NO_OVERWRITE = 0x00000010
+COPYFLG_NOSKIP = 0x00000002
 
 
 def read_inf(path):
@@ -86,6 +87,8 @@ class CabWizFileTest(unittest.TestCase):
         _, configuration_flags = self.copied["Kurvix.ini"]
         self.assertTrue(configuration_flags & COPYFLG_NO_OVERWRITE)
         self.assertFalse(program_flags & COPYFLG_NO_OVERWRITE)
+        # A running program cannot be replaced: the installer must say so, not skip it.
+        self.assertTrue(program_flags & COPYFLG_NOSKIP)
 
     def test_a_shortcut_to_the_program_goes_into_startup(self):
         section = self.install["CEShortcuts"]

@@ -155,6 +155,51 @@
   };
 
   // Text in the device's format.
+  // The errors and warnings of a kurvix.check report and of the files its NewIni bindings
+  // name, as "file:line: grade: text".
+  function findingsOf(report) {
+    const found = report.result !== 0 ? [report.file + ': error: the device does not load it'] : [];
+    report.messages.concat(report.hints).forEach(function (item) {
+      if (item.severity === 'error' || item.severity === 'warning') {
+        // A device message: its box's caption and text, and what they mean.
+        const said = 'caption' in item ? item.caption + ' ' + item.text + ' (' + item.explanation + ')' : item.text;
+        found.push(report.file + ('line' in item ? ':' + item.line : '') + ': ' + item.severity + ': ' + said);
+      }
+    });
+    (report.newIniFiles || []).forEach(function (named) { found.push.apply(found, findingsOf(named)); });
+    return found;
+  }
+
+  let deviceProgram = null;
+
+  // A Windows CE installation cab of the device program and files ({name: Uint8Array},
+  // Kurvix.ini first; the others installed beside it), written by the same writer as
+  // packaging/make_cab.py's. options: variant ("startup" or "registry"), installDir, launch
+  // (the registry variant's Launch number), ignoreFindings (pack a set with errors or
+  // warnings; otherwise that throws an Error whose findings lists them). Gives {bytes, name}.
+  kurvix.deviceCab = function (files, options) {
+    const settings = options || {};
+    const names = Object.keys(files || {});
+    const installation = KURVIX_DEVICE.installation;
+    if (names[0] !== installation.configuration.name) {
+      throw new TypeError('files must be an object of name to Uint8Array, ' + installation.configuration.name + ' first');
+    }
+    const findings = [];
+    names.forEach(function (name) { findings.push.apply(findings, findingsOf(kurvix.check(toBytes(files[name]), name))); });
+    if (findings.length > 0 && !settings.ignoreFindings) {
+      const error = new Error('The configuration has ' + findings.length + ' errors or warnings, so it is not packed ' +
+        '(ignoreFindings packs it anyway): ' + findings.join('; '));
+      error.findings = findings;
+      throw error;
+    }
+    if (deviceProgram === null) {
+      deviceProgram = Uint8Array.from(atob(KURVIX_DEVICE.program), function (c) { return c.charCodeAt(0); });
+    }
+    return kurvixDeviceCab.deviceCab(installation,
+      [[installation.program.name, deviceProgram]].concat(names.map(function (name) { return [name, toBytes(files[name])]; })),
+      { variant: settings.variant, installDir: settings.installDir, launch: settings.launch });
+  };
+
   kurvix.deviceFormat = function (textValue) {
     return kurvix.convert(new TextEncoder().encode(textValue), 'UTF-8').bytes;
   };
@@ -893,6 +938,16 @@
   }
   $('save-name').addEventListener('input', function () { if (wasm !== null) updateSavePreview(); });
 
+  function download(bytes, name) {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
+    link.download = name;
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(function () { URL.revokeObjectURL(link.href); }, 10000);
+  }
+
   $('save').addEventListener('click', function () {
     // The editor is empty because the file could not be read: saving would write nothing.
     if (state.unreadable) {
@@ -906,13 +961,7 @@
       return;
     }
     const bytes = kurvix.deviceFormat(editor.value);
-    const link = document.createElement('a');
-    link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
-    link.download = name.name;
-    document.body.appendChild(link);
-    link.click();
-    link.remove();
-    setTimeout(function () { URL.revokeObjectURL(link.href); }, 10000);
+    download(bytes, name.name);
     state.name = name.name;
     state.opened = bytes;
     state.baseline = editor.value;
@@ -920,6 +969,51 @@
     keepDraft();
     refresh();
     setStatus('Saved ' + describeSaved(name.name, bytes) + '.');
+  });
+
+  // ---- Download for devices ------------------------------------------------------------------
+  // The configuration files the cab carries, as the device reads them: Kurvix.ini first.
+  function currentFiles() {
+    const files = {};
+    files[KURVIX_DEVICE.installation.configuration.name] = kurvix.deviceFormat(editor.value);
+    return files;
+  }
+
+  $('cab-folder').value = KURVIX_DEVICE.installation.defaultInstallDir;
+  function showLaunchNumber() { $('cab-launch').disabled = $('cab-variant').value !== 'registry'; }
+  $('cab-variant').addEventListener('change', showLaunchNumber);
+  showLaunchNumber();
+
+  $('cab-download').addEventListener('click', function () {
+    if (state.unreadable) {
+      setStatus('No cab made: ' + state.name + ' ' + state.encoding + '. Choose how to read it first.', true);
+      return;
+    }
+    const options = { variant: $('cab-variant').value, installDir: $('cab-folder').value,
+      launch: Number($('cab-launch').value) };
+    let cab;
+    try {
+      try {
+        cab = kurvix.deviceCab(currentFiles(), options);
+      } catch (error) {
+        if (!error.findings) throw error;
+        const question = 'kurvix-check finds errors or warnings in this configuration (' + error.findings.length + '):\n\n' +
+          error.findings.join('\n') + '\n\nPack it into the cab all the same?';
+        if (!window.confirm(question)) {
+          setStatus('No cab made: the configuration has errors or warnings (see Hints).', true);
+          return;
+        }
+        options.ignoreFindings = true;
+        cab = kurvix.deviceCab(currentFiles(), options);
+      }
+    } catch (error) {
+      setStatus('No cab made: ' + error.message, true);
+      return;
+    }
+    download(cab.bytes, cab.name);
+    $('cab-info').textContent = cab.name + ': ' + cab.bytes.length.toLocaleString('en') + ' bytes, installs into ' +
+      options.installDir + '.';
+    setStatus('Saved ' + cab.name + '.');
   });
 
   kurvix.ready.then(function () {

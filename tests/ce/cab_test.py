@@ -32,19 +32,28 @@ ARGS = argparse.Namespace(exe=ROOT / "build-ce" / "kurvix.exe", cab_dir=ROOT / "
                           ini=EXAMPLE_INI, install_dir="\\Speicher\\Kurvix")
 
 REPLACE_WHATEVER_DATE = 0x40000000
+NEVER_SKIP = 0x00000002
 NEVER_OVERWRITE = 0x00000010
+# Square screens and screen rotation: later Pocket PCs install without "designed for a
+# previous version".
+COPES_WITH_ANY_SCREEN = 0xE0000000
 
 
-def expected_variants(install_dir):
+def expected_variants(install_dir, launch=90):
     """What each cab must install, said here apart from the writer's own description."""
     program = install_dir + "\\kurvix.exe"
     return [
         ("kurvix.cab", [], [("\\Windows\\StartUp", "Kurvix.lnk", "file", program)]),
         ("kurvix-registry.cab", [
-            ("HKEY_LOCAL_MACHINE\\Init", "Launch90", "string", "%InstallDir%\\kurvix.exe", True,
-             True),
-            ("HKEY_LOCAL_MACHINE\\Init", "Depend90", "binary", b"\x32\x00", False, True)], []),
+            ("HKEY_LOCAL_MACHINE\\Init", f"Launch{launch}", "string", "%InstallDir%\\kurvix.exe",
+             True, True),
+            ("HKEY_LOCAL_MACHINE\\Init", f"Depend{launch}", "binary", b"\x32\x00", False, True)],
+         []),
     ]
+
+
+def utf16(text):
+    return b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
 
 
 def stand_in_program(machine=0x01C0, size=4096):
@@ -54,6 +63,9 @@ def stand_in_program(machine=0x01C0, size=4096):
     struct.pack_into("<I", data, 0x3C, 0x80)
     data[0x80:0x84] = b"PE\0\0"
     struct.pack_into("<H", data, 0x84, machine)
+    # Distinct last bytes: a cab's checksum takes the last one to three bytes of its data in
+    # an order of their own, and equal bytes would hide a wrong one.
+    data[-3:] = b"\x01\x02\x03"
     return bytes(data)
 
 
@@ -74,8 +86,10 @@ class CabFolder:
         self.ini = EXAMPLE_INI
         self.out = self.root / "out"
 
-    def make(self, install_dir=None, env=None, exe=None, ini=None):
-        args = ["--exe", exe or self.exe, "--ini", ini or self.ini, "--out-dir", self.out]
+    def make(self, install_dir=None, env=None, exe=None, ini=None, more=(), ignore=True):
+        # The example's NewIni names a file it does not bring: packed only when told so.
+        args = ["--exe", exe or self.exe, "--ini", ini or self.ini, "--out-dir", self.out,
+                *more] + ["--ignore-findings"] * ignore
         if install_dir is not None:
             args += ["--install-dir", install_dir]
         return make_cab(*args, env=env)
@@ -113,10 +127,10 @@ class BuiltCabsTest(unittest.TestCase):
                                  ("Kurvix", "Kurvix", []))
                 self.assertEqual(setup.processor, 0)
                 self.assertEqual((setup.min_version, setup.max_version, setup.build_bounds),
-                                 ((4, 20), (0, 0), (0, 0)))
+                                 ((4, 20), (0, 0), (0, COPES_WITH_ANY_SCREEN)))
                 self.assertEqual(setup.folders, {1: ARGS.install_dir})
                 self.assertEqual([(f.number, f.folder, f.name, f.flags) for f in setup.files], [
-                    (1, ARGS.install_dir, "kurvix.exe", REPLACE_WHATEVER_DATE),
+                    (1, ARGS.install_dir, "kurvix.exe", REPLACE_WHATEVER_DATE | NEVER_SKIP),
                     (2, ARGS.install_dir, "Kurvix.ini", NEVER_OVERWRITE)])
                 self.assertEqual([(v.key, v.name, v.type, v.data, v.substitute, v.keep_existing)
                                   for v in setup.registry], registry)
@@ -165,6 +179,100 @@ class InstallFolderTest(unittest.TestCase):
         self.assertEqual(sorted(cabs.snapshot()), ["kurvix-registry.cab", "kurvix.cab"])
 
 
+class CabinetTest(unittest.TestCase):
+    """The cabinet around the files: data blocks of at most 32 KiB, each with its checksum,
+    read back by cabextract, which refuses a block whose checksum is wrong."""
+
+    # (what, the program's size)
+    ROWS = [
+        ("a small program", 200),
+        ("data ending in one to three bytes after whole words", 4099),
+        ("one block's worth", 32768),
+        ("more than two blocks", 70001),
+    ]
+
+    def test_every_size_is_read_back_whole(self):
+        for what, size in self.ROWS:
+            with self.subTest(what):
+                cabs = CabFolder(self)
+                program = stand_in_program(size=size)
+                cabs.exe.write_bytes(program)
+                self.assertEqual(cabs.make().returncode, 0)
+                for cab in ("kurvix.cab", "kurvix-registry.cab"):
+                    numbered, _ = cabs.read(cab)
+                    self.assertEqual(numbered[1].read_bytes(), program)
+                    self.assertEqual(numbered[2].read_bytes(), EXAMPLE_INI.read_bytes())
+
+
+class FleetCabTest(unittest.TestCase):
+    """A fleet's cabs: the night file a NewIni names travels beside Kurvix.ini, a Launch
+    number of the administrator's choice, and the set checked as it lies on the device."""
+
+    DAY = utf16("SETTINGS\nCheckIntervall=50\nElapseTime=800\n\nKURVIX Nacht\n"
+                "KeyCode=193\nNewIni=\\Speicher\\Kurvix\\Nacht.ini\n")
+    NIGHT = utf16("SETTINGS\nCheckIntervall=50\nElapseTime=800\n\nKURVIX Tag\n"
+                  "KeyCode=193\nNewIni=\\Speicher\\Kurvix\\Kurvix.ini\n")
+
+    # (what, further files, --launch, the files installed after the program, Launch number)
+    ROWS = [
+        ("the night file", ["Nacht.ini"], None, ["Kurvix.ini", "Nacht.ini"], 90),
+        ("two further files", ["Nacht.ini", "Wochenende.ini"], None,
+         ["Kurvix.ini", "Nacht.ini", "Wochenende.ini"], 90),
+        ("the first number after the shell", ["Nacht.ini"], 51, ["Kurvix.ini", "Nacht.ini"], 51),
+        ("the last two-digit number", ["Nacht.ini"], 99, ["Kurvix.ini", "Nacht.ini"], 99),
+    ]
+
+    def test_further_files_and_the_launch_number_reach_the_cabs(self):
+        for what, extras, launch, installed, number in self.ROWS:
+            with self.subTest(what):
+                cabs = CabFolder(self)
+                cabs.ini = cabs.root / "Kurvix.ini"
+                cabs.ini.write_bytes(self.DAY)
+                sources = {"Kurvix.ini": self.DAY}
+                for name in extras:
+                    sources[name] = self.NIGHT
+                    (cabs.root / name).write_bytes(self.NIGHT)
+                more = [a for name in extras for a in ("--extra", cabs.root / name)]
+                more += ["--launch", str(launch)] if launch else []
+                # Checked and found clean: the day file's NewIni finds the night file beside it.
+                done = cabs.make(more=more, ignore=False)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(done.stderr, "")
+                for cab, registry, _ in expected_variants("\\Speicher\\Kurvix", number):
+                    numbered, setup = cabs.read(cab)
+                    self.assertEqual([(f.number, f.name, f.flags) for f in setup.files[1:]],
+                                     [(i, name, NEVER_OVERWRITE)
+                                      for i, name in enumerate(installed, 2)])
+                    for i, name in enumerate(installed, 2):
+                        self.assertEqual(numbered[i].read_bytes(), sources[name], name)
+                    self.assertEqual([(v.key, v.name, v.type, v.data, v.substitute,
+                                       v.keep_existing) for v in setup.registry], registry)
+                members = cab_members(cabs.out / "kurvix.cab")
+                self.assertEqual([int(m.rsplit(".", 1)[1]) for m in members],
+                                 [0] + list(range(len(installed) + 1, 0, -1)))
+
+    def test_a_finding_in_the_night_file_stops_the_packing(self):
+        cabs = CabFolder(self)
+        cabs.ini = cabs.root / "Kurvix.ini"
+        cabs.ini.write_bytes(self.DAY)
+        (cabs.root / "Nacht.ini").write_bytes(self.NIGHT.replace(
+            "Kurvix.ini".encode("utf-16-le"), "Wochenende.ini".encode("utf-16-le")))
+        done = cabs.make(more=["--extra", cabs.root / "Nacht.ini"], ignore=False)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("not packed", done.stderr)
+        self.assertIn("Nacht.ini:7: warning: binding 1: the NewIni file", done.stderr)
+        self.assertFalse(cabs.out.exists())
+
+    def test_a_device_message_is_named_with_its_box_and_meaning(self):
+        cabs = CabFolder(self)
+        cabs.ini = cabs.root / "Kurvix.ini"
+        cabs.ini.write_bytes(utf16("KURVIX\nKeyCode=193\nfoo\n"))
+        done = cabs.make(ignore=False)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("Kurvix.ini:3: warning: Kurvix - Ignoriere unbekannten Wert: foo (ignoring an "
+                      "unknown key", done.stderr)
+
+
 class BadInputTest(unittest.TestCase):
     """Each refusal names the problem, and the cabs of the last good build stay as they were."""
 
@@ -186,6 +294,22 @@ class BadInputTest(unittest.TestCase):
         ("a variable", dict(install_dir="\\Speicher\\%AppName%"), "plain ASCII"),
         ("an unknown standard folder", dict(install_dir="%CE18%\\Kurvix"), "absolute device path"),
         ("a folder too long", dict(install_dir="\\" + "x" * 250), "too long"),
+        ("a folder too long for a long extra name",
+         dict(install_dir="\\" + "x" * 230, more=["--extra", "{root}/" + "n" * 30 + ".ini"]),
+         "too long"),
+        ("findings, not told to pack anyway", dict(ignore=False),
+         "errors or warnings, so it is not packed"),
+        ("the shell's Launch number", dict(more=["--launch", "50"]), "from 51 to 99"),
+        ("a Launch number of three digits", dict(more=["--launch", "100"]), "from 51 to 99"),
+        ("a second Kurvix.ini", dict(more=["--extra", "{root}/other/kurvix.INI"]),
+         "in the cab twice"),
+        ("a further file in UTF-8", dict(more=["--extra", "{root}/utf8.ini"]), "not UTF-16LE"),
+        ("a further file with an umlaut in its name",
+         dict(more=["--extra", "{root}/N\u00e4chte.ini"]), "plain ASCII names"),
+        ("a further file missing", dict(more=["--extra", "{root}/missing.ini"]),
+         "cannot read the configuration"),
+        ("no kurvix-check", dict(more=["--kurvix-check", "{root}/missing"]),
+         "kurvix-check is not at"),
     ]
 
     def test_bad_input_is_refused_with_a_message_and_loses_nothing(self):
@@ -195,10 +319,15 @@ class BadInputTest(unittest.TestCase):
         (cabs.root / "desktop.exe").write_bytes(stand_in_program(machine=0x014C))
         (cabs.root / "text.exe").write_text("not a program\n")
         (cabs.root / "utf8.ini").write_text("[Settings]\n", encoding="utf-8")
+        (cabs.root / "other").mkdir()
+        for name in ("other/kurvix.INI", "N\u00e4chte.ini", "n" * 30 + ".ini"):
+            (cabs.root / name).write_bytes(EXAMPLE_INI.read_bytes())
         for what, change, message in self.ROWS:
             with self.subTest(what):
                 paths = {k: cabs.root / v for k, v in change.items() if k in ("exe", "ini")}
-                done = cabs.make(change.get("install_dir"), **paths)
+                more = [arg.format(root=cabs.root) for arg in change.get("more", [])]
+                done = cabs.make(change.get("install_dir"), more=more,
+                                 ignore=change.get("ignore", True), **paths)
                 self.assertEqual(done.returncode, 1, done.stdout)
                 self.assertIn(message, done.stderr)
                 self.assertTrue(done.stderr.startswith("make_cab: "), done.stderr)
@@ -206,7 +335,10 @@ class BadInputTest(unittest.TestCase):
                 self.assertEqual(cabs.snapshot(), before)
 
     def test_a_failing_packer_leaves_no_half_written_cab(self):
-        # A gcab that writes half a cabinet and fails: for every cab, or only for the second.
+        # A cab writer (node running device_cab.js) that writes half a cabinet and fails: for
+        # every cab, or only for the second.
+        node = subprocess.run(["sh", "-c", "command -v node"], capture_output=True,
+                              text=True).stdout.strip()
         for fails_on in ("", "registry"):
             with self.subTest(fails_on=fails_on or "every cab"):
                 cabs = CabFolder(self)
@@ -214,18 +346,18 @@ class BadInputTest(unittest.TestCase):
                 before = cabs.snapshot()
                 tools = cabs.root / "tools"
                 tools.mkdir()
-                gcab = tools / "gcab"
-                gcab.write_text(
+                fake = tools / "node"
+                fake.write_text(
                     "#!/bin/sh\n"
-                    f'case "$3" in *{fails_on}*) printf MSCF > "$3"; '
+                    f'case "$2" in *{fails_on}*) printf MSCF; '
                     'echo "disk full" >&2; exit 1;; esac\n'
-                    f'exec /usr/bin/gcab "$@"\n')
-                gcab.chmod(0o755)
+                    f'exec {node} "$@"\n')
+                fake.chmod(0o755)
                 env = dict(os.environ, PATH=f"{tools}:{os.environ['PATH']}")
                 cabs.exe.write_bytes(stand_in_program(size=5000))
                 done = cabs.make(env=env)
                 self.assertEqual(done.returncode, 1)
-                self.assertIn("gcab could not write", done.stderr)
+                self.assertIn("could not write kurvix", done.stderr)
                 self.assertIn("disk full", done.stderr)
                 self.assertEqual(cabs.snapshot(), before)
 
@@ -240,7 +372,7 @@ class ReaderTest(unittest.TestCase):
             folder = Path(folder)
             (folder / "kurvix.exe").write_bytes(stand_in_program())
             done = make_cab("--exe", folder / "kurvix.exe", "--ini", EXAMPLE_INI,
-                            "--out-dir", folder)
+                            "--out-dir", folder, "--ignore-findings")
             assert done.returncode == 0, done.stderr
             numbered, _ = extract(folder / "kurvix.cab", folder / "x")
             cls.good = numbered[0].read_bytes()

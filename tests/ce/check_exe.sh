@@ -20,4 +20,4 @@ cmake --build build-win64 -j "$(nproc)" --target kurvix >/dev/null
 /usr/bin/python3 tests/ce/check_returns.py build-ce/kurvix-symbols.exe build-ce/kurvix.exe \
   build-ce-toolchain/bin/arm-mingw32ce-objdump
 /usr/bin/python3 -m unittest tests/ce/check_pe_test.py tests/ce/check_returns_test.py \
-  tests/ce/ce_asm_test.py tests/ce/ce_imports_test.py
+  tests/ce/ce_asm_test.py tests/ce/ce_imports_test.py tests/ce/contact_test.py

@@ -11,6 +11,7 @@ import os
 import pathlib
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -21,6 +22,10 @@ from selenium.webdriver.common.actions.action_builder import ActionBuilder
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
+
+# The cab test's reader of the setup description, written apart from the cab writer.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "ce"))
+from cab_reader import extract  # noqa: E402
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PAGE = pathlib.Path(os.environ.get("KURVIX_PAGE", ROOT / "build-web" / "kurvix.html"))
@@ -158,6 +163,12 @@ class PageTest(unittest.TestCase):
             "format": "png", "captureBeyondViewport": True,
             "clip": {"x": 0, "y": 0, "width": size["width"], "height": size["height"], "scale": 1}})
         path.write_bytes(base64.b64decode(shot["data"]))
+
+    def alert(self):
+        try:
+            return browser.switch_to.alert
+        except Exception:
+            return None
 
     def text(self, element_id):
         """What the element shows now (read in one step: the page may redraw it meanwhile)."""
@@ -644,12 +655,6 @@ class NeverLoseWorkTest(PageTest):
         self.open_file(third)
         self.assertIsNone(self.alert())
 
-    def alert(self):
-        try:
-            return browser.switch_to.alert
-        except Exception:
-            return None
-
     def test_save_writes_the_name_given_and_shows_what_it_writes(self):
         path = self.dir / "Abend.ini"
         path.write_bytes("KURVIX\r\nKeyCode=193\r\nCommand=Grüße.exe\r\n".encode("cp1252"))
@@ -680,6 +685,110 @@ class NeverLoseWorkTest(PageTest):
                 target.unlink()
         self.assertEqual(sorted(p.name for p in (scratch / "downloads").iterdir() if p.suffix == ".ini"
                                 and p.name.startswith(("Abend", "Speicher"))), [])
+
+
+class DeviceCabTest(PageTest):
+    """The page's device cabs: the writer and the program of packaging/build-ce.sh, so the
+    same configuration gives the same bytes; a set with findings is packed only when told."""
+
+    EXAMPLE = ROOT / "examples" / "Kurvix.ini"
+    CLEAN = device_file("SETTINGS", "CheckIntervall=50", "ElapseTime=800", "", "KURVIX Nacht",
+                        "KeyCode=193", "NewIni=\\Speicher\\Kurvix\\Kurvix.ini", "")
+    # Each file is checked on its own here: a night file whose self-reload key names itself.
+    NIGHT = CLEAN.replace("Kurvix.ini".encode("utf-16-le"), "Nacht.ini".encode("utf-16-le"))
+
+    def device_cab(self, files, options):
+        """{name, bytes} or {error, findings} of kurvix.deviceCab(files, options)."""
+        result = browser.execute_script(
+            "const files = {};"
+            "for (const [name, b64] of arguments[0]) files[name] = Uint8Array.from(atob(b64), c => c.charCodeAt(0));"
+            "try { const cab = kurvix.deviceCab(files, arguments[1]);"
+            "  let text = ''; cab.bytes.forEach(b => { text += String.fromCharCode(b); });"
+            "  return {name: cab.name, bytes: btoa(text)}; }"
+            "catch (e) { return {error: e.message, findings: e.findings || null}; }",
+            [[name, base64.b64encode(data).decode()] for name, data in files], options)
+        if "bytes" in result:
+            result["bytes"] = base64.b64decode(result["bytes"])
+        return result
+
+    def read_cab(self, data):
+        cab = self.dir / "read.cab"
+        cab.write_bytes(data)
+        return extract(cab, pathlib.Path(tempfile.mkdtemp(dir=self.dir)))
+
+    def test_the_example_alone_gives_the_cabs_of_the_device_build_byte_for_byte(self):
+        for variant, cab in (("startup", "kurvix.cab"), ("registry", "kurvix-registry.cab")):
+            with self.subTest(variant):
+                built = ROOT / "build-ce" / cab
+                if not built.exists():
+                    self.fail(f"{built} is missing: packaging/build-ce.sh makes it")
+                # The example's NewIni names a file it does not bring: build-ce.sh packs it anyway.
+                made = self.device_cab([("Kurvix.ini", self.EXAMPLE.read_bytes())],
+                                       {"variant": variant, "ignoreFindings": True})
+                self.assertEqual(made.get("name"), cab, made.get("error"))
+                self.assertEqual(made["bytes"], built.read_bytes())
+
+    # (what, files, options, the error's text or None, the files installed or the findings)
+    ROWS = [
+        ("the example's warning stops it", [("Kurvix.ini", None)], {},
+         "not packed", ["Kurvix.ini:16: warning: binding 3: the NewIni file"]),
+        ("a clean set with its night file", [("Kurvix.ini", CLEAN), ("Nacht.ini", NIGHT)], {},
+         None, ["kurvix.exe", "Kurvix.ini", "Nacht.ini"]),
+        ("Kurvix.ini not first", [("Nacht.ini", CLEAN), ("Kurvix.ini", CLEAN)], {},
+         "Kurvix.ini first", None),
+        ("a second Kurvix.ini", [("Kurvix.ini", CLEAN), ("KURVIX.INI", CLEAN)], {},
+         "in the cab twice", None),
+        ("a relative install folder", [("Kurvix.ini", CLEAN)], {"installDir": "Speicher\\Kurvix"},
+         "absolute device path", None),
+        ("the shell's Launch number", [("Kurvix.ini", CLEAN)], {"variant": "registry", "launch": 50},
+         "from 51 to 99", None),
+        ("an unknown variant", [("Kurvix.ini", CLEAN)], {"variant": "desktop"},
+         "must be one of startup, registry", None),
+        ("no byte-order mark, packed anyway", [("Kurvix.ini", "KURVIX\r\nKeyCode=65\r\n".encode("utf-16-le"))],
+         {"ignoreFindings": True}, "not UTF-16LE with a byte-order mark", None),
+    ]
+
+    def test_what_is_packed_and_what_is_refused(self):
+        for what, files, options, error, expected in self.ROWS:
+            with self.subTest(what):
+                files = [(n, d if d is not None else self.EXAMPLE.read_bytes()) for n, d in files]
+                made = self.device_cab(files, options)
+                if error:
+                    self.assertIn(error, made.get("error") or "")
+                    if expected:
+                        self.assertTrue(any(f.startswith(expected[0]) for f in made["findings"]),
+                                        made["findings"])
+                    continue
+                self.assertNotIn("error", made)
+                numbered, setup = self.read_cab(made["bytes"])
+                self.assertEqual([f.name for f in setup.files], expected)
+                self.assertEqual(numbered[3].read_bytes(), files[1][1])
+
+    def test_the_button_asks_before_packing_findings_and_saves_the_cab(self):
+        self.open_file(self.EXAMPLE)
+        target = scratch / "downloads" / "kurvix-registry.cab"
+        Select(browser.find_element(By.ID, "cab-variant")).select_by_value("registry")
+        launch = browser.find_element(By.ID, "cab-launch")
+        launch.send_keys(Keys.CONTROL + "a")
+        launch.send_keys(Keys.BACKSPACE + "91")
+        # (answer to the question, whether the cab is saved)
+        for accept in (False, True):
+            with self.subTest(accept=accept):
+                browser.find_element(By.ID, "cab-download").click()
+                alert = self.wait(lambda: self.alert())
+                self.assertIn("errors or warnings in this configuration (1)", alert.text)
+                self.assertIn("Kurvix.ini:16: warning", alert.text)
+                alert.accept() if accept else alert.dismiss()
+                if not accept:
+                    self.assertIn("No cab made", self.text("status"))
+                    self.assertFalse(target.exists())
+        self.wait(lambda: target.exists() and "Saved" in self.text("status"))
+        self.wait(lambda: target.stat().st_size > 0 and not (scratch / "downloads" / (target.name + ".crdownload")).exists())
+        _, setup = self.read_cab(target.read_bytes())
+        self.assertEqual([v.name for v in setup.registry], ["Launch91", "Depend91"])
+        self.assertEqual(setup.folders, {1: "\\Speicher\\Kurvix"})
+        self.assertIn("kurvix-registry.cab: ", self.text("cab-info"))
+        target.unlink()
 
 
 class PageWordsTest(PageTest):
