@@ -58,6 +58,12 @@ class CheckTest(unittest.TestCase):
                          ["docs/a.md:1: '32 KiB' is no longer what tests/limits.py holds"])
 
 
+    def test_held_figure_the_document_dropped_is_reported(self):
+        self.assertEqual(doc_figures.unquoted({"docs/a.md": "It stays under 32 KiB.\n"}, HELD), [])
+        self.assertEqual(doc_figures.unquoted({"docs/a.md": "It stays small.\n"}, HELD),
+                         ["tools/doc_figures.py holds '32 KiB' of docs/a.md, which no longer quotes it"])
+
+
 class WriteTest(unittest.TestCase):
     def test_bench_rewrites_its_region_alone(self):
         cases = [
