@@ -55,6 +55,8 @@ HELD = [
     ("docs/companion-page.md", "16 bytes", "web/page.js", r"hex\(bytes, 16\)"),
     ("docs/companion-page.md", "64 KiB", "web/CMakeLists.txt", r"-sGLOBAL_BASE=65536\b"),
     ("docs/companion-page.md", "1 KiB", "web/CMakeLists.txt", r"-sGLOBAL_BASE=65536\b"),
+    ("docs/performance.md", "1,300 ms", "bench/ce_costs.py", r"LONG_PRESS = \(QUIET, QUIET \+ 1300\)"),
+    ("docs/performance.md", "250 ms", "bench/ce_costs.py", r"SHORT_PRESS = \(2 \* QUIET, 2 \* QUIET \+ 250\)"),
     ("docs/kurvix-check.md", "0 ms", "tests/kurvix_check_test.cpp", r"ElapseTime=0,8s"),
     ("docs/kurvix-check.md", "1000 ms", "tools/hints.cpp", r"kLargestSensibleInterval = 1000;"),
     ("docs/kurvix-check.md", "100 s", "tests/kurvix_check_test.cpp", r"handed back up to 100 s late"),
