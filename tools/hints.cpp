@@ -61,7 +61,9 @@ std::optional<Hint> encodingHint(const std::vector<uint8_t>& bytes) {
 std::optional<Hint> lineEndsHint(const std::vector<uint8_t>& bytes) {
   if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return std::nullopt;
   std::vector<char16_t> units;
-  for (size_t i = 2; i + 1 < bytes.size(); i += 2) units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
+  }
   auto endAt = [&](size_t i) -> std::string {  // the line end that begins at i, or "" for none
     if (units[i] == u'\n') return "LF";
     if (units[i] != u'\r') return "";
@@ -227,10 +229,11 @@ class Walk {
     std::u16string_view inner = text.substr(1, close - 1);
     for (const std::u16string* header : {&kBindingHeader, &kSettingsHeader}) {
       std::u16string_view word = inner.substr(0, header->size());
-      bool wordEnds = inner.size() == header->size() || (inner.size() > header->size() && isBlank(inner[header->size()]));
+      size_t size = header->size();
+      bool wordEnds = inner.size() == size || (inner.size() > size && isBlank(inner[size]));
       if (wordEnds && distance(word, *header) == 0) {
-        add(line.number, "bracket-header", "headers have no brackets: write " + text8(*header) +
-            " alone on its line, after an empty line");
+        add(line.number, "bracket-header", "headers have no brackets: begin the line with " + text8(*header) +
+            " itself, after an empty line");
         return true;
       }
     }
@@ -522,8 +525,9 @@ class Walk {
       }
       for (size_t j = 0; j < i; ++j) {
         if (bindings[j].keyCode == bindings[i].keyCode && bindings[i].keyCode != 0) {
-          add(keyCodeLines_[i].value_or(header), "same-key", "binding " + std::to_string(i + 1) + " (KeyCode " + std::to_string(bindings[i].keyCode) +
-              ") has the key of binding " + std::to_string(j + 1) + ": only the first one's long press will ever act");
+          add(keyCodeLines_[i].value_or(header), "same-key", "binding " + std::to_string(i + 1) + " (KeyCode " +
+              std::to_string(bindings[i].keyCode) + ") has the key of binding " + std::to_string(j + 1) +
+              ": only the first one's long press will ever act");
           break;
         }
       }
