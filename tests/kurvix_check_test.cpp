@@ -562,6 +562,27 @@ TEST_F(KurvixCheckTest, CommandLineFollowsTheConventions) {
   EXPECT_EQ(runCheck(clean + " " + (directory / "fehlt.ini").string() + " " + bad).status, 2);
 }
 
+// The exit status by the worst grade of a file's findings, without and with --strict, as
+// docs/kurvix-check.md tabulates it.
+TEST_F(KurvixCheckTest, ExitStatusFollowsTheWorstGrade) {
+  const std::tuple<std::string, std::string, int, int> kCases[] = {
+      // file, the worst finding, status without --strict, with it
+      {unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\r\n"), "", 0, 0},
+      {unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe  \r\n"), ": note: ", 0, 1},
+      {unicode("KURVIX\r\nKeyCode=193\r\nDisable=Ja\r\n"), ": warning: Disable=Ja", 0, 1},
+      {unicode("KURVIX\r\nKeyCode=193\r\nkeycode=5\r\n"), ": warning: Kurvix - Ignoriere", 1, 1},
+      {"KURVIX\r\nKeyCode=193\r\n", ": error: ", 2, 2},
+  };
+  for (const auto& [text, finding, plain, strict] : kCases) {
+    std::string file = write("grade.ini", text);
+    CheckRun run = runCheck("-q " + file);
+    EXPECT_EQ(run.out.empty(), finding.empty()) << run.out;
+    EXPECT_TRUE(has(run.out, finding)) << finding << "\n" << run.out;
+    EXPECT_EQ(run.status, plain) << run.out;
+    EXPECT_EQ(runCheck("-q --strict " + file).status, strict) << run.out;
+  }
+}
+
 TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
   CheckRun run = runCheck(example() + " --press 193:1200 --press=193:300 --press 193:1200 --press 194:1200 "
                           "--press 193:1200 --press 77:50");
