@@ -51,8 +51,8 @@ CLOSE_AT = 3 * QUIET
 # ldm/stm and cache misses cost more. Two cycles on average is an assumption, not a count.
 CLOCK_HZ, CYCLES_PER_INSTRUCTION = 206_000_000, 2
 DOCS = os.path.join(ROOT, "docs", "performance.md")
-DOCS_BEGIN = "<!-- bench/ce_costs.py writes the lines from here -->"
-DOCS_END = "<!-- to here -->"
+DOCS_BEGIN = "<!-- figures ce-costs: written by bench/ce_costs.py -->"
+DOCS_END = "<!-- end of figures ce-costs -->"
 
 
 def configuration(bindings):

@@ -111,7 +111,9 @@ TEST_F(KurvixCheckTest, CorrectFilesGetNoHintsEvenWhenStrict) {
                            "KURVIX\nKeyCode=193  \nCommand=\\Programme\\C#\\x.exe\nDisable=yes\n",
                            "KURVIX\rKeyCode=193\rDisable=0\r\rSETTINGS\rElapseTime\t=\t800\r",
                            "// Kommentar\r\n(Klammer\r\nKURVIX Scanner (links)\r\n'x\r\nKeyCode=193\r\n"
-                           "NewIni=/Speicher/Zweite.ini\r\n"}) {
+                           "NewIni=/Speicher/Zweite.ini\r\n",
+                           "SETTINGS\r\nElapseTime=800 ms\r\nCheckIntervall=50ms\r\n\r\nKURVIX\r\nKeyCode=193\r\n"
+                           "Command=\"\\Speicher\\Inventur.exe\" /lager=\"Halle 3\"\r\n"}) {
     run = runCheck("--strict -q " + write("fine.ini", unicode(text)));
     EXPECT_EQ(run.status, 0) << text << "\n" << run.out;
     EXPECT_EQ(run.out, "") << text;
@@ -163,7 +165,7 @@ TEST_F(KurvixCheckTest, JsonKeepsItsKeysInTheirOrder) {
                            "\"type\": 48, \"line\": 5, \"explanation\": "))
       << run.out;
   EXPECT_TRUE(has(run.out, "\"hints\": [{\"text\": \"binding 1 has no KeyCode: no key ever reaches it\", "
-                           "\"line\": 1, \"id\": \"no-keycode\", \"severity\": \"note\"}, {\"text\": \"\\\"Keycode\\\" differs from"))
+                           "\"line\": 1, \"id\": \"no-keycode\", \"severity\": \"warning\"}, {\"text\": \"\\\"Keycode\\\" differs from"))
       << run.out;
 }
 
@@ -173,6 +175,10 @@ TEST_F(KurvixCheckTest, TextsKeepTrailingBlanksAndShowLoneSurrogatesEscaped) {
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(has(run.out, "\"command\": \"a  \", \"newIniPath\": \"\\ud800b\"")) << run.out;
   EXPECT_TRUE(has(runCheck(write("c.ini", bytes)).out, "Command \"a  \""));
+  // A value that holds quotes itself is shown as it stands, not in quotes again.
+  std::string quoted = write("q.ini", unicode("KURVIX\r\nKeyCode=5\r\nCommand=\"\\Speicher\\Inventur.exe\" /lager=Halle3\r\n"));
+  EXPECT_TRUE(has(runCheck(quoted).out, "1. KeyCode 5, Command \"\\Speicher\\Inventur.exe\" /lager=Halle3\n"))
+      << runCheck(quoted).out;
 }
 
 TEST_F(KurvixCheckTest, ReportSpeaksTheCompilersLanguage) {
@@ -236,6 +242,17 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
       {"KURVIX\r\nKeyCode=300\r\n", 2, "keycode-range"},
       {"KURVIX\r\nKeyCode=-1\r\n", 2, "keycode-range"},
       {"[SETTINGS]\r\nCheckIntervall=50\r\n", 1, "bracket-header"},
+      {"[KURVIX Scanner]\r\nKeyCode=193\r\n", 1, "bracket-header"},
+      {"; Lager\r\n[settings]\r\nElapseTime=800\r\n", 2, "bracket-header"},
+      {"KURVIX\r\r\nKeyCode=193\r\r\n", 1, "line-ends"},
+      {"; Lager\r\nKURVIX\r\nKeyCode=193\r\r\nCommand=\\a.exe\r\r\n", 3, "line-ends"},
+      {"KURVIX\r\nKeyCode=193\nCommand=\\a.exe\r\n", 2, "line-ends"},
+      {"KURVIX\nKeyCode=193\n\nKURVIX\rKeyCode=194\n", 4, "line-ends"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand=\"\\Speicher\\Inventur.exe /lager=Halle3\r\n", 3, "command-quote"},
+      {"KURVIX\r\nKeyCode=193\r\nCommand=\"\" \\a.exe\r\n", 3, "command-quote"},
+      {"SETTINGS\r\nElapseTime=0,8s\r\n", 2, "number-stops"},
+      {"SETTINGS\r\nElapseTime=1 s\r\n", 2, "number-stops"},
+      {"KURVIX\r\nKeyCode=0xC4\r\n", 2, "keycode-not-decimal"},
       {"SETTINGS\r\nCheckInterval=50\r\n", 2, "near-miss"},
       {"SETTINGS\r\nElapsetime=800\r\n", 2, "near-miss"},
       {"KURVIX\r\nKeycode=193\r\n", 2, "near-miss"},
@@ -253,7 +270,9 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
       {"KURVIX\r\nKeyCode=193\r\nCommand=\\" + std::string(300, 'a') + "\r\n", 3, "long-line"},
       {"KURVIX\r\nKeyCode=193\r\nCommand \\a.exe\r\n", 3, "no-equals"},
       {"KURVIX\r\nCommand=\\a.exe\r\n", 1, "no-keycode"},
-      {"KURVIX\r\nKeyCode=5\r\n\r\nKURVIX Zwei\r\nKeyCode=5\r\n", 4, "same-key"},
+      {"KURVIX\r\nKeyCode=5\r\n\r\nKURVIX Zwei\r\n; Taste\r\nKeyCode=5\r\n", 6, "same-key"},
+      {"KURVIX\r\nKeyCode=5\r\n\r\nKURVIX\r\nKeyCode=5\r\nCommand=\\a.exe\r\nKeyCode=6\r\n\r\nKURVIX\r\nKeyCode=6\r\n", 10,
+       "same-key"},
       {"KURVIX\r\n\tKeyCode=193\r\n", 2, "leading-blanks"},
       {"KURVIX\r\nKeyCode=193\r\n  Command=\\a.exe\r\n", 3, "leading-blanks"},
       {"  KURVIX\r\nKeyCode=193\r\n", 1, "leading-blanks"},
@@ -265,6 +284,11 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
        "settings-twice"},
       {"SETTINGS\r\nCheckIntervall=100000\r\n", 2, "check-interval-large"},
       {"KURVIX\r\nKeyCode=193\r\nNewIni=\\Speicher\\Fehlt.ini\r\n", 3, "newini-missing"},
+      // Two bindings that name one missing file: each warning at its own binding's line.
+      {"KURVIX\r\nKeyCode=195\r\nNewIni=\\x\\Fehlt.ini\r\n\r\nKURVIX\r\nKeyCode=196\r\nNewIni=\\x\\Fehlt.ini\r\n", 3,
+       "newini-missing"},
+      {"KURVIX\r\nKeyCode=195\r\nNewIni=\\x\\Fehlt.ini\r\n\r\nKURVIX\r\nNewIni=\\x\\Fehlt.ini\r\nKeyCode=196\r\n", 6,
+       "newini-missing"},
   };
   for (const auto& [text, line, id] : kCases) {
     std::string file = write("hint.ini", unicode(text));
@@ -281,6 +305,11 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
               "[" + id + "]")
         << id << "\n" << run.out;
     EXPECT_EQ(run.status, 1) << id;
+  }
+  // A key the device leaves dead without a box is a warning, not a note.
+  for (const char* id : {"keycode-not-decimal", "number-stops", "keycode-range", "disable-off-value", "no-keycode",
+                         "same-key", "command-quote", "newini-missing", "check-interval-large"}) {
+    EXPECT_EQ(findHintEntry(id) ? std::string(findHintEntry(id)->severity) : "", "warning") << id;
   }
   // What a header inside a block does to the binding before it is named.
   CheckRun run = runCheck(write("h.ini", unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\r\nKURVIX\r\n"
@@ -533,6 +562,27 @@ TEST_F(KurvixCheckTest, CommandLineFollowsTheConventions) {
   EXPECT_EQ(runCheck(clean + " " + (directory / "fehlt.ini").string() + " " + bad).status, 2);
 }
 
+// The exit status by the worst grade of a file's findings, without and with --strict, as
+// docs/kurvix-check.md tabulates it.
+TEST_F(KurvixCheckTest, ExitStatusFollowsTheWorstGrade) {
+  const std::tuple<std::string, std::string, int, int> kCases[] = {
+      // file, the worst finding, status without --strict, with it
+      {unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\r\n"), "", 0, 0},
+      {unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe  \r\n"), ": note: ", 0, 1},
+      {unicode("KURVIX\r\nKeyCode=193\r\nDisable=Ja\r\n"), ": warning: Disable=Ja", 0, 1},
+      {unicode("KURVIX\r\nKeyCode=193\r\nkeycode=5\r\n"), ": warning: Kurvix - Ignoriere", 1, 1},
+      {"KURVIX\r\nKeyCode=193\r\n", ": error: ", 2, 2},
+  };
+  for (const auto& [text, finding, plain, strict] : kCases) {
+    std::string file = write("grade.ini", text);
+    CheckRun run = runCheck("-q " + file);
+    EXPECT_EQ(run.out.empty(), finding.empty()) << run.out;
+    EXPECT_TRUE(has(run.out, finding)) << finding << "\n" << run.out;
+    EXPECT_EQ(run.status, plain) << run.out;
+    EXPECT_EQ(runCheck("-q --strict " + file).status, strict) << run.out;
+  }
+}
+
 TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
   CheckRun run = runCheck(example() + " --press 193:1200 --press=193:300 --press 193:1200 --press 194:1200 "
                           "--press 193:1200 --press 77:50");
@@ -621,7 +671,7 @@ TEST_F(KurvixCheckTest, DryRunSaysWhyALongPressDidNothing) {
                             "; Tasten aus\r\n; nur lange\r\n\r\n";
   const std::tuple<std::string, std::string, std::string> kCases[] = {
       // the binding from line 13, its hint, why it did nothing
-      {"KURVIX aus\r\nKeyCode=194\r\nDisable=ja\r\n", "Kurvix.ini:15: note: Disable=ja counts as off",
+      {"KURVIX aus\r\nKeyCode=194\r\nDisable=ja\r\n", "Kurvix.ini:15: warning: Disable=ja counts as off",
        "the binding of line 13 has no action: `Disable=ja` on line 15 is not on"},
       {"KURVIX\r\nKeyCode=194\r\nCommand=\r\n", "Kurvix.ini:15: note: Command has no value",
        "the binding of line 13 has no action: its Command on line 15 is empty"},

@@ -16,6 +16,11 @@ std::optional<std::u16string> optionalText(const WCHAR* text) {
 
 std::string jsonText(const std::optional<std::u16string>& text) { return text ? jsonString(*text) : "null"; }
 
+// A value in quotes, so that its blanks show; one that holds quotes itself as it stands.
+std::string quotedUnlessQuoting(const std::u16string& value) {
+  return value.find(u'"') == std::u16string::npos ? "\"" + shown(value) + "\"" : shown(value);
+}
+
 std::string plural(size_t count, const std::string& word) {
   return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
@@ -220,8 +225,8 @@ std::string reportOf(const FileCheck& check, bool quiet) {
   for (size_t i = 0; i < check.bindings.size(); ++i) {
     const BindingSummary& binding = check.bindings[i];
     out << "  " << i + 1 << ". KeyCode " << binding.keyCode;
-    if (binding.command) out << ", Command \"" << shown(*binding.command) << "\"";
-    if (binding.newIniPath) out << ", NewIni \"" << shown(*binding.newIniPath) << "\"";
+    if (binding.command) out << ", Command " << quotedUnlessQuoting(*binding.command);
+    if (binding.newIniPath) out << ", NewIni " << quotedUnlessQuoting(*binding.newIniPath);
     if (binding.disableAll) out << ", Disable";
     if (!binding.command && !binding.newIniPath && !binding.disableAll) out << ", no action";
     out << "\n";

@@ -17,6 +17,15 @@ const std::vector<HintEntry>& hintTable() {
        "Command=\\Programme\\...(more than 250 characters)...\\a.exe\n",
        "Command=\\Programme\\kurz\\a.exe\n",
        "Shorten the line: move the program to a folder with a shorter path."},
+      {"line-ends", "note", "line ends doubled (CR CR LF) or mixed",
+       "The device ends a line at CR LF, at LF and at CR. CR CR LF, what adding a CR to every line of a file "
+       "that already has CR LF gives, is therefore a line and an empty line: every block ends after its header, "
+       "and the device reports each key line after it. Lone CR or LF among CR LF ends the device reads as "
+       "meant, but an editor that knows only CR LF shows such lines joined.",
+       "(bytes) K.U.R.V.I.X. 0D 00 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0D 00 0A 00\n",
+       "(bytes) K.U.R.V.I.X. 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0A 00\n",
+       "Save the file again with Windows line ends (CR LF) only; on Linux add the CR only where none is: "
+       "sed 's/\\r*$/\\r/'."},
       {"blank-line", "note", "a line of blanks that does not end a block",
        "Only a really empty line ends a block. A line holding blanks or tabs is not empty: inside a block the "
        "lines after it still belong to that block, and outside one the device reports it.",
@@ -99,24 +108,24 @@ const std::vector<HintEntry>& hintTable() {
        "KURVIX\nKeyCode=193\nCommand=\\Windows\\a.exe ; Kalender\n",
        "KURVIX\n; Kalender\nKeyCode=193\nCommand=\\Windows\\a.exe\n",
        "Put the comment on a line of its own that begins with ;."},
-      {"keycode-not-decimal", "note", "a KeyCode written in hexadecimal",
+      {"keycode-not-decimal", "warning", "a KeyCode written in hexadecimal",
        "The device reads KeyCode in decimal only and stops at the first character that is no digit: 0xC1 is "
        "read as 0, C1 as 0.",
        "KURVIX\nKeyCode=0xC1\n",
        "KURVIX\nKeyCode=193\n",
        "Write the key code in decimal."},
-      {"number-stops", "note", "a number with other characters in it",
+      {"number-stops", "warning", "a number with other characters in it",
        "The device reads a number up to the first character that is no digit: ElapseTime=1,5 is 1 ms, "
        "KeyCode=65abc is 65.",
        "SETTINGS\nElapseTime=1,5\n",
        "SETTINGS\nElapseTime=1500\n",
        "Write whole numbers: key codes in decimal, times in milliseconds."},
-      {"keycode-range", "note", "a KeyCode no key has",
+      {"keycode-range", "warning", "a KeyCode no key has",
        "Key codes run from 1 to 254. A binding with another code is never reached.",
        "KURVIX\nKeyCode=300\n",
        "KURVIX\nKeyCode=193\n",
        "Write the code the key shows in the status window."},
-      {"disable-off-value", "note", "a Disable value that counts as off",
+      {"disable-off-value", "warning", "a Disable value that counts as off",
        "Only a value that begins with 1 or a lower-case y switches the bindings off. Ja, true, Y and the like "
        "count as off, and the binding does nothing.",
        "KURVIX\nKeyCode=194\nDisable=Ja\n",
@@ -139,6 +148,13 @@ const std::vector<HintEntry>& hintTable() {
        "KURVIX\nKeyCode=193\nCommand=\\Windows\\pword.exe \\My Documents\\x.psw\n",
        "KURVIX\nKeyCode=193\nCommand=\"\\Windows\\pword.exe\" \\My Documents\\x.psw\n",
        "Put the program's path in double quotes and the arguments after it."},
+      {"command-quote", "warning", "a Command whose quote is not closed, or empty",
+       "Only a Command that begins with a quote, has its closing quote later and something between the two is "
+       "split into a program and its arguments. With the closing quote missing, or nothing between the quotes, "
+       "the device opens the whole value, quotes included, as the name of a program, and no such program exists.",
+       "KURVIX\nKeyCode=193\nCommand=\"\\Speicher\\Inventur.exe /lager=Halle3\n",
+       "KURVIX\nKeyCode=193\nCommand=\"\\Speicher\\Inventur.exe\" /lager=Halle3\n",
+       "Put the closing quote right after the program's path, before its arguments."},
       {"relative-newini", "note", "a NewIni path not from the root",
        "Windows CE has no current folder: a NewIni path that does not begin with \\ is looked for in the "
        "device's root folder, not in the folder of the configuration file.",
@@ -153,11 +169,14 @@ const std::vector<HintEntry>& hintTable() {
        "KURVIX\nKeyCode=195\nNewIni=\\Speicher\\Kurvix\\Nacht.ini    (Nacht.ini beside this file)\n",
        "Put the file beside the one you check (kurvix-check finds it there by its name, upper and lower case "
        "ignored) and copy it to that path on the device; or correct the path."},
-      {"newini-self", "note", "a NewIni that names the file itself",
-       "The long press loads the same bindings again, which changes nothing but the programs it forgets.",
-       "KURVIX\nKeyCode=195\nNewIni=\\Speicher\\Kurvix\\Kurvix.ini\n",
+      {"newini-self", "note", "a NewIni that names the file itself: a key that re-reads it",
+       "A long press of the key loads the configuration file anew from the device. That is the one way to make "
+       "Kurvix take up a Kurvix.ini that a rollout replaced, without a person restarting it at each device. It "
+       "loads nothing else, and it forgets the programs that earlier long presses started: their keys start them "
+       "again instead of offering to end them. Where the key was meant to switch to another file, it is a mistake.",
+       "KURVIX\nKeyCode=195\nNewIni=\\Speicher\\Kurvix\\Kurvix.ini    (meant: switch to the night file)\n",
        "KURVIX\nKeyCode=195\nNewIni=\\Speicher\\Kurvix\\Nacht.ini\n",
-       "Name the other configuration file."},
+       "Keep it for a key that re-reads an updated Kurvix.ini; for a key that switches files, name the other file."},
       {"newini-without-settings", "note", "a NewIni file without SETTINGS",
        "Loading a file starts from the default settings. When this file sets its own CheckIntervall or "
        "ElapseTime and the file it loads has no SETTINGS block, the keys answer with other times after it.",
@@ -190,12 +209,12 @@ const std::vector<HintEntry>& hintTable() {
        "; nothing yet\n",
        "KURVIX\nKeyCode=193\nCommand=\\Windows\\Kalender.exe\n",
        "Add a KURVIX block for each key."},
-      {"no-keycode", "note", "a binding without KeyCode",
+      {"no-keycode", "warning", "a binding without KeyCode",
        "A binding without a KeyCode has the code 0, which no key sends: it is never reached.",
        "KURVIX\nCommand=\\Windows\\a.exe\n",
        "KURVIX\nKeyCode=193\nCommand=\\Windows\\a.exe\n",
        "Add the KeyCode line."},
-      {"same-key", "note", "two bindings of one key",
+      {"same-key", "warning", "two bindings of one key",
        "Only the first binding of a key acts on its long press; the later one is never reached.",
        "KURVIX\nKeyCode=193\nCommand=\\Windows\\a.exe\n\nKURVIX\nKeyCode=193\nCommand=\\Windows\\b.exe\n",
        "KURVIX\nKeyCode=193\nCommand=\\Windows\\a.exe\n\nKURVIX\nKeyCode=194\nCommand=\\Windows\\b.exe\n",

@@ -54,6 +54,46 @@ std::optional<Hint> encodingHint(const std::vector<uint8_t>& bytes) {
               "with the byte-order mark FF FE; " + kConvert, std::nullopt};
 }
 
+// Line ends that are not one kind throughout: CR CR LF (a CR added to a file that had CR LF
+// already) gives the device an empty line after every line, and so ends every block; CR LF
+// mixed with lone CR or LF is read as meant by the device but not by every editor. One hint,
+// at the first such line, numbered as deviceLines numbers lines.
+std::optional<Hint> lineEndsHint(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return std::nullopt;
+  std::vector<char16_t> units;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
+  }
+  auto endAt = [&](size_t i) -> std::string {  // the line end that begins at i, or "" for none
+    if (units[i] == u'\n') return "LF";
+    if (units[i] != u'\r') return "";
+    return i + 1 < units.size() && units[i + 1] == u'\n' ? "CR LF" : "CR";
+  };
+  unsigned number = 1;
+  std::optional<std::pair<unsigned, std::string>> first, other;
+  for (size_t i = 0; i < units.size(); ++i) {
+    std::string end = endAt(i);
+    if (end.empty()) continue;
+    if (end == "CR" && i + 2 < units.size() && endAt(i + 1) == "CR LF") {
+      return Hint{"line-ends", "line " + std::to_string(number) + " ends in CR CR LF, a line end doubled (what "
+                  "sed 's/$/\\r/' makes of a file that already has CR LF): the device reads an empty line after each "
+                  "such line, and an empty line ends a block; end every line with CR LF once", number};
+    }
+    if (!first) {
+      first = {number, end};
+    } else if (!other && end != first->second) {
+      other = {number, end};
+    }
+    if (end == "CR LF") ++i;
+    ++number;
+  }
+  if (!other) return std::nullopt;
+  return Hint{"line-ends", "the line ends are mixed: this line ends in " + other->second + ", line " +
+              std::to_string(first->first) + " in " + first->second + "; the device ends a line at each of them, "
+              "but an editor that knows one kind shows other lines than the device reads; end every line with CR LF",
+              other->first};
+}
+
 enum class Block { None, Binding, Settings };
 enum class Kind { Number, Text, Flag };
 
@@ -165,7 +205,8 @@ class Walk {
     if (startsWith(line.text, kBindingHeader)) {
       block_ = Block::Binding;
       bindingHeaders_.push_back(line.number);
-      hasKeyCode_.push_back(false);
+      keyCodeLines_.emplace_back();
+      newIniLines_.emplace_back();
       blockLine_ = line.number;
     } else if (startsWith(line.text, kSettingsHeader)) {
       block_ = Block::Settings;
@@ -180,14 +221,19 @@ class Walk {
     if (block_ != Block::None) blockEndedBy_.reset();
   }
 
+  // [KURVIX], [settings], [KURVIX Scanner]: a header word in brackets, in any case.
   bool bracketHeader(const FileLine& line) {
-    std::u16string_view word = leadingWord(line.text);
-    if (word.size() < 3 || word.front() != u'[' || word.back() != u']') return false;
-    std::u16string_view inner = word.substr(1, word.size() - 2);
+    std::u16string_view text = line.text;
+    size_t close = text.find(u']');
+    if (text.empty() || text[0] != u'[' || close == std::u16string_view::npos) return false;
+    std::u16string_view inner = text.substr(1, close - 1);
     for (const std::u16string* header : {&kBindingHeader, &kSettingsHeader}) {
-      if (distance(inner, *header) == 0) {
-        add(line.number, "bracket-header", "headers have no brackets: write " + text8(*header) +
-            " alone on its line, after an empty line");
+      std::u16string_view word = inner.substr(0, header->size());
+      size_t size = header->size();
+      bool wordEnds = inner.size() == size || (inner.size() > size && isBlank(inner[size]));
+      if (wordEnds && distance(word, *header) == 0) {
+        add(line.number, "bracket-header", "headers have no brackets: begin the line with " + text8(*header) +
+            " itself, after an empty line");
         return true;
       }
     }
@@ -292,6 +338,8 @@ class Walk {
       return;
     }
     if (start == TEXT_NOT_FOUND) return;  // the device says so itself
+    if (key.name == u"KeyCode") keyCodeLines_.back() = line.number;
+    if (key.name == u"NewIni") newIniLines_.back() = line.number;
     std::u16string_view value = std::u16string_view(line.text).substr(start);
 
     auto seen = keysInBlock_.find(key.name);
@@ -302,7 +350,6 @@ class Walk {
           " and here); only this later one counts");
     }
     keysInBlock_[key.name] = line.number;
-    if (key.name == u"KeyCode") hasKeyCode_.back() = true;
     if (key.block == Block::Settings) {
       Setting& earlier = key.name == u"CheckIntervall" ? checkInterval_ : elapseTime_;
       if (earlier.set && earlier.line < blockLine_) {
@@ -353,7 +400,10 @@ class Walk {
     size_t digitsStart = !trimmed.empty() && trimmed[0] == u'-' ? 1 : 0;
     size_t stop = digitsStart;
     while (stop < trimmed.size() && trimmed[stop] >= u'0' && trimmed[stop] <= u'9') ++stop;
-    if (stop < trimmed.size()) {
+    std::u16string_view unit = trimmed.substr(stop);
+    while (!unit.empty() && isBlank(unit.front())) unit.remove_prefix(1);
+    bool milliseconds = key.name != u"KeyCode" && stop > digitsStart && unit == u"ms";  // read as meant
+    if (stop < trimmed.size() && !milliseconds) {
       add(line.number, "number-stops", name + "=" + text8(trimmed) + " is read as " + std::to_string(number) +
           ": the number stops at " + inQuotes(trimmed.substr(stop, 1)) + "; write whole " +
           (key.name == u"KeyCode" ? "decimal numbers" : "milliseconds") + " only");
@@ -392,6 +442,15 @@ class Walk {
       add(line.number, "drive-letter", "Windows CE has no drive letters: write the path from the root, as "
           "\\Windows\\... or \\Storage Card\\...");
     }
+    if (command && !value.empty() && value[0] == u'"') {
+      size_t close = value.find(u'"', 1);
+      if (close == std::u16string_view::npos || close == 1) {
+        add(line.number, "command-quote", std::string(close == 1 ? "nothing stands between the quotes" :
+            "the quote before the program is never closed") + ", so the device opens the whole value, quotes and all, "
+            "as the name of a program, and finds none: write the program's path between the quotes, "
+            "Command=\"\\Programme\\a.exe\" arguments");
+      }
+    }
     if (command && (value.empty() || value[0] != u'"')) {
       std::u16string folded(value);
       for (char16_t& unit : folded) unit = lower(unit);
@@ -410,7 +469,6 @@ class Walk {
             "has no current folder, so the device looks for " + inQuotes(deviceNewIniPath(std::u16string(value))) +
             " in its root folder, not beside this file");
       }
-      newIniLines_[std::u16string(value)] = line.number;
     }
   }
 
@@ -462,13 +520,14 @@ class Walk {
     }
     for (size_t i = 0; i < bindings.size() && i < bindingHeaders_.size(); ++i) {
       unsigned header = bindingHeaders_[i];
-      if (bindings[i].keyCode == 0 && !hasKeyCode_[i]) {
+      if (bindings[i].keyCode == 0 && !keyCodeLines_[i]) {
         add(header, "no-keycode", "binding " + std::to_string(i + 1) + " has no KeyCode: no key ever reaches it");
       }
       for (size_t j = 0; j < i; ++j) {
         if (bindings[j].keyCode == bindings[i].keyCode && bindings[i].keyCode != 0) {
-          add(header, "same-key", "binding " + std::to_string(i + 1) + " (KeyCode " + std::to_string(bindings[i].keyCode) +
-              ") has the key of binding " + std::to_string(j + 1) + ": only the first one's long press will ever act");
+          add(keyCodeLines_[i].value_or(header), "same-key", "binding " + std::to_string(i + 1) + " (KeyCode " +
+              std::to_string(bindings[i].keyCode) + ") has the key of binding " + std::to_string(j + 1) +
+              ": only the first one's long press will ever act");
           break;
         }
       }
@@ -477,7 +536,7 @@ class Walk {
   }
 
   void newIniTarget(size_t index, const std::u16string& newIni) {
-    std::optional<unsigned> line = newIniLines_.count(newIni) ? std::optional<unsigned>(newIniLines_[newIni]) : std::nullopt;
+    std::optional<unsigned> line = newIniLines_[index];
     std::optional<std::string> resolved = resolveNewIni(newIni, hostFile_);
     if (!resolved) {
       std::vector<std::string> places = newIniPlaces(newIni, hostFile_);
@@ -492,7 +551,8 @@ class Walk {
     std::error_code error;
     if (std::filesystem::equivalent(*resolved, hostFile_, error)) {
       add(line, "newini-self", "binding " + std::to_string(index + 1) + ": NewIni names this file itself, so its "
-          "long press loads the same bindings again");
+          "long press re-reads it: a Kurvix.ini replaced on the device takes effect without a restart; if the key "
+          "is meant to load another file, name that one");
       return;
     }
     bool ownSettings = check_.checkInterval != kDefaultCheckInterval || check_.elapseTime != kDefaultElapseTime;
@@ -516,8 +576,8 @@ class Walk {
   std::optional<std::pair<unsigned, std::u16string>> strayHeader_;
   std::vector<std::string> overwritten_;
   std::vector<unsigned> bindingHeaders_;
-  std::vector<bool> hasKeyCode_;
-  std::map<std::u16string, unsigned> newIniLines_;
+  // Per binding, the line of the KeyCode and of the NewIni that count (the last of each).
+  std::vector<std::optional<unsigned>> keyCodeLines_, newIniLines_;
   Setting checkInterval_, elapseTime_;
 };
 
@@ -528,6 +588,7 @@ std::vector<Hint> findHints(const std::string& hostFile, const std::vector<uint8
                             std::vector<unsigned>& bindingLines) {
   std::vector<Hint> hints;
   if (std::optional<Hint> hint = encodingHint(bytes)) hints.push_back(*hint);
+  if (std::optional<Hint> hint = lineEndsHint(bytes)) hints.push_back(*hint);
   Walk walk(hostFile, lines, check, hints);
   walk.run();
   bindingLines = walk.bindingLines();
