@@ -304,7 +304,6 @@ TEST_F(KurvixCheckTest, EveryHintNamesItsLineAndId) {
     EXPECT_EQ(run.out.substr(at, run.out.find('\n', at) - at).substr(run.out.find('\n', at) - at - id.size() - 2),
               "[" + id + "]")
         << id << "\n" << run.out;
-    EXPECT_EQ(run.status, 1) << id;
   }
   // A key the device leaves dead without a box is a warning, not a note.
   for (const char* id : {"keycode-not-decimal", "number-stops", "keycode-range", "disable-off-value", "no-keycode",
@@ -568,7 +567,7 @@ TEST_F(KurvixCheckTest, ExitStatusFollowsTheWorstGrade) {
   const std::tuple<std::string, std::string, int, int> kCases[] = {
       // file, the worst finding, status without --strict, with it
       {unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe\r\n"), "", 0, 0},
-      {unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe  \r\n"), ": note: ", 0, 1},
+      {unicode("KURVIX\r\nKeyCode=193\r\nCommand=\\a.exe  \r\n"), ": note: ", 0, 0},
       {unicode("KURVIX\r\nKeyCode=193\r\nDisable=Ja\r\n"), ": warning: Disable=Ja", 0, 1},
       {unicode("KURVIX\r\nKeyCode=193\r\nkeycode=5\r\n"), ": warning: Kurvix - Ignoriere", 1, 1},
       {"KURVIX\r\nKeyCode=193\r\n", ": error: ", 2, 2},
