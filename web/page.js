@@ -606,6 +606,41 @@
       '\u201CSave for the device\u201D: it writes UTF-16LE with the byte-order mark FF FE and CR LF line ends';
   }
 
+  // Where the command line looked for a NewIni file (host paths), said as the page looks:
+  // among the set's files by name, for a path written from the root; in the device's root
+  // folder, where no file of the set lies, for one written without a folder.
+  function placesInThePage(hintText) {
+    return hintText.replace(/\(looked for at (.*?), upper and lower case ignored\)/, function (all, places) {
+      return places.indexOf(' or ') >= 0
+        ? '(no file of the set has its name, upper and lower case ignored: add the file to the set)'
+        : '(a path without a folder names a file in the device\u2019s root folder, where no file of the set lies)';
+    });
+  }
+
+  // kurvix-check --explain's text, its advice for the command line said the page's way.
+  function explanationInThePage(explanation) {
+    return explanation
+      .replace(/, or convert it with kurvix-check --to-unicode[^\n]*/, '; or, here, read it as its encoding ' +
+        '(\u201CRead it as\u201D above) and press \u201CSave for the device\u201D: it writes UTF-16LE with the ' +
+        'byte-order mark FF FE and CR LF line ends.')
+      .replace(/\(kurvix-check finds it there by its name/g, '(this page finds it among the files of the set by its name');
+  }
+
+  // A hint with its grade and id; its explanation (kurvix-check --explain) opens in place.
+  function hintItem(hint) {
+    const item = finding(hint.line, [
+      element('span', 'grade ' + hint.severity, hint.severity), document.createTextNode(' '),
+      element('span', 'hint', inThePage(placesInThePage(hint.text))), document.createTextNode(' '),
+      element('code', 'hint-id', '[' + hint.id + ']')
+    ]);
+    item.classList.add('hint-item');
+    const more = element('details', 'hint-explanation');
+    more.appendChild(element('summary', '', 'What \u201C' + hint.id + '\u201D means, with a wrong and a right example'));
+    more.appendChild(element('pre', '', explanationInThePage(kurvix.explain(hint.id))));
+    item.appendChild(more);
+    return item;
+  }
+
   function renderCheck(result) {
     const loadText = result.result === 0
       ? 'The device loads this file' + (result.messages.length ? ' and shows these message boxes, one after another:' : ' without a message.')
@@ -615,21 +650,35 @@
       ', ' + plural(result.hints.length, 'hint') + '.';
     // Announced to screen readers as it changes, not at every key typed.
     if ($('summary').textContent !== summary) $('summary').textContent = summary;
+    // A device message and the hints of its line (or, for one about the whole file, the
+    // hints about the whole file) stand together: the hints say why the device says it.
+    const sameLine = function (a, b) { return (a.line || 0) === (b.line || 0); };
     const messages = $('messages');
     messages.textContent = '';
     result.messages.forEach(function (message) {
-      messages.appendChild(finding(message.line, [
+      const item = finding(message.line, [
         german('caption', message.caption), document.createTextNode(' '),
         german('text', '\u201E' + message.text + '\u201C'),
         element('span', 'explain', message.explanation)
-      ]));
+      ]);
+      const explained = result.hints.filter(function (hint) { return sameLine(hint, message); });
+      if (explained.length) {
+        const list = element('ol', 'findings with-message');
+        list.setAttribute('aria-label', 'Hints about this message');
+        explained.forEach(function (hint) { list.appendChild(hintItem(hint)); });
+        item.appendChild(list);
+      }
+      messages.appendChild(item);
     });
     const hints = $('hints');
     hints.textContent = '';
-    result.hints.forEach(function (hint) {
-      hints.appendChild(finding(hint.line, [element('span', 'hint', inThePage(hint.text))]));
+    const others = result.hints.filter(function (hint) {
+      return !result.messages.some(function (message) { return sameLine(hint, message); });
     });
-    if (result.hints.length === 0) hints.appendChild(element('li', 'help', 'No hints.'));
+    others.forEach(function (hint) { hints.appendChild(hintItem(hint)); });
+    if (others.length === 0) {
+      hints.appendChild(element('li', 'help', result.hints.length ? 'No other hints.' : 'No hints.'));
+    }
 
     $('settings').textContent = 'CheckIntervall ' + result.checkInterval + ' ms, ElapseTime ' + result.elapseTime +
       ' ms: a long press needs the key held for at least ' + result.elapseTime + ' ms.';
@@ -952,16 +1001,18 @@
       'grey ticks: the program looking at the key; brown line: ElapseTime; dotted line: ElapseTime + CheckIntervall; ' +
       'diamond: the moment the program ran the binding (green) or handed the key back (red).'));
     kurvix.timeline(currentBytes(), state.presses.slice(0, count), file().name, filesBeside()).forEach(function (timeline) {
-      if (timeline.press >= from) strips.appendChild(timelineStrip(timeline));
+      if (timeline.press >= from) strips.appendChild(timelineStrip(timeline, whyUncaught(events, timeline.press)));
     });
   }
 
   // ---- A press over time ----
   const STRIP = { width: 640, height: 78, left: 8, right: 8 };
 
-  function timelineWords(t) {
+  // uncaught: why the program did not catch the key, or '' when it did.
+  function timelineWords(t, uncaught) {
     const parts = ['key down at 0 ms', t.up === null ? 'still down when the run ended' : 'up at ' + t.up + ' ms'];
     parts.push(plural(t.repeatCount, 'repeat'));
+    if (uncaught) return parts.join(', ') + '; the program did not catch the key: ' + uncaught + '.';
     parts.push(plural(t.pollCount, 'poll') + (t.pollCount ? ' (every ' + t.checkInterval + ' ms)' : ''));
     parts.push('ElapseTime ' + t.elapseTime + ' ms');
     if (t.outcome === 'ran') parts.push('the binding\u2019s actions ran at ' + t.outcomeAt + ' ms');
@@ -970,12 +1021,38 @@
     return parts.join(', ') + '.';
   }
 
+  // A label beside the mark at x, on the side where it fits in the strip: after the mark
+  // unless it would run past the right edge, then before it.
+  function labelBeside(g, label, x, gap, y) {
+    const fits = x + gap + g.measureText(label).width <= STRIP.width - 2;
+    g.textAlign = fits ? 'left' : 'right';
+    g.fillText(label, fits ? x + gap : x - gap, y);
+    g.textAlign = 'left';
+  }
+
+  // Why nothing caught a press: the event that says so, and what went before it. '' when
+  // the program caught the key.
+  function whyUncaught(events, press) {
+    const missed = events.find(function (event) { return event.press === press && event.event === 'not-caught'; });
+    if (missed === undefined) return '';
+    let failed = null;
+    events.forEach(function (event) {
+      if (event.press < press && (event.event === 'loaded' || event.event === 'load-failed')) {
+        failed = event.event === 'load-failed' ? event : null;
+      }
+    });
+    return failed !== null
+      ? 'nothing has been bound since the load of ' + failed.file + ' failed, so no hold makes it act'
+      : 'no binding has key ' + missed.key + ', or the bindings are off, so no hold makes it act';
+  }
+
   // One strip: the hold as a bar with the key's repeats on it, the polls below it, the
-  // ElapseTime mark, and the moment the program acted.
-  function timelineStrip(t) {
+  // ElapseTime mark, and the moment the program acted; for a press the program did not catch
+  // (uncaught says why), the hold and its repeats alone, and no hold to promise.
+  function timelineStrip(t, uncaught) {
     const figure = element('figure', 'strip');
     const canvas = element('canvas');
-    const span = Math.max(t.ms, t.holdAtLeast, t.outcomeAt || 0) + t.checkInterval;
+    const span = (uncaught ? t.ms : Math.max(t.ms, t.holdAtLeast, t.outcomeAt || 0)) + t.checkInterval;
     const x = function (ms) { return STRIP.left + ms / span * (STRIP.width - STRIP.left - STRIP.right); };
     const g = sharpContext(canvas, STRIP.width, STRIP.height);
     g.fillStyle = '#fff';
@@ -991,11 +1068,13 @@
     g.fillStyle = '#4a4a4a';
     t.polls.forEach(function (ms) { g.fillRect(x(ms), 32, 1, 8); });
     // ElapseTime, and the hold that is sure to count as long.
-    g.fillStyle = '#8a4b00';
-    g.fillRect(x(t.elapseTime), 4, 1, 44);
-    g.fillText('ElapseTime ' + t.elapseTime, x(t.elapseTime) + 2, 2);
-    g.fillStyle = '#1b1b1b';
-    for (let y = 4; y < 48; y += 4) g.fillRect(x(t.holdAtLeast), y, 1, 2);
+    if (!uncaught) {
+      g.fillStyle = '#8a4b00';
+      g.fillRect(x(t.elapseTime), 4, 1, 44);
+      labelBeside(g, 'ElapseTime ' + t.elapseTime, x(t.elapseTime), 2, 2);
+      g.fillStyle = '#1b1b1b';
+      for (let y = 4; y < 48; y += 4) g.fillRect(x(t.holdAtLeast), y, 1, 2);
+    }
     if (t.outcome !== null) {
       g.fillStyle = t.outcome === 'ran' ? '#007a00' : '#a00000';
       g.beginPath();
@@ -1004,20 +1083,21 @@
       g.lineTo(x(t.outcomeAt), 56);
       g.lineTo(x(t.outcomeAt) - 5, 50);
       g.fill();
-      g.fillText(t.outcome === 'ran' ? 'ran' : 'handed back', x(t.outcomeAt) + 7, 45);
+      labelBeside(g, t.outcome === 'ran' ? 'ran' : 'handed back', x(t.outcomeAt), 7, 45);
     }
     g.fillStyle = '#4a4a4a';
     g.fillText('0 ms', x(0), 62);
     g.textAlign = 'right';
     g.fillText(span + ' ms', x(span), 62);
     canvas.setAttribute('role', 'img');
-    const words = timelineWords(t);
+    const words = timelineWords(t, uncaught);
     canvas.setAttribute('aria-label', 'Press ' + t.press + ' over time: ' + words);
     figure.appendChild(canvas);
     const caption = element('figcaption');
     caption.appendChild(element('span', 'who', 'Press ' + t.press + ' (key ' + t.key + ', ' + t.ms + ' ms): '));
     caption.appendChild(document.createTextNode(words + ' '));
-    caption.appendChild(element('strong', 'sure', 'Hold at least ' + t.holdAtLeast + ' ms to be sure.'));
+    caption.appendChild(uncaught ? element('strong', 'sure', 'No hold of key ' + t.key + ' acts here.')
+      : element('strong', 'sure', 'Hold at least ' + t.holdAtLeast + ' ms to be sure.'));
     figure.appendChild(caption);
     return figure;
   }
