@@ -357,6 +357,7 @@
     file().text = editor.value;
     state.active = index;
     editor.value = file().text;
+    device.taps = [];  // the program starts again, with this file
     $('save-name').value = file().name;
     $('encoding').value = 'auto';
     renderSet();
@@ -626,6 +627,9 @@
       .replace(/\(kurvix-check finds it there by its name/g, '(this page finds it among the files of the set by its name');
   }
 
+  // Each hint's explanation, by id, as the page shows it: a file may give the same hint often.
+  const explanations = {};
+
   // A hint with its grade and id; its explanation (kurvix-check --explain) opens in place.
   function hintItem(hint) {
     const item = finding(hint.line, [
@@ -636,7 +640,8 @@
     item.classList.add('hint-item');
     const more = element('details', 'hint-explanation');
     more.appendChild(element('summary', '', 'What \u201C' + hint.id + '\u201D means, with a wrong and a right example'));
-    more.appendChild(element('pre', '', explanationInThePage(kurvix.explain(hint.id))));
+    if (!(hint.id in explanations)) explanations[hint.id] = explanationInThePage(kurvix.explain(hint.id));
+    more.appendChild(element('pre', '', explanations[hint.id]));
     item.appendChild(more);
     return item;
   }

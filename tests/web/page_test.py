@@ -164,6 +164,18 @@ class PageTest(unittest.TestCase):
         """What the element shows now (read in one step: the page may redraw it meanwhile)."""
         return browser.execute_script("return document.getElementById(arguments[0]).innerText;", element_id)
 
+    def press_all(self, *presses):
+        """Clears the presses, adds these as a person types them, runs them; what the device did."""
+        browser.find_element(By.ID, "press-clear").click()
+        for key, ms in presses:
+            for field, value in (("press-key", key), ("press-ms", ms)):
+                element = browser.find_element(By.ID, field)
+                element.clear()
+                element.send_keys(str(value))
+            browser.find_element(By.ID, "press-add").click()
+        browser.find_element(By.ID, "press-run").click()
+        return self.text("press-steps")
+
     def hints_text(self):
         """Every hint the page shows, those beside a device message included."""
         return browser.execute_script(
@@ -538,13 +550,7 @@ class PressTimelineTest(PageTest):
         path = self.dir / "Kurvix.ini"
         path.write_bytes(settings_file(100, 1000))
         self.open_file(path)
-        for key, ms in ((193, 1100), (193, 60), (194, 1500)):
-            for field, value in (("press-key", key), ("press-ms", ms)):
-                element = browser.find_element(By.ID, field)
-                element.clear()
-                element.send_keys(str(value))
-            browser.find_element(By.ID, "press-add").click()
-        browser.find_element(By.ID, "press-run").click()
+        self.press_all((193, 1100), (193, 60), (194, 1500))
         strips = browser.find_elements(By.CSS_SELECTOR, "#press-timelines figure")
         self.assertEqual(len(strips), 3)
         captions = [strip.find_element(By.TAG_NAME, "figcaption").text for strip in strips]
@@ -575,17 +581,6 @@ class FileSetTest(PageTest):
     def file_set(self):
         return browser.execute_script(
             "const set = kurvix.fileSet(); return Object.keys(set).map(n => [n, Array.from(set[n])]);")
-
-    def press_all(self, *presses):
-        browser.find_element(By.ID, "press-clear").click()
-        for key, ms in presses:
-            for field, value in (("press-key", key), ("press-ms", ms)):
-                element = browser.find_element(By.ID, field)
-                element.clear()
-                element.send_keys(str(value))
-            browser.find_element(By.ID, "press-add").click()
-        browser.find_element(By.ID, "press-run").click()
-        return self.text("press-steps")
 
     def test_a_night_file_made_from_the_template_is_found_by_the_day_files_newini(self):
         editor = browser.find_element(By.ID, "editor")
@@ -663,14 +658,7 @@ class StripTest(PageTest):
         path = self.dir / "Kurvix.ini"
         path.write_bytes(data)
         self.open_file(path)
-        browser.find_element(By.ID, "press-clear").click()
-        for key, ms in presses:
-            for field, value in (("press-key", key), ("press-ms", ms)):
-                element = browser.find_element(By.ID, field)
-                element.clear()
-                element.send_keys(str(value))
-            browser.find_element(By.ID, "press-add").click()
-        browser.find_element(By.ID, "press-run").click()
+        self.press_all(*presses)
         return browser.find_elements(By.CSS_SELECTOR, "#press-timelines figure")
 
     def brown_columns(self, canvas, top, bottom):
