@@ -655,6 +655,11 @@
       ', ' + plural(result.hints.length, 'hint') + '.';
     // Announced to screen readers as it changes, not at every key typed.
     if ($('summary').textContent !== summary) $('summary').textContent = summary;
+    // The files its NewIni bindings load, checked with it: what they hold is seen in them.
+    $('set-findings').textContent = result.newIniFiles.map(function (other) {
+      return other.file + ', which a NewIni loads: ' + (other.result === 0 ? '' : 'not loaded, ') +
+        plural(other.messages.length, 'message') + ', ' + plural(other.hints.length, 'hint') + '.';
+    }).join(' ') + (result.newIniFiles.length ? ' Choose it under \u201CFile of the set\u201D to see them.' : '');
     // A device message and the hints of its line (or, for one about the whole file, the
     // hints about the whole file) stand together: the hints say why the device says it.
     const sameLine = function (a, b) { return (a.line || 0) === (b.line || 0); };

@@ -577,6 +577,8 @@ class PressTimelineTest(PageTest):
 
 class FileSetTest(PageTest):
     DAY = "KURVIX\nKeyCode=195\nNewIni=\\Programme\\Nacht.ini\n\nKURVIX\nKeyCode=193\nCommand=\\Windows\\a.exe"
+    # Typed at the end of the night file: a way back to the day file, and a misspelt key.
+    NIGHT_TAIL = "\nKURVIX\nKeyCode=196\nNewIni=\\Programme\\kurvix.INI\nkeycode=7"
 
     def file_set(self):
         return browser.execute_script(
@@ -599,17 +601,20 @@ class FileSetTest(PageTest):
         self.wait(lambda: "0 messages, 0 hints" in self.text("summary"))  # the template loads without a word
         self.assertEqual(Select(browser.find_element(By.ID, "file-choice")).first_selected_option.text, "Nacht.ini")
         editor.send_keys(Keys.CONTROL + Keys.END)
-        editor.send_keys("\nKURVIX\nKeyCode=196\nNewIni=\\Programme\\kurvix.INI")
+        editor.send_keys(self.NIGHT_TAIL)
         Select(browser.find_element(By.ID, "file-choice")).select_by_index(0)
         self.wait(lambda: editor.get_property("value") == self.DAY)
         self.wait(lambda: "[newini-missing]" not in self.hints_text())
+        # What the night file holds is told beside the day file's own findings.
+        self.assertEqual(self.text("set-findings"), "Nacht.ini, which a NewIni loads: 1 message, 1 hint. "
+                         "Choose it under \u201cFile of the set\u201d to see them.")
         # The day file's long press loads the night file, whose own NewIni goes back.
         steps = self.press_all((195, 1200), (196, 1200), (193, 1200))
         self.assertIn("loaded \\Programme\\Nacht.ini: 3 bindings", steps)
         self.assertIn("loaded \\Programme\\kurvix.INI: 2 bindings", steps)
         self.assertIn("started \"\\Windows\\a.exe\"", steps)
         # The set for a cab: Kurvix.ini first, each file in the device's format.
-        expected = [["Kurvix.ini", self.DAY], ["Nacht.ini", template + "\nKURVIX\nKeyCode=196\nNewIni=\\Programme\\kurvix.INI"]]
+        expected = [["Kurvix.ini", self.DAY], ["Nacht.ini", template + self.NIGHT_TAIL]]
         self.assertEqual(self.file_set(), [[n, list(device_file(*t.split("\n")))] for n, t in expected])
         # A name the set holds already, or one a file cannot have, makes no file.
         for refused, why in (("NACHT.ini", "already holds Nacht.ini"), ("a/b.ini", "cannot hold"), ("", "Name the file"),
@@ -623,7 +628,7 @@ class FileSetTest(PageTest):
         # The set is the draft: both files come back after a reload.
         time.sleep(0.3)
         self.load_page()
-        self.assertIn("Kurvix.ini, 7 lines; Nacht.ini, 17 lines", self.text("draft-info"))
+        self.assertIn("Kurvix.ini, 7 lines; Nacht.ini, 18 lines", self.text("draft-info"))
         browser.find_element(By.ID, "draft-restore").click()
         self.assertEqual([n for n, _ in self.file_set()], ["Kurvix.ini", "Nacht.ini"])
         self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"), self.DAY)
