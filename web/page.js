@@ -71,6 +71,7 @@
     if (/[\\/:*?"<>|\u0000-\u001F]/.test(name)) {
       return 'A file name cannot hold \\ / : * ? " < > | or control characters: ' + name;
     }
+    if (/^\.+$/.test(name.trim())) return 'A file name cannot be dots alone: ' + name;
     return '';
   }
 
@@ -233,15 +234,15 @@
   const DEVICE_FILE = 'Kurvix.ini';
 
   // A file of the set. The one in the editor keeps its text there, the others in `text`.
-  function setFile(name, text) {
+  function setFile(name, content) {
     return {
       name: name,        // its name on the device; the first file's is always Kurvix.ini
       openedFrom: '',    // the name of the file last opened into it
       opened: null,      // the bytes of the file as opened, checked until the first edit
       encoding: '',      // how the opened file was read
       unreadable: false, // the opened file could not be read as chosen, and its text is empty
-      text: text,
-      baseline: text     // the text as last opened, saved or started with: anything else is unsaved work
+      text: content,
+      baseline: content  // the text as last opened, saved or started with: anything else is unsaved work
     };
   }
 
@@ -303,16 +304,16 @@
       converted = kurvix.convert(entry.opened, 'CP1252');
     }
     entry.unreadable = Boolean(converted.error);
-    let text = '';
+    let read = '';
     if (converted.error) {
       entry.encoding = 'cannot be read as ' + entry.encoding + ': ' + conversionError(converted.error);
       setStatus(entry.openedFrom + ' ' + entry.encoding, true);
     } else {
-      text = new TextDecoder('utf-16le').decode(converted.bytes.subarray(2)).replace(/\r\n/g, '\n');
+      read = new TextDecoder('utf-16le').decode(converted.bytes.subarray(2)).replace(/\r\n/g, '\n');
     }
-    entry.text = text;
-    entry.baseline = text;  // the file as read: nothing of it is unsaved work
-    if (entry === file()) editor.value = text;
+    entry.text = read;
+    entry.baseline = read;  // the file as read: nothing of it is unsaved work
+    if (entry === file()) editor.value = read;
     refresh();
   }
 

@@ -618,7 +618,7 @@ class FileSetTest(PageTest):
         self.assertEqual(self.file_set(), [[n, list(device_file(*t.split("\n")))] for n, t in expected])
         # A name the set holds already, or one a file cannot have, makes no file.
         for refused, why in (("NACHT.ini", "already holds Nacht.ini"), ("a/b.ini", "cannot hold"), ("", "Name the file"),
-                             ("42", "not a number")):
+                             ("42", "not a number"), ("..", "dots alone")):
             with self.subTest(name=refused):
                 name.clear()
                 name.send_keys(refused)
