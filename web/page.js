@@ -450,10 +450,8 @@
   });
 
   // Files added to the set: each under its own name, in place of a file of the set so named.
-  $('add-files').addEventListener('change', function (event) {
-    const picked = Array.from(event.target.files);
-    event.target.value = '';
-    picked.reduce(function (done, one) {
+  function addFiles(picked) {
+    Array.from(picked).reduce(function (done, one) {
       return done.then(function () {
         const error = newNameError(one.name);
         if (error) {
@@ -469,6 +467,10 @@
         return openFile(one, entry);
       });
     }, Promise.resolve()).then(renderSet);
+  }
+  $('add-files').addEventListener('change', function (event) {
+    addFiles(event.target.files);
+    event.target.value = '';
   });
 
   // ---- The draft, kept in the browser ----
@@ -1180,7 +1182,10 @@
   document.addEventListener('drop', function (event) {
     event.preventDefault();
     drop.classList.remove('dragging');
-    if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);
+    // One file opens into the file in the editor; several join the set.
+    const dropped = event.dataTransfer.files;
+    if (dropped.length === 1) openFile(dropped[0]);
+    if (dropped.length > 1) addFiles(dropped);
   });
   // The name Save gives the file: Kurvix.ini unless the author names another.
   function saveName() {

@@ -383,6 +383,20 @@ class PageUseTest(PageTest):
                 self.assertIn("196\tVK_APP4\topens \u201e\\Windows\\Notiz.exe\u201c", self.text("bindings"))
                 self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"),
                                  "KURVIX\nKeyCode=196\nCommand=\\Windows\\Notiz.exe")
+        # Several files dropped at once join the set; Kurvix.ini keeps its text.
+        night = device_file("KURVIX", "KeyCode=193", "Disable=1")
+        browser.execute_script("""
+            const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
+            const transfer = new DataTransfer();
+            for (const name of ['Nacht.ini', 'Zweite.ini']) transfer.items.add(new File([bytes], name));
+            document.getElementById('editor').dispatchEvent(
+              new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));""",
+            base64.b64encode(night).decode())
+        self.wait(lambda: browser.execute_script("return Object.keys(kurvix.fileSet()).join();") ==
+                  "Kurvix.ini,Nacht.ini,Zweite.ini")
+        self.wait(lambda: browser.execute_script("return Array.from(kurvix.fileSet()['Zweite.ini']);") == list(night))
+        self.assertEqual(browser.execute_script("return Array.from(kurvix.fileSet()['Kurvix.ini']);"),
+                         list(device_file("KURVIX", "KeyCode=196", "Command=\\Windows\\Notiz.exe")))
 
     def test_the_encoding_can_be_chosen_by_hand(self):
         path = self.dir / "latin.ini"
