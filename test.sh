@@ -40,6 +40,10 @@ echo "== the Windows CE program"
 tests/ce/check_exe.sh
 echo "== the real Windows CE kurvix.exe on an emulated StrongARM SA-1110 and XScale PXA270"
 tests/ce/emulate/run.sh
+echo "== the device program's own costs, counted on the emulated StrongARM (not timed)"
+# Fails when a run never reaches the idle message loop, when anything runs between events
+# while no key is held, or when docs/performance.md holds other figures.
+bench/ce_costs.sh --check-docs
 echo "== the device cabs (build-ce/kurvix.cab, build-ce/kurvix-registry.cab) read back"
 # After the Windows CE build: packaging/build-ce.sh makes the cabs beside build-ce/kurvix.exe.
 ensure_packages gcab cabextract

@@ -18,11 +18,14 @@ RUNTIME_SOURCES := platform/wince/division.cpp
 OBJECTS := $(SOURCES:%.cpp=$(OBJ)/%.o)
 RUNTIME_OBJECTS := $(RUNTIME_SOURCES:%.cpp=$(OBJ)/%.o)
 
-# ARMv4 in ARM mode with the Windows CE compilers' 16-bit wchar_t and signed char; no
+# ARMv4T code in ARM mode, whose returns are `bx lr` (they reach a Thumb caller in Thumb
+# state); tools/ce_asm.py turns each into a sequence that runs on the StrongARM (ARMv4) too,
+# so the program holds no instruction a StrongARM lacks on any path it takes there
+# (docs/building.md says why). The Windows CE compilers' 16-bit wchar_t and signed char; no
 # exceptions, RTTI, unwind tables or guard variables, which would need a C++ run-time
 # library the device lacks; no Linux headers, only GCC's own and the project's.
 CXXFLAGS := -std=c++98 -pedantic -Wall -Wextra -Werror -Os \
-  -marm -march=armv4 -mfloat-abi=soft -fshort-wchar -fsigned-char \
+  -marm -march=armv4t -mfloat-abi=soft -fshort-wchar -fsigned-char \
   -fno-pic -fno-common -fno-exceptions -fno-rtti -fno-unwind-tables \
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-threadsafe-statics \
   -fno-use-cxa-atexit \
@@ -35,7 +38,7 @@ CXXFLAGS := -std=c++98 -pedantic -Wall -Wextra -Werror -Os \
 # is their 64 KiB: the main thread's stack comes out of the process's 32 MiB slot. No time
 # stamp: the same sources give the same file.
 LDFLAGS := --subsystem wince:4.20 --major-os-version 4 --minor-os-version 20 \
-  --entry WinMain --strip-all --enable-reloc-section --disable-dynamicbase \
+  --entry WinMain --enable-reloc-section --disable-dynamicbase \
   --disable-nxcompat --stack 0x10000,0x1000 --no-insert-timestamp
 
 .DELETE_ON_ERROR:
@@ -45,10 +48,16 @@ LDFLAGS := --subsystem wince:4.20 --major-os-version 4 --minor-os-version 20 \
 # stopped half way), and hand ELF assembly to the COFF assembler.
 .SUFFIXES:
 
-$(OUT)/kurvix.exe: $(OBJECTS) $(OBJ)/kurvix.res.o $(OBJ)/libruntime.a $(OBJ)/libcoredll.a \
-  packaging/build-ce.mk
-	$(TARGET)ld $(LDFLAGS) -Map $(OUT)/kurvix.map -o $@.partial $(OBJECTS) $(OBJ)/kurvix.res.o \
-	  $(OBJ)/libruntime.a $(OBJ)/libcoredll.a
+LINKED := $(OBJECTS) $(OBJ)/kurvix.res.o $(OBJ)/libruntime.a $(OBJ)/libcoredll.a
+
+$(OUT)/kurvix.exe: $(LINKED) packaging/build-ce.mk
+	$(TARGET)ld $(LDFLAGS) --strip-all -Map $(OUT)/kurvix.map -o $@.partial $(LINKED)
+	mv $@.partial $@
+
+# The same link with its symbols, for the check of the returns to the system
+# (tests/ce/check_returns.py): it names each function.
+$(OUT)/kurvix-symbols.exe: $(LINKED) packaging/build-ce.mk
+	$(TARGET)ld $(LDFLAGS) -o $@.partial $(LINKED)
 	mv $@.partial $@
 
 # version.h carries the contact address that CXXFLAGS passes too.
@@ -60,7 +69,7 @@ $(OBJ)/%.coff.s: $(OBJ)/%.s tools/ce_asm.py
 	python3 tools/ce_asm.py $< $@
 
 $(OBJ)/%.o: $(OBJ)/%.coff.s
-	$(TARGET)as -march=armv4 -o $@ $<
+	$(TARGET)as -march=armv4t -o $@ $<
 
 $(OBJ)/kurvix.res.o: res/kurvix.rc res/resource.h res/kurvix.ico res/tray_enabled.ico \
   res/tray_disabled.ico $(OBJ)/res/version.h

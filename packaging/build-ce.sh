@@ -73,7 +73,7 @@ else
 fi
 
 make --no-print-directory --no-builtin-rules -f packaging/build-ce.mk -j "$(nproc)" OUT=build-ce \
-  TOOLS="$toolchain/bin" CONTACT="$contact" build-ce/kurvix.exe
+  TOOLS="$toolchain/bin" CONTACT="$contact" build-ce/kurvix.exe build-ce/kurvix-symbols.exe
 echo "build-ce/kurvix.exe: $(stat -c %s build-ce/kurvix.exe) bytes"
 python3 packaging/make_cab.py --exe build-ce/kurvix.exe --ini "${KURVIX_INI:-examples/Kurvix.ini}" \
   --out-dir build-ce ${KURVIX_INSTALL_DIR:+--install-dir "$KURVIX_INSTALL_DIR"}

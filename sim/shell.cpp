@@ -9,6 +9,8 @@ namespace {
 // What the shell leaves in hInstApp: above 32 on success, SE_ERR_FNF on failure.
 constexpr ULONG_PTR kStarted = 42;
 constexpr ULONG_PTR kFileNotFound = 2;
+// The Pocket PC shell reserves the notification icon ids 0 to 12 for itself.
+constexpr UINT kLastReservedTrayId = 12;
 
 std::vector<TrayIcon>::iterator findIcon(HWND window, UINT id) {
   std::vector<TrayIcon>& icons = device().trayIcons;
@@ -24,6 +26,7 @@ std::u16string tipOf(const NOTIFYICONDATAW& data) {
 }
 
 bool changeIcons(DWORD message, const NOTIFYICONDATAW& data) {
+  if (data.uID <= kLastReservedTrayId) return false;
   auto icon = findIcon(data.hWnd, data.uID);
   bool present = icon != device().trayIcons.end();
   switch (message) {

@@ -132,9 +132,9 @@ class IconsTest(unittest.TestCase):
         return self.app + self.enabled + self.disabled
 
     def test_image_counts_and_sizes(self):
-        self.assertEqual([i.size for i in self.app], [32, 16])
-        self.assertEqual([i.size for i in self.enabled], [16])
-        self.assertEqual([i.size for i in self.disabled], [16])
+        # Windows CE's LoadIcon loads only the system's icon size, 32 x 32: every icon has one.
+        for icon in (self.app, self.enabled, self.disabled):
+            self.assertEqual([i.size for i in icon], [32, 16])
 
     def test_standard_palette(self):
         for image in self.all_images():
@@ -143,7 +143,8 @@ class IconsTest(unittest.TestCase):
     def test_letter_colours(self):
         for image in self.app + self.enabled:
             self.assertEqual(image.opaque_colours(), {RED})
-        self.assertEqual(self.disabled[0].opaque_colours(), {OLIVE})
+        for image in self.disabled:
+            self.assertEqual(image.opaque_colours(), {OLIVE})
 
     def test_transparent_pixels_have_index_zero(self):
         for image in self.all_images():
@@ -190,17 +191,15 @@ class IconsTest(unittest.TestCase):
                 self.assertEqual(row_runs(image, box, box[2]), 2, name)
                 self.assertEqual(row_runs(image, box, box[3]), 1, name)
 
-    def test_tray_enabled_is_the_small_app_image(self):
-        small = self.app[1]
-        tray = self.enabled[0]
-        self.assertEqual(tray.indices, small.indices)
-        self.assertEqual(tray.transparent, small.transparent)
+    def test_tray_enabled_is_the_app_image(self):
+        for app, tray in zip(self.app, self.enabled):
+            self.assertEqual(tray.indices, app.indices, f"{tray.size}x{tray.size}")
+            self.assertEqual(tray.transparent, app.transparent, f"{tray.size}x{tray.size}")
 
     def test_tray_disabled_differs_only_in_colour(self):
-        enabled = self.enabled[0]
-        disabled = self.disabled[0]
-        self.assertEqual(disabled.transparent, enabled.transparent)
-        self.assertEqual(disabled.opaque_positions(), enabled.opaque_positions())
+        for enabled, disabled in zip(self.enabled, self.disabled):
+            self.assertEqual(disabled.transparent, enabled.transparent)
+            self.assertEqual(disabled.opaque_positions(), enabled.opaque_positions())
 
     def test_committed_icons_are_current(self):
         result = subprocess.run([sys.executable, str(GENERATOR), "--check"],

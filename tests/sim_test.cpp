@@ -749,7 +749,7 @@ TEST_F(SimTest, TrayIconsFollowTheShellsRules) {
   NOTIFYICONDATAW data = {};
   data.cbSize = sizeof data;
   data.hWnd = window;
-  data.uID = 1;
+  data.uID = 100;
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = WM_APP + 2;
   data.hIcon = LoadIconW(sim::instance(), MAKEINTRESOURCE(102));
@@ -762,13 +762,13 @@ TEST_F(SimTest, TrayIconsFollowTheShellsRules) {
   data.hIcon = LoadIconW(sim::instance(), MAKEINTRESOURCE(103));
   data.szTip[0] = 0;
   EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
-  std::optional<sim::TrayIcon> icon = sim::trayIcon(window, 1);
+  std::optional<sim::TrayIcon> icon = sim::trayIcon(window, 100);
   ASSERT_TRUE(icon);
   EXPECT_EQ(icon->iconResource, 103);
   EXPECT_EQ(icon->tip, u"Kurvix");  // not named in the flags, so kept
   EXPECT_EQ(LoadIconW(sim::instance(), MAKEINTRESOURCE(104)), nullptr);
 
-  sim::tapTrayIcon(window, 1);
+  sim::tapTrayIcon(window, 100);
   sim::pump();
   ASSERT_EQ(received.size(), 3u);
   EXPECT_EQ(received[1].message, static_cast<UINT>(WM_APP + 2));
@@ -781,6 +781,29 @@ TEST_F(SimTest, TrayIconsFollowTheShellsRules) {
   ASSERT_EQ(sim::trayCalls().size(), 6u);
   EXPECT_FALSE(sim::trayCalls()[0].succeeded);
   EXPECT_EQ(sim::trayCalls()[1].iconResource, 102);
+}
+
+TEST_F(SimTest, TrayIconIdsUpTo12BelongToThePocketPcShell) {
+  HWND window = makeWindow();
+  const struct {
+    UINT id;
+    bool added;
+  } rows[] = {{0, false}, {1, false}, {12, false}, {13, true}, {100, true}};
+  for (const auto& row : rows) {
+    NOTIFYICONDATAW data = {};
+    data.cbSize = sizeof data;
+    data.hWnd = window;
+    data.uID = row.id;
+    data.uFlags = NIF_MESSAGE | NIF_ICON;
+    data.uCallbackMessage = WM_APP + 1;
+    data.hIcon = LoadIconW(sim::instance(), MAKEINTRESOURCE(102));
+    EXPECT_EQ(Shell_NotifyIconW(NIM_ADD, &data) != FALSE, row.added) << "id " << row.id;
+    EXPECT_EQ(sim::trayIcon(window, row.id).has_value(), row.added) << "id " << row.id;
+    // Changing or removing a reserved id fails as well, whatever the shell holds there.
+    EXPECT_EQ(Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE, row.added) << "id " << row.id;
+    EXPECT_EQ(Shell_NotifyIconW(NIM_DELETE, &data) != FALSE, row.added) << "id " << row.id;
+  }
+  EXPECT_TRUE(sim::trayIcons().empty());
 }
 
 // ---- Formatting and metrics ---------------------------------------------------------------

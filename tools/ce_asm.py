@@ -12,6 +12,14 @@ functions, templates) becomes a section of its own that the linker keeps once
 (COFF's .lcomm takes no alignment). Anything else is
 refused with its file and line: passing an unknown directive on could build a program that
 looks right and is not (a constructor list that nothing runs, Thumb code on an ARMv4).
+
+Returns. The compiler writes ARMv4T code, whose every return is `bx lr`: it switches back to
+Thumb when the caller was Thumb code (lr odd), as the system of an ARMV4I or ARMv5 device may
+be. The StrongARM (ARMv4) has no `bx`, so each `bx lr` becomes
+`tst lr, #1; moveq pc, lr; bx lr`: an ARM caller (always, on a StrongARM) is returned to by
+the `mov`, and only a Thumb caller reaches the `bx`. A conditional `bx` is skipped by the
+opposite branch first. A `bx` or `blx` of any other register (a call through a pointer, which
+on a StrongARM would be an undefined instruction) is refused.
 """
 import re
 import sys
@@ -28,6 +36,10 @@ SECTION_PREFIXES = ((".text", ".text", "x"), (".rodata", ".rdata", "dr"),
 DROPPED_SECTIONS = {".note.GNU-stack"}
 
 LABEL = re.compile(r"^\s*[A-Za-z_.$][\w.$]*:")
+CONDITIONS = {"eq": "ne", "ne": "eq", "cs": "cc", "cc": "cs", "hs": "lo", "lo": "hs",
+              "mi": "pl", "pl": "mi", "vs": "vc", "vc": "vs", "hi": "ls", "ls": "hi",
+              "ge": "lt", "lt": "ge", "gt": "le", "le": "gt", "": None, "al": None}
+BRANCH_EXCHANGE = re.compile(r"^\s*(bx|blx)(\w*)\s+(\S+)\s*(@.*)?$")
 DIRECTIVE = re.compile(r"^\s*(\.[A-Za-z_][\w.]*)\s*(.*?)\s*$")
 
 
@@ -94,6 +106,21 @@ def local_common(operands, section):
             "\t.space\t" + size, section]
 
 
+def interworking_return(match, label):
+    """The lines for `bx<cond> lr`: a return that reaches a Thumb caller in Thumb state
+    and an ARM caller without `bx`."""
+    mnemonic, condition, register = match.group(1), match.group(2), match.group(3)
+    if mnemonic != "bx" or condition not in CONDITIONS:
+        raise Refusal("%s, which the StrongARM lacks" % mnemonic)
+    if register != "lr":
+        raise Refusal("bx of %s, not a return: a call through a pointer" % register)
+    sequence = ["\ttst\tlr, #1", "\tmoveq\tpc, lr", "\tbx\tlr"]
+    skip = CONDITIONS[condition]
+    if skip is None:
+        return sequence
+    return ["\tb%s\t%s" % (skip, label)] + sequence + [label + ":"]
+
+
 def translate(lines):
     """The COFF lines for the ELF lines; Refusal(line number, reason) on what is unknown."""
     groups = comdat_groups(lines)
@@ -106,6 +133,10 @@ def translate(lines):
             stripped = line.strip()
             if not stripped or stripped.startswith("@"):
                 output.append(line)
+                continue
+            exchange = BRANCH_EXCHANGE.match(line)
+            if exchange:
+                output.extend(interworking_return(exchange, ".Lkurvix_return%d" % number))
                 continue
             match = DIRECTIVE.match(line)
             if not match or LABEL.match(line):

@@ -3,7 +3,8 @@
 
 Each picture is "KUR" over "VIX" in one colour on a transparent background, drawn
 from the small pixel fonts below and stored as 4-bit icons with the standard
-16-colour palette and a transparency (AND) mask.
+16-colour palette and a transparency (AND) mask. Every icon holds a 32 x 32 and a
+16 x 16 image of the same design.
 
     python3 tools/make_icons.py           rewrite the icons
     python3 tools/make_icons.py --check   exit 1 if the icons on disk are not current
@@ -224,8 +225,10 @@ def icon_file(sizes, colour):
 def all_icons():
     return {
         "kurvix.ico": icon_file([32, 16], RED),
-        "tray_enabled.ico": icon_file([16], RED),
-        "tray_disabled.ico": icon_file([16], OLIVE),
+        # Windows CE's LoadIcon loads only an image of the system's icon size (32 x 32);
+        # the tray shows the small one.
+        "tray_enabled.ico": icon_file([32, 16], RED),
+        "tray_disabled.ico": icon_file([32, 16], OLIVE),
     }
 
 

@@ -56,16 +56,21 @@ def resource_byte(type_id):
     return doctor
 
 
-def instruction_at_entry(word):
-    """A doctor that writes one ARM instruction word over the entry point's first."""
+def instructions_at_entry(words):
+    """A doctor that writes ARM instruction words over the entry point's first ones."""
     def doctor(path):
         pe = pefile.PE(str(path))
         offset = pe.get_offset_from_rva(pe.OPTIONAL_HEADER.AddressOfEntryPoint)
         pe.close()
         content = bytearray(path.read_bytes())
-        content[offset:offset + 4] = word.to_bytes(4, "little")
+        for index, word in enumerate(words):
+            content[offset + 4 * index:offset + 4 * index + 4] = word.to_bytes(4, "little")
         path.write_bytes(bytes(content))
     return doctor
+
+
+def instruction_at_entry(word):
+    return instructions_at_entry([word])
 
 
 def set_field(structure, name, value):
@@ -106,6 +111,10 @@ DOCTORED = [
     ("desktop start function name", replace_bytes(b"ShellExecuteEx\0\0", b"ShellExecuteExW\0"),
      "does not import ShellExecuteEx"),
     ("bx lr", instruction_at_entry(0xE12FFF1E), "instruction bx at"),
+    ("bx lr after the test alone, without moveq pc, lr",
+     instructions_at_entry([0xE31E0001, 0xE1A00000, 0xE12FFF1E]), "instruction bx at"),
+    ("bx r3 after the test of lr", instructions_at_entry([0xE31E0001, 0x01A0F00E, 0xE12FFF13]),
+     "instruction bx at"),
     ("blx r3", instruction_at_entry(0xE12FFF33), "instruction blx at"),
     ("clz r0, r0", instruction_at_entry(0xE16F0F10), "instruction clz at"),
     ("ldrd r0, [r1]", instruction_at_entry(0xE1C100D0), "instruction ldrd at"),

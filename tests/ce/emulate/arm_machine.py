@@ -7,6 +7,11 @@ back into the program (a window procedure, a message box's own loop) are generat
 `yield Call(...)` runs ARM code to its return while the stand-in waits, so no emulation is
 ever started from inside another one. A call of an import without a stand-in, a memory fault
 or an undefined instruction stops the run with an EmulationFault naming it.
+
+The system of an ARMV4I or ARMv5 device may call the program (its entry, its window and
+timer procedures) from Thumb code, with an odd return address. A machine made with
+`thumb_callers` enters every such call so, and a return that arrives in ARM state stops the
+run; without it every caller is ARM code, and a return must arrive in ARM state.
 """
 import struct
 from collections import namedtuple
@@ -17,8 +22,8 @@ from unicorn import (UC_ARCH_ARM, UC_ERR_INSN_INVALID, UC_HOOK_CODE, UC_HOOK_INT
                      UC_MEM_READ_PROT, UC_MEM_READ_UNMAPPED, UC_MEM_WRITE_PROT, UC_MEM_WRITE_UNMAPPED,
                      UC_MODE_ARM, UC_PROT_ALL, UC_PROT_EXEC, UC_PROT_READ, UC_PROT_WRITE,
                      Uc, UcError)
-from unicorn.arm_const import (UC_ARM_REG_LR, UC_ARM_REG_PC, UC_ARM_REG_R0, UC_ARM_REG_R1,
-                               UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_SP)
+from unicorn.arm_const import (UC_ARM_REG_CPSR, UC_ARM_REG_LR, UC_ARM_REG_PC, UC_ARM_REG_R0,
+                               UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_SP)
 
 ARGUMENT_REGISTERS = (UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3)
 PAGE = 0x1000
@@ -33,6 +38,7 @@ IMAGE_REL_BASED_ABSOLUTE = 0
 IMAGE_REL_BASED_HIGHLOW = 3
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
 IMAGE_SCN_MEM_WRITE = 0x80000000
+CPSR_THUMB = 0x20
 # Undefined instructions stop the processor with an error of their own instead.
 ARM_EXCEPTION_NAMES = {2: "software interrupt (coredll is never entered so)",
                        3: "prefetch abort", 4: "data abort", 7: "breakpoint"}
@@ -69,7 +75,7 @@ class LoadedImage:
         image.extend(bytes(self.size - len(image)))
         self.relocations = self._relocate(pe, image) if apply_relocations else 0
         self.imports = self._imports(pe)
-        self.icon_ids = self._icon_ids(pe)
+        self.icon_sizes = self._icon_sizes(pe)
         self.bytes = image
 
     def _relocate(self, pe, image):
@@ -103,22 +109,33 @@ class LoadedImage:
         return imports
 
     @staticmethod
-    def _icon_ids(pe):
-        """The ids of the icon groups among the exe's resources, as LoadIcon finds them."""
+    def _icon_sizes(pe):
+        """{icon group id: the (width, height) of each image the group lists}. A group's
+        directory entry gives 0 for a side of 256 pixels."""
         resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
-        ids = set()
+        groups = {}
         for kind in resources.entries if resources else []:
-            if kind.id == pefile.RESOURCE_TYPE["RT_GROUP_ICON"]:
-                ids.update(entry.id for entry in kind.directory.entries if entry.id is not None)
-        return ids
+            if kind.id != pefile.RESOURCE_TYPE["RT_GROUP_ICON"]:
+                continue
+            for entry in kind.directory.entries:
+                if entry.id is None:
+                    continue
+                data = entry.directory.entries[0].data.struct
+                group = pe.get_data(data.OffsetToData, data.Size)
+                count = struct.unpack_from("<H", group, 4)[0]
+                groups[entry.id] = [(group[6 + 14 * i] or 256, group[7 + 14 * i] or 256)
+                                    for i in range(count)]
+        return groups
 
 
 class Machine:
     """One processor with one loaded program and a model of coredll to answer its calls."""
 
-    def __init__(self, image, cpu_model, model):
+    def __init__(self, image, cpu_model, model, thumb_callers=False):
         self.image = image
         self.model = model
+        self.thumb_callers = thumb_callers
+        self.calls_entered = 0
         self.uc = Uc(UC_ARCH_ARM, UC_MODE_ARM)
         self.uc.ctl_set_cpu_model(cpu_model)
         self._map_image()
@@ -207,7 +224,8 @@ class Machine:
         for register, value in zip(ARGUMENT_REGISTERS, arguments):
             self.uc.reg_write(register, value & 0xFFFFFFFF)
         self.uc.reg_write(UC_ARM_REG_SP, stack_pointer)
-        self.uc.reg_write(UC_ARM_REG_LR, RETURN_TRAP)
+        self.uc.reg_write(UC_ARM_REG_LR, RETURN_TRAP | (1 if self.thumb_callers else 0))
+        self.calls_entered += 1
         return function
 
     def run(self, function, arguments):
@@ -218,6 +236,7 @@ class Machine:
             self._run_until_stop(pc)
             address = self._stop
             if address == RETURN_TRAP:
+                self._check_return_state(waiting)
                 result = self.uc.reg_read(UC_ARM_REG_R0)
                 if not waiting:
                     return result
@@ -250,6 +269,14 @@ class Machine:
         waiting.append((generator, state))
         return self._enter(request.function, list(request.arguments),
                            self.uc.reg_read(UC_ARM_REG_SP) - 16)
+
+    def _check_return_state(self, waiting):
+        thumb = bool(self.uc.reg_read(UC_ARM_REG_CPSR) & CPSR_THUMB)
+        if thumb != self.thumb_callers:
+            called = "the entry" if not waiting else f"a call from {waiting[-1][0].__name__}"
+            state, caller = ("Thumb", "an ARM") if thumb else ("ARM", "a Thumb")
+            raise EmulationFault(f"the return from {called} to {caller} caller arrived in "
+                                 f"{state} state")
 
     def _return_from_stub(self, result):
         self.uc.reg_write(UC_ARM_REG_R0, (result or 0) & 0xFFFFFFFF)

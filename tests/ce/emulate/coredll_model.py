@@ -27,11 +27,13 @@ OPEN_EXISTING = 3
 FILE_BEGIN, FILE_CURRENT, FILE_END = 0, 1, 2
 MB_TYPE_MASK, MB_OK, MB_YESNO = 0xF, 0, 4
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
-SM_CYCAPTION = 4
+SM_CXICON, SM_CYICON, SM_CYCAPTION = 11, 12, 4
 BLACK_PEN = 7
 SPI_GETWORKAREA = 48
 KEYEVENTF_KEYUP = 2
 MINIMUM_TIMER_PERIOD = 10
+LAST_RESERVED_TRAY_ID = 12   # the Pocket PC shell's own notification icon ids: 0 to 12
+SYSTEM_ICON_SIZE = 32        # SM_CXICON and SM_CYICON on these devices
 REPEAT_DELAY, REPEAT_INTERVAL = 500, 40
 MESSAGE_STORM = 100000
 SYSTEM_MEMORY = 0x0D000000   # the model's own structures (CREATESTRUCT) live here
@@ -609,9 +611,12 @@ class Coredll:
 
     @exported(2)
     def LoadIconW(self, instance, name):
+        # Windows CE's LoadIcon loads only an image of the system's icon size; a group
+        # without one gives no icon (LoadImage is the way to other sizes).
         if instance != self.machine.image.base or name >= 0x10000:
             return 0
-        if name not in self.machine.image.icon_ids:
+        sizes = self.machine.image.icon_sizes.get(name, ())
+        if (SYSTEM_ICON_SIZE, SYSTEM_ICON_SIZE) not in sizes:
             return 0
         return self.icons.setdefault(name, self.new_handle())
 
@@ -621,7 +626,8 @@ class Coredll:
 
     @exported(1)
     def GetSystemMetrics(self, index):
-        return CAPTION_HEIGHT if index == SM_CYCAPTION else 0
+        return {SM_CYCAPTION: CAPTION_HEIGHT, SM_CXICON: SYSTEM_ICON_SIZE,
+                SM_CYICON: SYSTEM_ICON_SIZE}.get(index, 0)
 
     @exported(4)
     def SystemParametersInfoW(self, action, parameter, value, ini):
@@ -836,7 +842,14 @@ class Coredll:
         # NOTIFYICONDATA: these six fields, then szTip of 64 wide characters: 152 bytes.
         size, window, icon_id, flags, callback, icon = self.machine.read_words(data, 6)
         self.tray_calls.append({"message": message, "cbSize": size, "flags": flags,
-                                "icon": self._icon_resource(icon)})
+                                "id": icon_id, "icon": self._icon_resource(icon)})
+        if icon_id <= LAST_RESERVED_TRAY_ID:
+            self.misuses.append(f"Shell_NotifyIcon with the icon id {icon_id}, which the "
+                                "Pocket PC shell reserves (0 to 12)")
+            return 0
+        if flags & NIF_ICON and message != NIM_DELETE and icon == 0:
+            self.misuses.append("Shell_NotifyIcon given no icon: the tray would show nothing "
+                                "to tap")
         key = (window, icon_id)
         present = key in self.tray_icons
         if message == NIM_ADD and not present:

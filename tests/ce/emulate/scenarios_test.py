@@ -17,7 +17,7 @@ import tempfile
 import time
 import unittest
 
-from unicorn.arm_const import UC_CPU_ARM_PXA270, UC_CPU_ARM_SA1110
+from unicorn.arm_const import UC_CPU_ARM_PXA270, UC_CPU_ARM_SA1110, UC_CPU_ARM_TI925T
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from arm_machine import EmulationFault, LoadedImage, Machine  # noqa: E402
@@ -31,7 +31,13 @@ INI_PATH = "\\Windows\\Kurvix.ini"
 CALENDAR = "\\Windows\\Kalender.exe"
 KEYEVENTF_SILENT, KEYEVENTF_KEYUP = 4, 2
 ICON_ON, ICON_OFF = 102, 103
-CPUS = (("StrongARM SA-1110", UC_CPU_ARM_SA1110), ("XScale PXA270", UC_CPU_ARM_PXA270))
+# (name, processor, whether the system calls the program from Thumb code). The TI925T is
+# Unicorn's ARMv4T core, the architecture of the ARM920T.
+CPUS = (("StrongARM SA-1110", UC_CPU_ARM_SA1110, False),
+        ("XScale PXA270", UC_CPU_ARM_PXA270, False),
+        ("XScale PXA270, Thumb callers", UC_CPU_ARM_PXA270, True),
+        ("ARMv4T TI925T", UC_CPU_ARM_TI925T, False),
+        ("ARMv4T TI925T, Thumb callers", UC_CPU_ARM_TI925T, True))
 RELOCATED_BASE = 0x01000000
 timings = []
 
@@ -54,13 +60,14 @@ def show_and_close(model, at):
     model.at(at + 200, model.close)
 
 
-def run_program(files, cpu=UC_CPU_ARM_SA1110, base=None, setup=None, **model_options):
+def run_program(files, cpu=UC_CPU_ARM_SA1110, base=None, setup=None, thumb_callers=False,
+                image=None, **model_options):
     """Runs the exe to its end; returns (exit code, model, machine, seconds)."""
-    image = LoadedImage(EXE, base)
+    image = image or LoadedImage(EXE, base)
     model = Coredll(files, **model_options)
     if setup:
         setup(model)
-    machine = Machine(image, cpu, model)
+    machine = Machine(image, cpu, model, thumb_callers)
     started = time.perf_counter()
     exit_code = machine.run(image.entry, machine.entry_arguments())
     return exit_code, model, machine, time.perf_counter() - started
@@ -242,11 +249,11 @@ SCENARIOS = (
 
 
 class EmulatedRunTest(unittest.TestCase):
-    """Every scenario on both processors, at the exe's base and relocated, with either
-    reading of GetAsyncKeyState's narrow result."""
+    """Every scenario on each processor, called from ARM and from Thumb code, at the exe's
+    base and relocated, with either reading of GetAsyncKeyState's narrow result."""
 
     def test_scenarios(self):
-        for cpu_name, cpu in CPUS:
+        for cpu_name, cpu, thumb_callers in CPUS:
             for base_name, base in (("at its base", None), ("relocated", RELOCATED_BASE)):
                 for sign_extend in (False, True):
                     for name, files, drive, boxes, options, exit_code, expect in SCENARIOS:
@@ -256,8 +263,12 @@ class EmulatedRunTest(unittest.TestCase):
                             code, model, machine, seconds = run_program(
                                 files, cpu, base, drive, boxes=boxes,
                                 module_path="\\Windows\\Kurvix.exe",
-                                sign_extend_short=sign_extend, **options)
+                                sign_extend_short=sign_extend, thumb_callers=thumb_callers,
+                                **options)
                             timings.append((cpu_name, seconds, machine.stand_in_calls))
+                            # Beside the entry, the window procedure was entered (from Thumb
+                            # code, where the callers are Thumb) whenever a window was made.
+                            self.assertEqual(machine.calls_entered > 1, bool(model.windows))
                             self.assertEqual(code, exit_code)
                             expect(self, model)
                             self.assertEqual(model.hot_keys, [], "a key stays registered")
@@ -304,6 +315,61 @@ class MachineTest(unittest.TestCase):
                     with self.assertRaisesRegex(EmulationFault, "undefined instruction 0xE16F0F10"):
                         machine.run(image.entry, arguments)
 
+    def test_returns_to_arm_and_thumb_callers(self):
+        """How each way of returning reaches an ARM and a Thumb caller on each architecture:
+        the evidence for the device program's tst lr, #1; moveq pc, lr; bx lr."""
+        mov_pc_lr = [0xE1A0F00E]
+        pop_pc = [0xE52DE004, 0xE49DF004]              # str lr, [sp, #-4]!; ldr pc, [sp], #4
+        bare_bx_lr = [0xE12FFF1E]
+        guarded = [0xE31E0001, 0x01A0F00E, 0xE12FFF1E]  # tst lr, #1; moveq pc, lr; bx lr
+        in_arm_state = "the return from the entry to a Thumb caller arrived in ARM state"
+        rows = (  # (return, processor, Thumb callers, the fault, or None for a sound return)
+            ("mov pc, lr", mov_pc_lr, UC_CPU_ARM_SA1110, False, None),
+            ("load into pc", pop_pc, UC_CPU_ARM_SA1110, False, None),
+            ("bare bx lr", bare_bx_lr, UC_CPU_ARM_SA1110, False, "undefined instruction 0xE12FFF1E"),
+            ("guarded bx lr", guarded, UC_CPU_ARM_SA1110, False, None),
+            ("mov pc, lr", mov_pc_lr, UC_CPU_ARM_PXA270, True, in_arm_state),
+            ("load into pc", pop_pc, UC_CPU_ARM_PXA270, True, None),
+            ("guarded bx lr", guarded, UC_CPU_ARM_PXA270, True, None),
+            ("guarded bx lr", guarded, UC_CPU_ARM_PXA270, False, None),
+            ("mov pc, lr", mov_pc_lr, UC_CPU_ARM_TI925T, True, in_arm_state),
+            ("load into pc", pop_pc, UC_CPU_ARM_TI925T, True, in_arm_state),
+            ("bare bx lr", bare_bx_lr, UC_CPU_ARM_TI925T, True, None),
+            ("guarded bx lr", guarded, UC_CPU_ARM_TI925T, True, None),
+            ("guarded bx lr", guarded, UC_CPU_ARM_TI925T, False, None),
+        )
+        for what, words, cpu, thumb_callers, fault in rows:
+            with self.subTest(f"{what}, cpu {cpu}, {'Thumb' if thumb_callers else 'ARM'} caller"):
+                image = LoadedImage(EXE)
+                machine = Machine(image, cpu, Coredll({}), thumb_callers)
+                machine.write_words(image.entry, words)
+                arguments = machine.entry_arguments()
+                if fault is None:
+                    self.assertEqual(machine.run(image.entry, arguments), image.base)
+                else:
+                    with self.assertRaisesRegex(EmulationFault, fault):
+                        machine.run(image.entry, arguments)
+
+    def test_strict_icons_and_reserved_tray_ids(self):
+        """The model refuses what the strict device refuses: an icon group without an image
+        of the system's size (release 1.2.0's tray icons), and the shell's reserved ids."""
+        image = LoadedImage(EXE)
+        image.icon_sizes = {group: [size for size in sizes if size != (32, 32)]
+                            for group, sizes in image.icon_sizes.items()}
+        code, model, _, _ = run_program({INI_PATH: EXAMPLE}, image=image,
+                                        setup=lambda m: show_and_close(m, 1000))
+        self.assertEqual(code, 0)
+        self.assertEqual([call["icon"] for call in model.tray_calls][:1], [0])
+        self.assertIn("Shell_NotifyIcon given no icon: the tray would show nothing to tap",
+                      model.misuses)
+        for icon_id, added in ((0, False), (1, False), (12, False), (13, True), (100, True)):
+            with self.subTest(icon_id=icon_id):
+                machine = Machine(LoadedImage(EXE), UC_CPU_ARM_SA1110, Coredll({}))
+                data = machine.model.system_alloc(152)
+                machine.write_words(data, [152, 0x1234, icon_id, NIF_MESSAGE, 0x8001, 0])
+                self.assertEqual(machine.model.Shell_NotifyIcon(NIM_ADD, data), int(added))
+                self.assertEqual(bool(machine.model.misuses), not added, machine.model.misuses)
+
     def test_undefined_instruction(self):
         image = LoadedImage(EXE)
         model = Coredll({INI_PATH: EXAMPLE})
@@ -319,7 +385,7 @@ def print_timings():
     if not timings:
         return
     print("\nemulated runs of the real kurvix.exe (entry called to exit code):", file=sys.stderr)
-    for cpu_name, _ in CPUS:
+    for cpu_name, _, _ in CPUS:
         runs = sorted(seconds for name, seconds, _ in timings if name == cpu_name)
         calls = sum(count for name, _, count in timings if name == cpu_name)
         print(f"  {cpu_name}: {len(runs)} runs, {1000 * runs[0]:.0f} / "
