@@ -3,9 +3,13 @@
 //
 // kurvix_check and kurvix_press are kurvix-check's own checks (tools/check_api.h), so the page
 // and the command line cannot disagree. The file is also put into the module's own file
-// system under the name the caller gives, so that a NewIni naming the file itself is found
-// beside it as on the host. The other functions serve the page: the status window as the
-// program paints it, and the conversion to the device's format.
+// system under the name the caller gives, and the page's other files beside it
+// (kurvix_put_file), so that a NewIni finds them as kurvix-check finds files beside the one
+// it checks. A name without a folder is taken in kSetFolder, not in the root: on the device
+// Kurvix.ini lies beside the program, and a NewIni written without a folder names a file
+// in the device's root, which is none of the page's files. The other functions serve the
+// page: the status window as the program paints it, the conversion to the device's format
+// and the hints' explanations.
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
@@ -21,6 +25,7 @@
 #include "sim/device.h"
 #include "tools/check_api.h"
 #include "tools/convert.h"
+#include "tools/hint_table.h"
 #include "tools/utf.h"
 
 // Where WebAssembly's linker begins static data. Below 64 KiB the device takes a pointer for
@@ -30,6 +35,16 @@ extern "C" char __global_base;
 
 namespace {
 
+const char* const kSetFolder = "/kurvix-page";
+
+// Names without a folder are taken in kSetFolder from the module's start on.
+const bool kInSetFolder = [] {
+  std::error_code error;
+  std::filesystem::create_directories(kSetFolder, error);
+  std::filesystem::current_path(kSetFolder, error);
+  return !error;
+}();
+
 std::string result;
 std::vector<uint8_t> resultBytes;
 
@@ -38,13 +53,17 @@ const char* answer(std::string text) {
   return result.c_str();
 }
 
+void writeFile(const std::filesystem::path& path, const uint8_t* bytes, int size) {
+  std::error_code error;
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), error);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes), size);
+}
+
 // The file where kurvix-check would find it on the host, for as long as a check needs it.
 class HostFile {
  public:
   HostFile(const char* name, const uint8_t* bytes, int size) : path_(name), bytes_(bytes, bytes + size) {
-    std::error_code error;
-    if (path_.has_parent_path()) std::filesystem::create_directories(path_.parent_path(), error);
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes), size);
+    writeFile(path_, bytes, size);
   }
   ~HostFile() {
     std::error_code error;
@@ -109,6 +128,26 @@ extern "C" {
 // The address where static data begins; the page refuses to start below 0x10000.
 EMSCRIPTEN_KEEPALIVE unsigned kurvix_static_data_start() {
   return static_cast<unsigned>(reinterpret_cast<uintptr_t>(&__global_base));
+}
+
+// Whether names without a folder are taken in the page's own folder: 0 when the module
+// could not make it, and a NewIni without a folder would find the page's files.
+EMSCRIPTEN_KEEPALIVE int kurvix_set_folder_ready() { return kInSetFolder ? 1 : 0; }
+
+// Puts a file into the module's file system (a NewIni may name it) until kurvix_remove_file.
+EMSCRIPTEN_KEEPALIVE void kurvix_put_file(const char* path, const uint8_t* bytes, int size) {
+  writeFile(path, bytes, size);
+}
+
+EMSCRIPTEN_KEEPALIVE void kurvix_remove_file(const char* path) {
+  std::error_code error;
+  std::filesystem::remove(path, error);
+}
+
+// kurvix-check --explain ID; "" when no hint has that id.
+EMSCRIPTEN_KEEPALIVE const char* kurvix_explain(const char* id) {
+  const HintEntry* entry = findHintEntry(id);
+  return answer(entry == nullptr ? "" : explanationOf(*entry));
 }
 
 // kurvix-check --json NAME, for these bytes under that name.

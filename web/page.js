@@ -11,6 +11,9 @@
     if (module._kurvix_static_data_start() < 0x10000) {
       throw new Error('This page was built with its data below 64 KiB, where the device cannot run.');
     }
+    if (!module._kurvix_set_folder_ready()) {
+      throw new Error('The page could not make its folder for the files: it cannot tell which files a NewIni finds.');
+    }
     wasm = module;
     return kurvix;
   });
@@ -61,12 +64,60 @@
 
   function text(pointer) { return loaded().UTF8ToString(pointer); }
 
-  // Exactly the object `kurvix-check --json NAME` prints for a file NAME with these bytes.
-  kurvix.check = function (bytes, name) {
-    const output = withMemory([name || 'Kurvix.ini', toBytes(bytes)], function (n, b, size) {
-      return text(loaded()._kurvix_check(n, b, size));
+  // A name that stands for a file in a folder: no folder of its own, nothing a file name
+  // on the device cannot hold.
+  function fileNameError(name) {
+    if (typeof name !== 'string' || name.trim() === '') return 'Name the file first (the device loads Kurvix.ini).';
+    if (/[\\/:*?"<>|\u0000-\u001F]/.test(name)) {
+      return 'A file name cannot hold \\ / : * ? " < > | or control characters: ' + name;
+    }
+    if (/^\.+$/.test(name.trim())) return 'A file name cannot be dots alone: ' + name;
+    return '';
+  }
+
+  // Calls f with the files `beside` (an object of file name to bytes) put next to the file
+  // `name`, as kurvix-check finds the files next to the one it checks; none of them under
+  // that name itself, which the call puts there.
+  function withFilesBeside(name, beside, f) {
+    if (beside === undefined || beside === null) return f();
+    if (typeof beside !== 'object') throw new TypeError('files must be an object of file name to Uint8Array');
+    const folder = name.lastIndexOf('/') >= 0 ? name.slice(0, name.lastIndexOf('/') + 1) : '';
+    const own = name.slice(folder.length).toLowerCase();
+    const placed = [];
+    try {
+      Object.keys(beside).forEach(function (other) {
+        const error = fileNameError(other);
+        if (error) throw new TypeError(error);
+        const bytes = toBytes(beside[other]);
+        if (other.toLowerCase() === own) return;
+        withMemory([folder + other, bytes], function (p, b, size) { loaded()._kurvix_put_file(p, b, size); });
+        placed.push(folder + other);
+      });
+      return f();
+    } finally {
+      placed.forEach(function (path) {
+        withMemory([path], function (p) { loaded()._kurvix_remove_file(p); });
+      });
+    }
+  }
+
+  // Exactly the object `kurvix-check --json NAME` prints for a file NAME with these bytes;
+  // with files (an object of file name to bytes), as it prints when those files lie beside it.
+  kurvix.check = function (bytes, name, files) {
+    const fileName = name || 'Kurvix.ini';
+    const output = withFilesBeside(fileName, files, function () {
+      return withMemory([fileName, toBytes(bytes)], function (n, b, size) {
+        return text(loaded()._kurvix_check(n, b, size));
+      });
     });
     return JSON.parse(output);
+  };
+
+  // Exactly what `kurvix-check --explain ID` prints; an id no hint has throws.
+  kurvix.explain = function (id) {
+    const explanation = withMemory([String(id)], function (i) { return text(loaded()._kurvix_explain(i)); });
+    if (explanation === '') throw new TypeError('no hint has the id "' + id + '"');
+    return explanation;
   };
 
   // What kurvix-check takes: a key code from 1 to 254 and a hold of up to nine digits.
@@ -93,23 +144,27 @@
     return Uint32Array.from([].concat.apply([], presses));
   }
 
-  function runPressesIn(exported, bytes, presses, name) {
+  function runPressesIn(exported, bytes, presses, name, files) {
     const pairs = pressPairs(presses);
-    const output = withMemory([name || 'Kurvix.ini', toBytes(bytes), pairs], function (n, b, size, p) {
-      return text(loaded()[exported](n, b, size, p, presses.length));
+    const fileName = name || 'Kurvix.ini';
+    const output = withFilesBeside(fileName, files, function () {
+      return withMemory([fileName, toBytes(bytes), pairs], function (n, b, size, p) {
+        return text(loaded()[exported](n, b, size, p, presses.length));
+      });
     });
     return JSON.parse(output);
   }
 
-  // Exactly the array `kurvix-check --json NAME --press KEY:MS ...` prints.
-  kurvix.press = function (bytes, presses, name) {
-    return runPressesIn('_kurvix_press', bytes, presses, name);
+  // Exactly the array `kurvix-check --json NAME --press KEY:MS ...` prints (with files beside
+  // it, as in kurvix.check).
+  kurvix.press = function (bytes, presses, name, files) {
+    return runPressesIn('_kurvix_press', bytes, presses, name, files);
   };
 
   // The same presses over time, as the simulated device recorded them while each key was
   // held: one object for each press the program lived to see (ms counted from the key-down).
-  kurvix.timeline = function (bytes, presses, name) {
-    return runPressesIn('_kurvix_timeline', bytes, presses, name);
+  kurvix.timeline = function (bytes, presses, name, files) {
+    return runPressesIn('_kurvix_timeline', bytes, presses, name, files);
   };
 
   // The screens to choose from, and the task bar along their foot.
@@ -184,8 +239,16 @@
     if (names[0] !== installation.configuration.name) {
       throw new TypeError('files must be an object of name to Uint8Array, ' + installation.configuration.name + ' first');
     }
+    // Each file is checked with the others beside it, as they lie in the install folder; a
+    // file that a NewIni names is reported again in the report of the file that names it.
     const findings = [];
-    names.forEach(function (name) { findings.push.apply(findings, findingsOf(kurvix.check(toBytes(files[name]), name))); });
+    names.forEach(function (name) {
+      const beside = {};
+      names.forEach(function (other) { if (other !== name) beside[other] = toBytes(files[other]); });
+      findingsOf(kurvix.check(toBytes(files[name]), name, beside)).forEach(function (finding) {
+        if (findings.indexOf(finding) < 0) findings.push(finding);
+      });
+    });
     if (findings.length > 0 && !settings.ignoreFindings) {
       const error = new Error('The configuration has ' + findings.length + ' errors or warnings, so it is not packed ' +
         '(ignoreFindings packs it anyway): ' + findings.join('; '));
@@ -220,14 +283,48 @@
     ['Record', 'VK_F10', 121]
   ];
 
+  // The file the device loads; a NewIni may name the set's other files.
+  const DEVICE_FILE = 'Kurvix.ini';
+
+  // A file of the set. The one in the editor keeps its text there, the others in `text`.
+  function setFile(name, content) {
+    return {
+      name: name,        // its name on the device; the first file's is always Kurvix.ini
+      openedFrom: '',    // the name of the file last opened into it
+      opened: null,      // the bytes of the file as opened, checked until the first edit
+      encoding: '',      // how the opened file was read
+      unreadable: false, // the opened file could not be read as chosen, and its text is empty
+      text: content,
+      baseline: content  // the text as last opened, saved or started with: anything else is unsaved work
+    };
+  }
+
   const state = {
-    name: 'Kurvix.ini',
-    opened: null,      // the bytes of the file as opened, checked until the first edit
-    encoding: '',      // how the opened file was read
-    unreadable: false, // the opened file could not be read as chosen, and the editor is empty
+    files: [setFile(DEVICE_FILE, '')],
+    active: 0,
     presses: [],
-    stepped: 0,
-    baseline: ''       // the text as last opened or saved: anything else is unsaved work
+    stepped: 0
+  };
+
+  // The file in the editor.
+  function file() { return state.files[state.active]; }
+  function textOf(entry) { return entry === file() ? editor.value : entry.text; }
+  // What the device would get: the bytes as opened until the first edit, else the text saved.
+  function bytesOf(entry) { return entry.opened !== null ? entry.opened : kurvix.deviceFormat(textOf(entry)); }
+  // The set's other files, beside the one in the editor.
+  function filesBeside() {
+    const beside = {};
+    state.files.forEach(function (entry) { if (entry !== file()) beside[entry.name] = bytesOf(entry); });
+    return beside;
+  }
+
+  // The set as the device gets it: file name to bytes, Kurvix.ini first, then in the order
+  // the files were added.
+  kurvix.fileSet = function () {
+    loaded();
+    const set = {};
+    state.files.forEach(function (entry) { set[entry.name] = bytesOf(entry); });
+    return set;
   };
 
   function setStatus(message, isError) {
@@ -250,44 +347,184 @@
     return error.replace(/name it with --from=NAME.*$/, 'choose it under \u201CRead it as\u201D');
   }
 
-  function showOpened() {
+  // Reads the bytes opened into entry as chosen under "Read it as".
+  function showOpened(entry) {
     const choice = $('encoding').value;
-    let converted = kurvix.convert(state.opened, choice === 'auto' ? '' : choice);
-    state.encoding = choice === 'auto' ? 'encoding recognised' : $('encoding').selectedOptions[0].textContent;
+    let converted = kurvix.convert(entry.opened, choice === 'auto' ? '' : choice);
+    entry.encoding = choice === 'auto' ? 'encoding recognised' : $('encoding').selectedOptions[0].textContent;
     if (converted.error && choice === 'auto') {
-      state.encoding = 'read as Windows-1252: not UTF-8 (' + conversionError(converted.error) + ')';
-      converted = kurvix.convert(state.opened, 'CP1252');
+      entry.encoding = 'read as Windows-1252: not UTF-8 (' + conversionError(converted.error) + ')';
+      converted = kurvix.convert(entry.opened, 'CP1252');
     }
-    state.unreadable = Boolean(converted.error);
+    entry.unreadable = Boolean(converted.error);
+    let read = '';
     if (converted.error) {
-      editor.value = '';
-      state.encoding = 'cannot be read as ' + state.encoding + ': ' + conversionError(converted.error);
-      setStatus(state.name + ' ' + state.encoding, true);
+      entry.encoding = 'cannot be read as ' + entry.encoding + ': ' + conversionError(converted.error);
+      setStatus(entry.openedFrom + ' ' + entry.encoding, true);
     } else {
-      editor.value = new TextDecoder('utf-16le').decode(converted.bytes.subarray(2)).replace(/\r\n/g, '\n');
+      read = new TextDecoder('utf-16le').decode(converted.bytes.subarray(2)).replace(/\r\n/g, '\n');
     }
-    state.baseline = editor.value;  // the file as read: nothing of it is unsaved work
+    entry.text = read;
+    entry.baseline = read;  // the file as read: nothing of it is unsaved work
+    if (entry === file()) editor.value = read;
     refresh();
   }
 
   // The text differs from what was last opened, saved or started with.
-  function edited() { return editor.value !== state.baseline; }
+  function edited(entry) { return textOf(entry) !== entry.baseline; }
 
-  function openFile(file) {
-    if (edited() && !window.confirm('The text has changes that were not saved for the device. Open \u201E' +
-        file.name + '\u201C in its place? The changes will be lost.')) {
-      setStatus('Not opened: ' + file.name + '. The text is as it was.');
+  // Opens a file picked or dropped into entry (the file in the editor unless given), asking
+  // first when that would replace unsaved changes.
+  function openFile(picked, entry) {
+    const into = entry || file();
+    if (edited(into) && !window.confirm('The text of ' + into.name + ' has changes that were not saved for the ' +
+        'device. Open \u201E' + picked.name + '\u201C in its place? The changes will be lost.')) {
+      setStatus('Not opened: ' + picked.name + '. The text is as it was.');
+      return Promise.resolve();
+    }
+    return picked.arrayBuffer().then(function (buffer) {
+      into.openedFrom = picked.name || into.name;
+      into.opened = new Uint8Array(buffer);
+      if (into === state.files[0]) device.taps = [];
+      showOpened(into);
+      keepDraft();
+      if (!into.unreadable) setStatus('Opened ' + into.openedFrom + ' as ' + into.name + '.');
+    }, function () { setStatus('Could not read ' + picked.name + '.', true); });
+  }
+
+  // ---- The set of files ----
+  // The entry named name, upper and lower case ignored as the device ignores them.
+  function fileNamed(name) {
+    return state.files.find(function (entry) { return entry.name.toLowerCase() === name.toLowerCase(); });
+  }
+
+  // Why name cannot be a new file of the set; '' when it can.
+  function newNameError(name) {
+    const error = fileNameError(name);
+    if (error) return error;
+    // An object's keys made of digits come first, whatever their order: Kurvix.ini would not.
+    if (/^\d+$/.test(name)) return 'A file of the set needs a name that is not a number: ' + name;
+    return '';
+  }
+
+  function showFile(index) {
+    file().text = editor.value;
+    state.active = index;
+    editor.value = file().text;
+    device.taps = [];  // the program starts again, with this file
+    $('save-name').value = file().name;
+    $('encoding').value = 'auto';
+    renderSet();
+    refresh();
+  }
+
+  function renderSet() {
+    const choice = $('file-choice');
+    choice.textContent = '';
+    state.files.forEach(function (entry, index) {
+      const option = element('option', '', entry.name + (index === 0 ? ' (the file the device loads)' : '') +
+        (entry.openedFrom && entry.openedFrom !== entry.name ? ', opened from ' + entry.openedFrom : ''));
+      option.value = String(index);
+      choice.appendChild(option);
+    });
+    choice.value = String(state.active);
+    $('remove-file').disabled = state.active === 0;
+    $('set-info').textContent = state.files.length === 1
+      ? 'The set holds ' + DEVICE_FILE + ' alone. Add the files its NewIni names, or make a new one.'
+      : 'The set: ' + state.files.map(function (entry) { return entry.name; }).join(', ') + '. A NewIni ' +
+        'written from the root of the device (\\Speicher\\Nacht.ini) finds the file of the set of that name, ' +
+        'upper and lower case ignored.';
+  }
+
+  // A new file: the starting template, under the name given.
+  const TEMPLATE = [
+    '; Kurvix: hold a key to start a program. Lines beginning with ; are comments.',
+    '; Find a key\u2019s code in the status window on the device (tap the tray icon, press the key).',
+    'SETTINGS',
+    'CheckIntervall=100',
+    'ElapseTime=1000',
+    '',
+    'KURVIX Kalender',
+    'KeyCode=193',
+    'Command=\\Windows\\Kalender.exe',
+    '',
+    'KURVIX Tasten aus',
+    'KeyCode=194',
+    'Disable=1',
+    ''
+  ].join('\n');
+
+  $('new-file').addEventListener('click', function () {
+    const name = $('new-name').value.trim();
+    const error = newNameError(name) || (fileNamed(name) ? 'The set already holds ' + fileNamed(name).name +
+      ': give the new file another name.' : '');
+    if (error) {
+      setStatus('No new file: ' + error, true);
+      $('new-name').focus();
       return;
     }
-    file.arrayBuffer().then(function (buffer) {
-      state.name = file.name || 'Kurvix.ini';
-      state.opened = new Uint8Array(buffer);
-      device.taps = [];
-      showOpened();
-      keepDraft();
-      if (!state.unreadable) setStatus('Opened ' + state.name + '.');
-    }, function () { setStatus('Could not read ' + file.name + '.', true); });
+    state.files.push(setFile(name, TEMPLATE));
+    showFile(state.files.length - 1);
+    keepDraft();
+    setStatus('Made ' + name + ' from the template. A NewIni names it on the device as \u201E\\\u2026\\' + name +
+      '\u201C, with the folder it is copied to.');
+    editor.focus();
+  });
+
+  $('use-template').addEventListener('click', function () {
+    if (edited(file()) && !window.confirm('The text of ' + file().name + ' has changes that were not saved for ' +
+        'the device. Put the template in its place? The changes will be lost.')) {
+      setStatus('The text is as it was.');
+      return;
+    }
+    editor.value = TEMPLATE;
+    file().opened = null;
+    file().unreadable = false;
+    keepDraft();
+    refresh();
+    setStatus(file().name + ' holds the template now.');
+  });
+
+  $('file-choice').addEventListener('change', function (event) { showFile(Number(event.target.value)); });
+
+  $('remove-file').addEventListener('click', function () {
+    const entry = file();
+    if (state.active === 0) return;
+    if (edited(entry) && !window.confirm('The text of ' + entry.name + ' has changes that were not saved for the ' +
+        'device. Remove it from the set all the same?')) {
+      return;
+    }
+    state.files.splice(state.active, 1);
+    state.active = 0;
+    editor.value = file().text;
+    showFile(0);
+    keepDraft();
+    setStatus('Removed ' + entry.name + ' from the set.');
+  });
+
+  // Files added to the set: each under its own name, in place of a file of the set so named.
+  function addFiles(picked) {
+    Array.from(picked).reduce(function (done, one) {
+      return done.then(function () {
+        const error = newNameError(one.name);
+        if (error) {
+          setStatus('Not added: ' + error, true);
+          return null;
+        }
+        let entry = fileNamed(one.name);
+        if (entry === undefined) {
+          entry = setFile(one.name, '');
+          state.files.push(entry);
+        }
+        showFile(state.files.indexOf(entry));
+        return openFile(one, entry);
+      });
+    }, Promise.resolve()).then(renderSet);
   }
+  $('add-files').addEventListener('change', function (event) {
+    addFiles(event.target.files);
+    event.target.value = '';
+  });
 
   // ---- The draft, kept in the browser ----
   const DRAFT_KEY = 'kurvix-companion-draft';
@@ -305,11 +542,21 @@
   function keepDraft() {
     const store = storage();
     if (store === null || offeredDraft !== null) return;
+    const files = state.files.map(function (entry) { return { name: entry.name, text: textOf(entry) }; });
     try {
-      store.setItem(DRAFT_KEY, JSON.stringify({ text: editor.value, name: state.name, at: Date.now() }));
+      store.setItem(DRAFT_KEY, JSON.stringify({ files: files, at: Date.now() }));
     } catch (error) {
       setStatus('This browser does not keep the draft (' + error.message + '): save your work.', true);
     }
+  }
+
+  // The files of a kept draft; a draft kept before the page held several files had one.
+  function draftFiles(draft) {
+    if (draft === null || typeof draft !== 'object') return [];
+    const files = Array.isArray(draft.files) ? draft.files : [{ name: DEVICE_FILE, text: draft.text }];
+    return files.filter(function (entry) {
+      return entry && typeof entry.text === 'string' && typeof entry.name === 'string' && !fileNameError(entry.name);
+    });
   }
 
   function offerDraft() {
@@ -320,10 +567,12 @@
     } catch (error) {
       draft = null;
     }
-    if (draft === null || typeof draft.text !== 'string' || draft.text === '') return;
-    offeredDraft = draft;
-    $('draft-info').textContent = 'This browser kept the text you worked on last (' + (draft.name || 'Kurvix.ini') +
-      ', ' + plural(draft.text.split('\n').length, 'line') + ', ' + new Date(draft.at).toLocaleString() +
+    const files = draftFiles(draft);
+    if (!files.some(function (entry) { return entry.text !== ''; })) return;
+    offeredDraft = files;
+    $('draft-info').textContent = 'This browser kept the text you worked on last (' + files.map(function (entry) {
+      return entry.name + ', ' + plural(entry.text.split('\n').length, 'line');
+    }).join('; ') + ', ' + new Date(draft.at).toLocaleString() +
       '). Restore it, or discard it; what you type now is kept once you have chosen.';
     $('draft').hidden = false;
   }
@@ -335,15 +584,17 @@
   }
 
   $('draft-restore').addEventListener('click', function () {
-    const draft = offeredDraft;
-    editor.value = draft.text;
-    state.name = draft.name || 'Kurvix.ini';
-    state.opened = null;
-    state.unreadable = false;
-    state.baseline = '';
+    const files = offeredDraft;
+    state.files = files.map(function (entry, index) {
+      const restored = setFile(index === 0 ? DEVICE_FILE : entry.name, entry.text);
+      restored.baseline = '';  // kept, not saved: unsaved work
+      return restored;
+    });
+    state.active = 0;
+    editor.value = file().text;
     closeDraftOffer();
-    refresh();
-    setStatus('Restored the draft of ' + state.name + '.');
+    showFile(0);
+    setStatus('Restored the draft of ' + state.files.map(function (entry) { return entry.name; }).join(', ') + '.');
     editor.focus();
   });
   $('draft-discard').addEventListener('click', function () {
@@ -352,9 +603,7 @@
   });
 
   // ---- Checking ----
-  function currentBytes() {
-    return state.opened !== null ? state.opened : kurvix.deviceFormat(editor.value);
-  }
+  function currentBytes() { return bytesOf(file()); }
 
   let gutterLines = 0;
   function updateGutter() {
@@ -414,6 +663,45 @@
       '\u201CSave for the device\u201D: it writes UTF-16LE with the byte-order mark FF FE and CR LF line ends';
   }
 
+  // Where the command line looked for a NewIni file (host paths), said as the page looks:
+  // among the set's files by name, for a path written from the root; in the device's root
+  // folder, where no file of the set lies, for one written without a folder.
+  function placesInThePage(hintText) {
+    return hintText.replace(/\(looked for at (.*?), upper and lower case ignored\)/, function (all, places) {
+      return places.indexOf(' or ') >= 0
+        ? '(no file of the set has its name, upper and lower case ignored: add the file to the set)'
+        : '(a path without a folder names a file in the device\u2019s root folder, where no file of the set lies)';
+    });
+  }
+
+  // kurvix-check --explain's text, its advice for the command line said the page's way.
+  function explanationInThePage(explanation) {
+    return explanation
+      .replace(/, or convert it with kurvix-check --to-unicode[^\n]*/, '; or, here, read it as its encoding ' +
+        '(\u201CRead it as\u201D above) and press \u201CSave for the device\u201D: it writes UTF-16LE with the ' +
+        'byte-order mark FF FE and CR LF line ends.')
+      .replace(/\(kurvix-check finds it there by its name/g, '(this page finds it among the files of the set by its name');
+  }
+
+  // Each hint's explanation, by id, as the page shows it: a file may give the same hint often.
+  const explanations = {};
+
+  // A hint with its grade and id; its explanation (kurvix-check --explain) opens in place.
+  function hintItem(hint) {
+    const item = finding(hint.line, [
+      element('span', 'grade ' + hint.severity, hint.severity), document.createTextNode(' '),
+      element('span', 'hint', inThePage(placesInThePage(hint.text))), document.createTextNode(' '),
+      element('code', 'hint-id', '[' + hint.id + ']')
+    ]);
+    item.classList.add('hint-item');
+    const more = element('details', 'hint-explanation');
+    more.appendChild(element('summary', '', 'What \u201C' + hint.id + '\u201D means, with a wrong and a right example'));
+    if (!(hint.id in explanations)) explanations[hint.id] = explanationInThePage(kurvix.explain(hint.id));
+    more.appendChild(element('pre', '', explanations[hint.id]));
+    item.appendChild(more);
+    return item;
+  }
+
   function renderCheck(result) {
     const loadText = result.result === 0
       ? 'The device loads this file' + (result.messages.length ? ' and shows these message boxes, one after another:' : ' without a message.')
@@ -423,21 +711,40 @@
       ', ' + plural(result.hints.length, 'hint') + '.';
     // Announced to screen readers as it changes, not at every key typed.
     if ($('summary').textContent !== summary) $('summary').textContent = summary;
+    // The files its NewIni bindings load, checked with it: what they hold is seen in them.
+    $('set-findings').textContent = result.newIniFiles.map(function (other) {
+      return other.file + ', which a NewIni loads: ' + (other.result === 0 ? '' : 'not loaded, ') +
+        plural(other.messages.length, 'message') + ', ' + plural(other.hints.length, 'hint') + '.';
+    }).join(' ') + (result.newIniFiles.length ? ' Choose it under \u201CFile of the set\u201D to see them.' : '');
+    // A device message and the hints of its line (or, for one about the whole file, the
+    // hints about the whole file) stand together: the hints say why the device says it.
+    const sameLine = function (a, b) { return (a.line || 0) === (b.line || 0); };
     const messages = $('messages');
     messages.textContent = '';
     result.messages.forEach(function (message) {
-      messages.appendChild(finding(message.line, [
+      const item = finding(message.line, [
         german('caption', message.caption), document.createTextNode(' '),
         german('text', '\u201E' + message.text + '\u201C'),
         element('span', 'explain', message.explanation)
-      ]));
+      ]);
+      const explained = result.hints.filter(function (hint) { return sameLine(hint, message); });
+      if (explained.length) {
+        const list = element('ol', 'findings with-message');
+        list.setAttribute('aria-label', 'Hints about this message');
+        explained.forEach(function (hint) { list.appendChild(hintItem(hint)); });
+        item.appendChild(list);
+      }
+      messages.appendChild(item);
     });
     const hints = $('hints');
     hints.textContent = '';
-    result.hints.forEach(function (hint) {
-      hints.appendChild(finding(hint.line, [element('span', 'hint', inThePage(hint.text))]));
+    const others = result.hints.filter(function (hint) {
+      return !result.messages.some(function (message) { return sameLine(hint, message); });
     });
-    if (result.hints.length === 0) hints.appendChild(element('li', 'help', 'No hints.'));
+    others.forEach(function (hint) { hints.appendChild(hintItem(hint)); });
+    if (others.length === 0) {
+      hints.appendChild(element('li', 'help', result.hints.length ? 'No other hints.' : 'No hints.'));
+    }
 
     $('settings').textContent = 'CheckIntervall ' + result.checkInterval + ' ms, ElapseTime ' + result.elapseTime +
       ' ms: a long press needs the key held for at least ' + result.elapseTime + ' ms.';
@@ -463,12 +770,13 @@
     updateGutter();
     try {
       const bytes = currentBytes();
-      renderCheck(kurvix.check(bytes, state.name));
+      renderCheck(kurvix.check(bytes, file().name, filesBeside()));
       drawWindow(bytes);
       updateSavePreview();
-      $('file-info').textContent = state.opened !== null
-        ? 'Checking ' + state.name + ' as opened (' + state.encoding + '). Editing checks the text as it will be saved.'
-        : 'Checking the text as it will be saved, as ' + state.name + '.';
+      $('file-info').textContent = file().opened !== null
+        ? 'Checking ' + file().openedFrom + ' as opened (' + file().encoding + '), as ' + file().name +
+          '. Editing checks the text as it will be saved.'
+        : 'Checking the text as it will be saved, as ' + file().name + '.';
     } catch (error) {
       setStatus('The check failed: ' + error.message, true);
     }
@@ -476,8 +784,8 @@
 
   let pending = null;
   editor.addEventListener('input', function () {
-    state.opened = null;
-    state.unreadable = false;
+    file().opened = null;
+    file().unreadable = false;
     updateGutter();
     clearTimeout(pending);
     pending = setTimeout(function () {
@@ -737,7 +1045,7 @@
     }
     let events;
     try {
-      events = kurvix.press(currentBytes(), state.presses.slice(0, count), state.name);
+      events = kurvix.press(currentBytes(), state.presses.slice(0, count), file().name, filesBeside());
     } catch (error) {
       steps.appendChild(element('li', 'error', error.message));
       return;
@@ -758,17 +1066,19 @@
     strips.appendChild(element('p', 'help', 'Each press over time. Blue bar: the key held, white ticks its repeats; ' +
       'grey ticks: the program looking at the key; brown line: ElapseTime; dotted line: ElapseTime + CheckIntervall; ' +
       'diamond: the moment the program ran the binding (green) or handed the key back (red).'));
-    kurvix.timeline(currentBytes(), state.presses.slice(0, count), state.name).forEach(function (timeline) {
-      if (timeline.press >= from) strips.appendChild(timelineStrip(timeline));
+    kurvix.timeline(currentBytes(), state.presses.slice(0, count), file().name, filesBeside()).forEach(function (timeline) {
+      if (timeline.press >= from) strips.appendChild(timelineStrip(timeline, whyUncaught(events, timeline.press)));
     });
   }
 
   // ---- A press over time ----
   const STRIP = { width: 640, height: 78, left: 8, right: 8 };
 
-  function timelineWords(t) {
+  // uncaught: why the program did not catch the key, or '' when it did.
+  function timelineWords(t, uncaught) {
     const parts = ['key down at 0 ms', t.up === null ? 'still down when the run ended' : 'up at ' + t.up + ' ms'];
     parts.push(plural(t.repeatCount, 'repeat'));
+    if (uncaught) return parts.join(', ') + '; the program did not catch the key: ' + uncaught + '.';
     parts.push(plural(t.pollCount, 'poll') + (t.pollCount ? ' (every ' + t.checkInterval + ' ms)' : ''));
     parts.push('ElapseTime ' + t.elapseTime + ' ms');
     if (t.outcome === 'ran') parts.push('the binding\u2019s actions ran at ' + t.outcomeAt + ' ms');
@@ -777,12 +1087,38 @@
     return parts.join(', ') + '.';
   }
 
+  // A label beside the mark at x, on the side where it fits in the strip: after the mark
+  // unless it would run past the right edge, then before it.
+  function labelBeside(g, label, x, gap, y) {
+    const fits = x + gap + g.measureText(label).width <= STRIP.width - 2;
+    g.textAlign = fits ? 'left' : 'right';
+    g.fillText(label, fits ? x + gap : x - gap, y);
+    g.textAlign = 'left';
+  }
+
+  // Why nothing caught a press: the event that says so, and what went before it. '' when
+  // the program caught the key.
+  function whyUncaught(events, press) {
+    const missed = events.find(function (event) { return event.press === press && event.event === 'not-caught'; });
+    if (missed === undefined) return '';
+    let failed = null;
+    events.forEach(function (event) {
+      if (event.press < press && (event.event === 'loaded' || event.event === 'load-failed')) {
+        failed = event.event === 'load-failed' ? event : null;
+      }
+    });
+    return failed !== null
+      ? 'nothing has been bound since the load of ' + failed.file + ' failed, so no hold makes it act'
+      : 'no binding has key ' + missed.key + ', or the bindings are off, so no hold makes it act';
+  }
+
   // One strip: the hold as a bar with the key's repeats on it, the polls below it, the
-  // ElapseTime mark, and the moment the program acted.
-  function timelineStrip(t) {
+  // ElapseTime mark, and the moment the program acted; for a press the program did not catch
+  // (uncaught says why), the hold and its repeats alone, and no hold to promise.
+  function timelineStrip(t, uncaught) {
     const figure = element('figure', 'strip');
     const canvas = element('canvas');
-    const span = Math.max(t.ms, t.holdAtLeast, t.outcomeAt || 0) + t.checkInterval;
+    const span = (uncaught ? t.ms : Math.max(t.ms, t.holdAtLeast, t.outcomeAt || 0)) + t.checkInterval;
     const x = function (ms) { return STRIP.left + ms / span * (STRIP.width - STRIP.left - STRIP.right); };
     const g = sharpContext(canvas, STRIP.width, STRIP.height);
     g.fillStyle = '#fff';
@@ -798,11 +1134,13 @@
     g.fillStyle = '#4a4a4a';
     t.polls.forEach(function (ms) { g.fillRect(x(ms), 32, 1, 8); });
     // ElapseTime, and the hold that is sure to count as long.
-    g.fillStyle = '#8a4b00';
-    g.fillRect(x(t.elapseTime), 4, 1, 44);
-    g.fillText('ElapseTime ' + t.elapseTime, x(t.elapseTime) + 2, 2);
-    g.fillStyle = '#1b1b1b';
-    for (let y = 4; y < 48; y += 4) g.fillRect(x(t.holdAtLeast), y, 1, 2);
+    if (!uncaught) {
+      g.fillStyle = '#8a4b00';
+      g.fillRect(x(t.elapseTime), 4, 1, 44);
+      labelBeside(g, 'ElapseTime ' + t.elapseTime, x(t.elapseTime), 2, 2);
+      g.fillStyle = '#1b1b1b';
+      for (let y = 4; y < 48; y += 4) g.fillRect(x(t.holdAtLeast), y, 1, 2);
+    }
     if (t.outcome !== null) {
       g.fillStyle = t.outcome === 'ran' ? '#007a00' : '#a00000';
       g.beginPath();
@@ -811,20 +1149,21 @@
       g.lineTo(x(t.outcomeAt), 56);
       g.lineTo(x(t.outcomeAt) - 5, 50);
       g.fill();
-      g.fillText(t.outcome === 'ran' ? 'ran' : 'handed back', x(t.outcomeAt) + 7, 45);
+      labelBeside(g, t.outcome === 'ran' ? 'ran' : 'handed back', x(t.outcomeAt), 7, 45);
     }
     g.fillStyle = '#4a4a4a';
     g.fillText('0 ms', x(0), 62);
     g.textAlign = 'right';
     g.fillText(span + ' ms', x(span), 62);
     canvas.setAttribute('role', 'img');
-    const words = timelineWords(t);
+    const words = timelineWords(t, uncaught);
     canvas.setAttribute('aria-label', 'Press ' + t.press + ' over time: ' + words);
     figure.appendChild(canvas);
     const caption = element('figcaption');
     caption.appendChild(element('span', 'who', 'Press ' + t.press + ' (key ' + t.key + ', ' + t.ms + ' ms): '));
     caption.appendChild(document.createTextNode(words + ' '));
-    caption.appendChild(element('strong', 'sure', 'Hold at least ' + t.holdAtLeast + ' ms to be sure.'));
+    caption.appendChild(uncaught ? element('strong', 'sure', 'No hold of key ' + t.key + ' acts here.')
+      : element('strong', 'sure', 'Hold at least ' + t.holdAtLeast + ' ms to be sure.'));
     figure.appendChild(caption);
     return figure;
   }
@@ -884,7 +1223,7 @@
     if (event.target.files.length) openFile(event.target.files[0]);
     event.target.value = '';  // the same file can be opened again
   });
-  $('encoding').addEventListener('change', function () { if (state.opened !== null) showOpened(); });
+  $('encoding').addEventListener('change', function () { if (file().opened !== null) showOpened(file()); });
   // A file dropped anywhere on the page opens: the browser would otherwise leave the page
   // for the file and lose the text.
   const drop = $('drop');
@@ -896,16 +1235,16 @@
   document.addEventListener('drop', function (event) {
     event.preventDefault();
     drop.classList.remove('dragging');
-    if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);
+    // One file opens into the file in the editor; several join the set.
+    const dropped = event.dataTransfer.files;
+    if (dropped.length === 1) openFile(dropped[0]);
+    if (dropped.length > 1) addFiles(dropped);
   });
   // The name Save gives the file: Kurvix.ini unless the author names another.
   function saveName() {
     const name = $('save-name').value.trim();
-    if (name === '') return { error: 'Name the file first (the device loads Kurvix.ini).' };
-    if (/[\\/:*?"<>|\u0000-\u001F]/.test(name)) {
-      return { error: 'A file name cannot hold \\ / : * ? " < > | or control characters: ' + name };
-    }
-    return { name: name };
+    const error = fileNameError(name);
+    return error ? { error: error } : { name: name };
   }
 
   function hex(bytes, count) {
@@ -933,7 +1272,7 @@
 
   function updateSavePreview() {
     const name = saveName();
-    $('save-preview').textContent = state.unreadable ? 'Nothing to save: the file could not be read as chosen.'
+    $('save-preview').textContent = file().unreadable ? 'Nothing to save: the file could not be read as chosen.'
       : name.error ? name.error : 'Save for the device writes ' + describeSaved(name.name, kurvix.deviceFormat(editor.value));
   }
   $('save-name').addEventListener('input', function () { if (wasm !== null) updateSavePreview(); });
@@ -950,8 +1289,8 @@
 
   $('save').addEventListener('click', function () {
     // The editor is empty because the file could not be read: saving would write nothing.
-    if (state.unreadable) {
-      setStatus('Nothing saved: ' + state.name + ' ' + state.encoding + '. Choose how to read it first.', true);
+    if (file().unreadable) {
+      setStatus('Nothing saved: ' + file().openedFrom + ' ' + file().encoding + '. Choose how to read it first.', true);
       return;
     }
     const name = saveName();
@@ -962,10 +1301,10 @@
     }
     const bytes = kurvix.deviceFormat(editor.value);
     download(bytes, name.name);
-    state.name = name.name;
-    state.opened = bytes;
-    state.baseline = editor.value;
-    state.encoding = 'UTF-16LE with byte-order mark, as saved';
+    file().openedFrom = name.name;
+    file().opened = bytes;
+    file().baseline = editor.value;
+    file().encoding = 'UTF-16LE with byte-order mark, as saved';
     keepDraft();
     refresh();
     setStatus('Saved ' + describeSaved(name.name, bytes) + '.');
@@ -973,9 +1312,10 @@
 
   // ---- Download for devices ------------------------------------------------------------------
   // The configuration files the cab carries, as the device reads them: Kurvix.ini first.
+  // The text of each file is saved as the device reads it, as Save does.
   function currentFiles() {
     const files = {};
-    files[KURVIX_DEVICE.installation.configuration.name] = kurvix.deviceFormat(editor.value);
+    state.files.forEach(function (entry) { files[entry.name] = kurvix.deviceFormat(textOf(entry)); });
     return files;
   }
 
@@ -985,8 +1325,9 @@
   showLaunchNumber();
 
   $('cab-download').addEventListener('click', function () {
-    if (state.unreadable) {
-      setStatus('No cab made: ' + state.name + ' ' + state.encoding + '. Choose how to read it first.', true);
+    const unreadable = state.files.filter(function (entry) { return entry.unreadable; })[0];
+    if (unreadable) {
+      setStatus('No cab made: ' + unreadable.openedFrom + ' ' + unreadable.encoding + '. Choose how to read it first.', true);
       return;
     }
     const options = { variant: $('cab-variant').value, installDir: $('cab-folder').value,
@@ -1019,6 +1360,7 @@
   kurvix.ready.then(function () {
     setStatus('Ready. The device runs in this page.');
     renderPresses();
+    renderSet();
     refresh();
     offerDraft();
   }, function (error) { setStatus(error.message, true); });

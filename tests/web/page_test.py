@@ -9,6 +9,7 @@ import base64
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -174,6 +175,23 @@ class PageTest(unittest.TestCase):
         """What the element shows now (read in one step: the page may redraw it meanwhile)."""
         return browser.execute_script("return document.getElementById(arguments[0]).innerText;", element_id)
 
+    def press_all(self, *presses):
+        """Clears the presses, adds these as a person types them, runs them; what the device did."""
+        browser.find_element(By.ID, "press-clear").click()
+        for key, ms in presses:
+            for field, value in (("press-key", key), ("press-ms", ms)):
+                element = browser.find_element(By.ID, field)
+                element.clear()
+                element.send_keys(str(value))
+            browser.find_element(By.ID, "press-add").click()
+        browser.find_element(By.ID, "press-run").click()
+        return self.text("press-steps")
+
+    def hints_text(self):
+        """Every hint the page shows, those beside a device message included."""
+        return browser.execute_script(
+            "return Array.from(document.querySelectorAll('li.hint-item'), li => li.innerText).join('\\n');")
+
     def editor_line_of_caret(self):
         return browser.execute_script(
             "const e = document.getElementById('editor');"
@@ -214,6 +232,50 @@ class ScriptingInterfaceTest(PageTest):
                 self.assertEqual(page, json.loads(cli_json(*arguments)))
                 self.assertTrue(any(event["press"] == len(presses) for event in page) or
                                 all(event["press"] == 0 for event in page))
+
+    def test_explain_gives_what_kurvix_check_prints_for_every_hint(self):
+        usage = subprocess.run([str(KURVIX_CHECK), "--help"], capture_output=True, text=True).stdout
+        ids = re.findall(r"^  ([a-z0-9-]+)  +\S", usage.split("\nHints", 1)[1], re.MULTILINE)
+        self.assertGreater(len(ids), 20)
+        for hint_id in ids:
+            with self.subTest(id=hint_id):
+                cli = subprocess.run([str(KURVIX_CHECK), "--explain", hint_id], capture_output=True, text=True).stdout
+                self.assertEqual(browser.execute_script("return kurvix.explain(arguments[0]);", hint_id), cli)
+        error = browser.execute_script("try { kurvix.explain('no-such-hint'); return ''; } catch (e) { return e.message; }")
+        self.assertIn("no hint has the id", error)
+
+    def test_a_newini_finds_the_files_beside_as_kurvix_check_finds_them(self):
+        night = device_file("SETTINGS", "ElapseTime=300", "", "KURVIX", "KeyCode=193", "Command=\\Windows\\b.exe")
+        # (the NewIni of the day file, the set's files beside it, the file the NewIni finds or None)
+        rows = (("\\Programme\\Nacht.ini", {"Nacht.ini": night}, "Nacht.ini"),
+                ("\\Speicher\\Kurvix\\NACHT.INI", {"nacht.ini": night}, "nacht.ini"),
+                ("Nacht.ini", {"Nacht.ini": night}, None),  # without a folder: the device's root
+                ("\\Programme\\Tag.ini", {"Nacht.ini": night}, None),
+                ("\\Programme\\Kurvix.ini", {"Nacht.ini": night}, None))  # the file itself
+        for newini, beside, found in rows:
+            with self.subTest(newini=newini):
+                day = device_file("KURVIX", "KeyCode=195", "NewIni=" + newini)
+                folder = pathlib.Path(tempfile.mkdtemp(dir=self.dir))
+                (folder / "Kurvix.ini").write_bytes(day)
+                for name, data in beside.items():
+                    (folder / name).write_bytes(data)
+                encoded = {name: base64.b64encode(data).decode() for name, data in beside.items()}
+                files = "Object.fromEntries(Object.entries(args[1]).map(([n, b]) => " \
+                        "[n, Uint8Array.from(atob(b), c => c.charCodeAt(0))]))"
+                # Under the host path, exactly what kurvix-check prints there.
+                page = json.loads(self.page_json(f"kurvix.check(bytes, args[0], {files})", day,
+                                                 str(folder / "Kurvix.ini"), encoded))
+                self.assertEqual(page, json.loads(cli_json(str(folder / "Kurvix.ini"))))
+                presses = [[195, 1200], [193, 400]]
+                page = json.loads(self.page_json(f"kurvix.press(bytes, args[2], args[0], {files})", day,
+                                                 str(folder / "Kurvix.ini"), encoded, presses))
+                self.assertEqual(page, json.loads(cli_json(str(folder / "Kurvix.ini"), "--press", "195:1200",
+                                                           "--press", "193:400")))
+                # As the page checks its own set: by name, in a folder that is not the root.
+                checked = json.loads(self.page_json(f"kurvix.check(bytes, 'Kurvix.ini', {files})", day, "", encoded))
+                self.assertEqual([f["file"] for f in checked["newIniFiles"]], [found] if found else [])
+                self.assertEqual(any(h["id"] == "newini-missing" for h in checked["hints"]),
+                                 found is None and "Kurvix.ini" not in newini)
 
     def test_the_program_starts_and_runs_presses_in_the_page(self):
         # The program's window class is named by a string in static data: the page must not
@@ -261,19 +323,25 @@ class PageUseTest(PageTest):
         path = self.dir / "Kurvix.ini"
         path.write_bytes(device_file("KURVIX", "Command=" + "c" * 251, "; 3", "KURVIX", "KeyCode=1", "keycode=5"))
         self.open_file(path)
-        messages = browser.find_elements(By.CSS_SELECTOR, "#messages li")
+        messages = browser.find_elements(By.CSS_SELECTOR, "#messages > li")
         self.assertEqual(len(messages), 1)
         self.assertIn("Kurvix - Ignoriere unbekannten Wert: \u201ekeycode=5\u201c", messages[0].text)
         self.assertIn("begins with none of KeyCode, Command, NewIni, Disable", messages[0].text)
         self.assertIn("Line 6", messages[0].text)
         messages[0].find_element(By.TAG_NAME, "button").click()
         self.assertEqual(self.editor_line_of_caret(), 6)
-        hints = {li.text: li for li in browser.find_elements(By.CSS_SELECTOR, "#hints li")}
-        for line, start in ((6, "Line 6: \"keycode\" differs from \"KeyCode\" only in case"),
-                            (2, "Line 2: the device reads this line as two"), (1, "Line 1: binding 1 has no KeyCode")):
-            hint = next(item for text, item in hints.items() if text.startswith(start))
-            hint.find_element(By.TAG_NAME, "button").click()
-            self.assertEqual(self.editor_line_of_caret(), line)
+        hints = {li.text: li for li in browser.find_elements(By.CSS_SELECTOR, "li.hint-item")}
+        # (line, what the hint says, its id, whether it stands with the device's message of its line)
+        for line, says, hint_id, with_message in (
+                (6, "\"keycode\" differs from \"KeyCode\" only in case", "near-miss", True),
+                (2, "the device reads this line as two", "long-line", False),
+                (1, "binding 1 has no KeyCode", "no-keycode", False)):
+            with self.subTest(line=line):
+                hint = next(item for text, item in hints.items() if text.startswith(f"Line {line}: ") and says in text)
+                self.assertIn(f"[{hint_id}]", hint.text)
+                self.assertEqual(messages[0].find_elements(By.CSS_SELECTOR, "li.hint-item") == [hint], with_message)
+                hint.find_element(By.TAG_NAME, "button").click()
+                self.assertEqual(self.editor_line_of_caret(), line)
 
     def test_typing_checks_as_one_types_and_fills_the_table(self):
         editor = browser.find_element(By.ID, "editor")
@@ -326,6 +394,20 @@ class PageUseTest(PageTest):
                 self.assertIn("196\tVK_APP4\topens \u201e\\Windows\\Notiz.exe\u201c", self.text("bindings"))
                 self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"),
                                  "KURVIX\nKeyCode=196\nCommand=\\Windows\\Notiz.exe")
+        # Several files dropped at once join the set; Kurvix.ini keeps its text.
+        night = device_file("KURVIX", "KeyCode=193", "Disable=1")
+        browser.execute_script("""
+            const bytes = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0));
+            const transfer = new DataTransfer();
+            for (const name of ['Nacht.ini', 'Zweite.ini']) transfer.items.add(new File([bytes], name));
+            document.getElementById('editor').dispatchEvent(
+              new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));""",
+            base64.b64encode(night).decode())
+        self.wait(lambda: browser.execute_script("return Object.keys(kurvix.fileSet()).join();") ==
+                  "Kurvix.ini,Nacht.ini,Zweite.ini")
+        self.wait(lambda: browser.execute_script("return Array.from(kurvix.fileSet()['Zweite.ini']);") == list(night))
+        self.assertEqual(browser.execute_script("return Array.from(kurvix.fileSet()['Kurvix.ini']);"),
+                         list(device_file("KURVIX", "KeyCode=196", "Command=\\Windows\\Notiz.exe")))
 
     def test_the_encoding_can_be_chosen_by_hand(self):
         path = self.dir / "latin.ini"
@@ -493,13 +575,7 @@ class PressTimelineTest(PageTest):
         path = self.dir / "Kurvix.ini"
         path.write_bytes(settings_file(100, 1000))
         self.open_file(path)
-        for key, ms in ((193, 1100), (193, 60), (194, 1500)):
-            for field, value in (("press-key", key), ("press-ms", ms)):
-                element = browser.find_element(By.ID, field)
-                element.clear()
-                element.send_keys(str(value))
-            browser.find_element(By.ID, "press-add").click()
-        browser.find_element(By.ID, "press-run").click()
+        self.press_all((193, 1100), (193, 60), (194, 1500))
         strips = browser.find_elements(By.CSS_SELECTOR, "#press-timelines figure")
         self.assertEqual(len(strips), 3)
         captions = [strip.find_element(By.TAG_NAME, "figcaption").text for strip in strips]
@@ -522,6 +598,147 @@ class PressTimelineTest(PageTest):
         browser.find_element(By.ID, "press-step").click()
         strips = browser.find_elements(By.CSS_SELECTOR, "#press-timelines figure")
         self.assertEqual([s.find_element(By.TAG_NAME, "figcaption").text[:7] for s in strips], ["Press 2"])
+
+
+class FileSetTest(PageTest):
+    DAY = "KURVIX\nKeyCode=195\nNewIni=\\Programme\\Nacht.ini\n\nKURVIX\nKeyCode=193\nCommand=\\Windows\\a.exe"
+    # Typed at the end of the night file: a way back to the day file, and a misspelt key.
+    NIGHT_TAIL = "\nKURVIX\nKeyCode=196\nNewIni=\\Programme\\kurvix.INI\nkeycode=7"
+
+    def file_set(self):
+        return browser.execute_script(
+            "const set = kurvix.fileSet(); return Object.keys(set).map(n => [n, Array.from(set[n])]);")
+
+    def test_a_night_file_made_from_the_template_is_found_by_the_day_files_newini(self):
+        editor = browser.find_element(By.ID, "editor")
+        editor.send_keys(self.DAY)
+        self.wait(lambda: "[newini-missing]" in self.hints_text())
+        # The page's words, no host path: the set is where it looks.
+        self.assertIn("no file of the set has its name", self.hints_text())
+        self.assertNotRegex(self.hints_text(), r"/Programme|/kurvix-page|looked for at")
+        self.assertIn("could not load \\Programme\\Nacht.ini", self.press_all((195, 1200)))
+        name = browser.find_element(By.ID, "new-name")
+        name.clear()
+        name.send_keys("Nacht.ini")
+        browser.find_element(By.ID, "new-file").click()
+        template = editor.get_property("value")
+        self.assertIn("SETTINGS", template)
+        self.wait(lambda: "0 messages, 0 hints" in self.text("summary"))  # the template loads without a word
+        self.assertEqual(Select(browser.find_element(By.ID, "file-choice")).first_selected_option.text, "Nacht.ini")
+        editor.send_keys(Keys.CONTROL + Keys.END)
+        editor.send_keys(self.NIGHT_TAIL)
+        Select(browser.find_element(By.ID, "file-choice")).select_by_index(0)
+        self.wait(lambda: editor.get_property("value") == self.DAY)
+        self.wait(lambda: "[newini-missing]" not in self.hints_text())
+        # What the night file holds is told beside the day file's own findings.
+        self.assertEqual(self.text("set-findings"), "Nacht.ini, which a NewIni loads: 1 message, 1 hint. "
+                         "Choose it under \u201cFile of the set\u201d to see them.")
+        # The day file's long press loads the night file, whose own NewIni goes back.
+        steps = self.press_all((195, 1200), (196, 1200), (193, 1200))
+        self.assertIn("loaded \\Programme\\Nacht.ini: 3 bindings", steps)
+        self.assertIn("loaded \\Programme\\kurvix.INI: 2 bindings", steps)
+        self.assertIn("started \"\\Windows\\a.exe\"", steps)
+        # The set for a cab: Kurvix.ini first, each file in the device's format.
+        expected = [["Kurvix.ini", self.DAY], ["Nacht.ini", template + self.NIGHT_TAIL]]
+        self.assertEqual(self.file_set(), [[n, list(device_file(*t.split("\n")))] for n, t in expected])
+        # A name the set holds already, or one a file cannot have, makes no file.
+        for refused, why in (("NACHT.ini", "already holds Nacht.ini"), ("a/b.ini", "cannot hold"), ("", "Name the file"),
+                             ("42", "not a number"), ("..", "dots alone")):
+            with self.subTest(name=refused):
+                name.clear()
+                name.send_keys(refused)
+                browser.find_element(By.ID, "new-file").click()
+                self.assertIn(why, self.text("status"))
+                self.assertEqual(len(self.file_set()), 2)
+        # The set is the draft: both files come back after a reload.
+        time.sleep(0.3)
+        self.load_page()
+        self.assertIn("Kurvix.ini, 7 lines; Nacht.ini, 18 lines", self.text("draft-info"))
+        browser.find_element(By.ID, "draft-restore").click()
+        self.assertEqual([n for n, _ in self.file_set()], ["Kurvix.ini", "Nacht.ini"])
+        self.assertEqual(browser.find_element(By.ID, "editor").get_property("value"), self.DAY)
+
+    def test_files_added_join_the_set_and_replace_a_file_of_their_name(self):
+        night = self.dir / "nacht.ini"
+        night.write_bytes(device_file("KURVIX", "KeyCode=193", "Command=\\Windows\\b.exe"))
+        day = self.dir / "kurvix.INI"
+        day.write_bytes(device_file(*self.DAY.split("\n")))
+        # (files added together, the set's names afterwards, the first file's text afterwards)
+        rows = (([night], ["Kurvix.ini", "nacht.ini"], ""),
+                ([day, night], ["Kurvix.ini", "nacht.ini"], self.DAY))
+        for added, names, first in rows:
+            with self.subTest(added=[p.name for p in added]):
+                browser.find_element(By.ID, "add-files").send_keys("\n".join(str(p) for p in added))
+                first_bytes = list(device_file(*first.split("\n"))) if first else list(device_file(""))
+                self.wait(lambda: self.file_set() == [[n, first_bytes if n == "Kurvix.ini" else list(night.read_bytes())]
+                                                      for n in names])
+        Select(browser.find_element(By.ID, "file-choice")).select_by_index(0)
+        self.wait(lambda: "\\Programme\\Nacht.ini" in self.text("bindings"))
+        self.assertNotIn("[newini-missing]", self.hints_text())
+        # The file the device loads stays; another leaves the set.
+        self.assertFalse(browser.find_element(By.ID, "remove-file").is_enabled())
+        Select(browser.find_element(By.ID, "file-choice")).select_by_index(1)
+        browser.find_element(By.ID, "remove-file").click()
+        self.assertEqual([n for n, _ in self.file_set()], ["Kurvix.ini"])
+        self.wait(lambda: "[newini-missing]" in self.hints_text())
+
+
+class StripTest(PageTest):
+    def run_presses(self, data, *presses):
+        path = self.dir / "Kurvix.ini"
+        path.write_bytes(data)
+        self.open_file(path)
+        self.press_all(*presses)
+        return browser.find_elements(By.CSS_SELECTOR, "#press-timelines figure")
+
+    def brown_columns(self, canvas, top, bottom):
+        """The canvas columns (CSS pixels) with ElapseTime's brown, or text antialiased from it, between top and bottom."""
+        return browser.execute_script(
+            "const c = arguments[0], g = c.getContext('2d');"
+            "const d = g.getImageData(0, 2 * arguments[1], c.width, 2 * (arguments[2] - arguments[1])).data;"
+            "const found = new Set();"
+            "for (let i = 0; i < d.length; i += 4) if (d[i] - d[i + 2] > 40) found.add(Math.floor((i / 4) % c.width / 2));"
+            "return Array.from(found).sort((a, b) => a - b);", canvas, top, bottom)
+
+    def test_after_a_failed_load_no_strip_promises_a_hold(self):
+        # The example's key 195 loads a file that is not there: afterwards nothing is bound.
+        example = ROOT.joinpath("examples", "Kurvix.ini").read_bytes()
+        strips = self.run_presses(example, (193, 1200), (195, 1200), (193, 1200), (65, 1200))
+        # (press, what its caption promises or says, whether the ElapseTime mark is drawn)
+        rows = ((1, "Hold at least 850 ms to be sure.", True),
+                (2, "Hold at least 850 ms to be sure.", True),
+                (3, "since the load of \\Speicher\\Zweite.ini failed, so no hold makes it act", False),
+                (4, "since the load of \\Speicher\\Zweite.ini failed", False))
+        self.assertEqual(len(strips), len(rows))
+        for press, says, marked in rows:
+            with self.subTest(press=press):
+                strip = strips[press - 1]
+                caption = strip.find_element(By.TAG_NAME, "figcaption").text
+                self.assertIn(says, caption)
+                self.assertEqual("Hold at least" in caption, marked)
+                self.assertEqual(bool(self.brown_columns(strip.find_element(By.TAG_NAME, "canvas"), 0, 50)), marked)
+        # Without a failed load, a key no binding has: said so, and no promise either.
+        strips = self.run_presses(example, (65, 1200))
+        caption = strips[-1].find_element(By.TAG_NAME, "figcaption").text
+        self.assertIn("no binding has key 65, or the bindings are off", caption)
+        self.assertNotIn("Hold at least", caption)
+
+    def test_the_elapse_time_label_is_whole_inside_the_strip(self):
+        # (CheckIntervall, ElapseTime, hold): the ElapseTime mark near the strip's right end
+        # and in its middle.
+        for check_interval, elapse_time, hold in ((7, 1000, 1000), (1, 2000, 2000), (100, 1000, 2500)):
+            with self.subTest(check_interval=check_interval, elapse_time=elapse_time):
+                strip = self.run_presses(settings_file(check_interval, elapse_time), (193, hold))[-1]
+                canvas = strip.find_element(By.TAG_NAME, "canvas")
+                label_width = browser.execute_script(
+                    "const g = document.createElement('canvas').getContext('2d');"
+                    "g.font = '10px system-ui, sans-serif'; return g.measureText(arguments[0]).width;",
+                    f"ElapseTime {elapse_time}")
+                columns = self.brown_columns(canvas, 1, 13)  # the label's row, and its mark
+                width = browser.execute_script("return arguments[0].width / 2;", canvas)
+                self.assertGreaterEqual(columns[-1] - columns[0] + 1, label_width - 2)
+                self.assertLess(columns[-1], width - 1)
+        self.save_whole_page(SCREENSHOT.with_name("page-timeline-right-edge.png"))
 
 
 class DeviceScreenTest(PageTest):
@@ -802,7 +1019,7 @@ class PageWordsTest(PageTest):
                 path = self.dir / name
                 path.write_bytes(data)
                 self.open_file(path)
-                hints = self.text("hints")
+                hints = self.hints_text()
                 self.assertNotIn("kurvix-check", hints)
                 self.assertNotIn("--from", self.text("file-info"))
                 self.assertIn("then press \u201cSave for the device\u201d", hints)
@@ -826,8 +1043,11 @@ class PageWordsTest(PageTest):
         for name in sending:
             with self.subTest(file=name):
                 self.open_file(pathlib.Path(name))
-                self.assertNotIn("kurvix-check", self.text("hints"))
-                self.assertIn("Save for the device", self.text("hints"))
+                # Neither a hint nor its explanation, opened as a reader opens it.
+                for summary in browser.find_elements(By.CSS_SELECTOR, "li.hint-item summary"):
+                    summary.click()
+                self.assertNotIn("kurvix-check", self.hints_text())
+                self.assertIn("Save for the device", self.hints_text())
 
 
 class AccessibilityTest(PageTest):
