@@ -217,7 +217,8 @@
     report.messages.concat(report.hints).forEach(function (item) {
       if (item.severity === 'error' || item.severity === 'warning') {
         // A device message: its box's caption and text, and what they mean.
-        const said = 'caption' in item ? item.caption + ' ' + item.text + ' (' + item.explanation + ')' : item.text;
+        const said = 'caption' in item ? item.caption + ' ' + item.text + ' (' + item.explanation + ')'
+          : placesInThePage(item.text);
         found.push(report.file + ('line' in item ? ':' + item.line : '') + ': ' + item.severity + ': ' + said);
       }
     });

@@ -911,8 +911,8 @@ class DeviceCabTest(PageTest):
     EXAMPLE = ROOT / "examples" / "Kurvix.ini"
     CLEAN = device_file("SETTINGS", "CheckIntervall=50", "ElapseTime=800", "", "KURVIX Nacht",
                         "KeyCode=193", "NewIni=\\Speicher\\Kurvix\\Kurvix.ini", "")
-    # Each file is checked on its own here: a night file whose self-reload key names itself.
-    NIGHT = CLEAN.replace("Kurvix.ini".encode("utf-16-le"), "Nacht.ini".encode("utf-16-le"))
+    # A day file whose key loads the night file; the night file's key loads the day file again.
+    DAY = CLEAN.replace("Kurvix.ini".encode("utf-16-le"), "Nacht.ini".encode("utf-16-le"))
 
     def device_cab(self, files, options):
         """{name, bytes} or {error, findings} of kurvix.deviceCab(files, options)."""
@@ -949,8 +949,11 @@ class DeviceCabTest(PageTest):
     ROWS = [
         ("the example's warning stops it", [("Kurvix.ini", None)], {},
          "not packed", ["Kurvix.ini:16: warning: binding 3: the NewIni file"]),
-        ("a clean set with its night file", [("Kurvix.ini", CLEAN), ("Nacht.ini", NIGHT)], {},
+        ("a day file and the night file its NewIni names", [("Kurvix.ini", DAY), ("Nacht.ini", CLEAN)], {},
          None, ["kurvix.exe", "Kurvix.ini", "Nacht.ini"]),
+        ("a NewIni file missing from the set", [("Kurvix.ini", DAY)], {},
+         "not packed", ['Kurvix.ini:7: warning: binding 1: the NewIni file "\\Speicher\\Kurvix\\Nacht.ini" '
+                        'is not found (no file of the set has its name']),
         ("Kurvix.ini not first", [("Nacht.ini", CLEAN), ("Kurvix.ini", CLEAN)], {},
          "Kurvix.ini first", None),
         ("a second Kurvix.ini", [("Kurvix.ini", CLEAN), ("KURVIX.INI", CLEAN)], {},
