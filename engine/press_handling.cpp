@@ -21,7 +21,13 @@
 LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
   DWORD virtualKey = static_cast<DWORD>(lParam) >> 16;
   DWORD keyCode = static_cast<DWORD>(id);
-  if (isHeld(keyCode) || keyCode != virtualKey) return 0;
+  if (keyCode != virtualKey) return 0;
+  HeldKey* held = findHeld(keyCode);
+  if (held != NULL) {
+    // A repeat of a held key; one held while no timer was free asks for it again.
+    if (!held->timed) held->timed = SetTimer(window_, keyCode, checkInterval_, NULL) != 0;
+    return 0;
+  }
   if (!isRegistered(keyCode)) {
     if (firstBinding(keyCode) != NULL) handBackLatePress(keyCode);
     return 0;
@@ -31,8 +37,9 @@ LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
     if (binding->keyCode() == keyCode && !binding->pressed()) {
       binding->markPressed();
       if (!SetTimer(window_, keyCode, checkInterval_, NULL)) {
-        binding->resetPress();
-        passThrough(keyCode, 1);
+        // A press that could never end: handed back at once, and the key caught again.
+        letGo(keyCode);
+        catchKey(keyCode);
         return 0;
       }
     }
@@ -49,45 +56,50 @@ LRESULT BindingTable::onTimer(WPARAM id) {
   }
   KeyBinding* binding = firstBinding(static_cast<DWORD>(id));
   if (binding == NULL || !binding->pressed()) return 0;
+  DWORD keyCode = binding->keyCode();
 
-  if (GetAsyncKeyState(static_cast<int>(binding->keyCode())) & 0x8000) {
+  if (GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000) {
     DWORD held = GetTickCount() - binding->pressTick();
     if (held < elapseTime_ || binding->fired()) return 0;
-    ++operationDepth_;
+    // A reload asked for here runs when the scope ends; the binding may be gone then.
+    BoxScope scope(*this);
     binding->launch();
-    if (!destroyPending_) {
+    if (!destroyed_) {
       if (binding->disableAll()) disable();
       if (binding->newIniPath() != NULL) requestReload(binding->newIniPath());
     }
-    leaveOperation();
     return 0;
   }
 
-  KillTimer(window_, binding->keyCode());
-  // A binding is pressed only while the bindings are on, so its key is registered again.
-  if (!binding->fired()) passThrough(binding->keyCode(), 1);
-  binding->resetPress();
+  if (binding->fired()) {
+    KillTimer(window_, keyCode);
+    binding->resetPress();
+    return 0;
+  }
+  // Released before it acted: handed back. A binding is pressed only while the bindings are
+  // on, so its key is caught again.
+  letGo(keyCode);
+  catchKey(keyCode);
   return 0;
 }
 
 void BindingTable::onHeldKeyTimer(DWORD index) {
   DWORD keyCode = heldKeys_[index].keyCode;
   if (GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000) return;
-  unsigned char passOnRelease = heldKeys_[index].passOnRelease;
-  heldKeys_[index] = heldKeys_[--heldCount_];
-  if (heldCount_ == 0) {
-    // Nothing held: no memory kept for it either.
-    delete[] heldKeys_;
-    heldKeys_ = NULL;
+  // Released: the key is an ordinary binding again if the bindings are on and bind it; a
+  // file being read binds nothing yet.
+  unsigned char stays = !loading_ && !disabled_ && firstBinding(keyCode) != NULL;
+  if (stays && !heldKeys_[index].passOnRelease) {
+    KillTimer(window_, keyCode);
+    heldKeys_[index] = heldKeys_[--heldCount_];
+    if (heldCount_ == 0) {
+      delete[] heldKeys_;
+      heldKeys_ = NULL;
+    }
+    return;
   }
-  KillTimer(window_, keyCode);
-  // Released: the key is an ordinary binding again if the bindings are on and bind it.
-  unsigned char stays = !disabled_ && firstBinding(keyCode) != NULL;
-  if (passOnRelease) {
-    passThrough(keyCode, stays);
-  } else if (!stays) {
-    releaseKey(keyCode);
-  }
+  letGo(keyCode);
+  if (stays) catchKey(keyCode);
 }
 
 void BindingTable::handBackLatePress(DWORD keyCode) {
@@ -95,13 +107,11 @@ void BindingTable::handBackLatePress(DWORD keyCode) {
       isRegistered(keyCode) && holdKey(keyCode, 1)) {
     return;
   }
-  passThrough(keyCode, 0);
+  injectKey(keyCode);
 }
 
-void BindingTable::passThrough(DWORD keyCode, unsigned char registerAgain) {
+void BindingTable::injectKey(DWORD keyCode) {
   BYTE virtualKey = static_cast<BYTE>(keyCode & 0xFF);
-  releaseKey(keyCode);
   keybd_event(virtualKey, 0, KEYEVENTF_SILENT, 0);
   keybd_event(virtualKey, 0, KEYEVENTF_KEYUP, 0);
-  if (registerAgain) catchKey(keyCode);
 }
