@@ -167,7 +167,6 @@ int BindingTable::registerKey(DWORD index) {
 }
 
 int BindingTable::catchKey(DWORD keyCode) {
-  if (isRegistered(keyCode)) return 0;
   if (!RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode)) return 1;
   if (!appendItem(registeredKeys_, registeredCount_, keyCode)) {
     // Without memory to list it, it could never be let go again: not caught at all.
@@ -196,7 +195,7 @@ void BindingTable::releaseStrayKeys() {
   // In the order of registration; letting go of a key moves the later ones up.
   for (DWORD i = 0; i < registeredCount_;) {
     DWORD keyCode = registeredKeys_[i];
-    if (isHeld(keyCode) || (!loading_ && !disabled_ && firstBinding(keyCode) != NULL)) {
+    if (isHeld(keyCode) || (!disabled_ && firstBinding(keyCode) != NULL)) {
       ++i;
     } else if ((GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000) && holdKey(keyCode, 1)) {
       // Down and not held: its key-down came here and its message still waits in the

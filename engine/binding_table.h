@@ -123,8 +123,9 @@ class BindingTable {
   void postStatus(WPARAM status, LPARAM value);
   /* The reader's work for load, which marks the table as loading around it. */
   int readFile(const WCHAR* path);
-  /* The one place that registers and unregisters keys and keeps the list of them. Returns 0
-     when the key is registered by this table now, 1 when another program holds it. */
+  /* The one place that registers and unregisters keys and keeps the list of them. catchKey
+     takes a key the table has not registered; it returns 0 when the key is registered by this
+     table now (or could not be listed, and is then let go), 1 when another program holds it. */
   int catchKey(DWORD keyCode);
   void releaseKey(DWORD keyCode);
   /* Lets go of every registered key that no binding in force and no held key needs. */

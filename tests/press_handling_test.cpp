@@ -704,6 +704,23 @@ INSTANTIATE_TEST_SUITE_P(
             {u"197"}, {kKey}, 1}),
     [](const ::testing::TestParamInfo<HeldKeyBoxCase>& info) { return std::to_string(info.index); });
 
+TEST_F(PressTest, AReloadAskedForDuringTheStartUpsTakenKeyBoxRegistersNoMoreOfTheOldKeys) {
+  sim::holdHotKey(197);
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    sim::keyDown(195);  // the reload waits until the start-up is over
+    sim::runFor(1200);
+    sim::keyUp(195);
+    sim::runFor(200);
+  });
+  ASSERT_NE(createFrom(joinLines({kNewIni195, u"", u"KURVIX", u"KeyCode=197", u"", u"KURVIX", u"KeyCode=198"})), nullptr);
+  // 198, behind the taken key, belongs to the bindings the reload replaced: never registered.
+  EXPECT_EQ(sim::callsOf({"RegisterHotKey"}),
+            (Calls{"RegisterHotKey(w1,195,0,195)", "RegisterHotKey(w1,197,0,197)", "RegisterHotKey(w1,200,0,200)"}));
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{200}));
+  expectNothingLeft();
+}
+
 TEST_F(PressTest, PressDuringTheStartUpsTakenKeyBoxReachesTheProgramInFrontOnce) {
   sim::holdHotKey(197);
   sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
