@@ -590,6 +590,29 @@ void whileReaderReports(uint64_t ms) {
   });
 }
 
+// kKey starts \a.exe and is long-pressed again; while "Terminieren?" is open the user
+// long-presses 195 (NewIni: the reload waits for the answer), then puts 196 down just before
+// the answer, its key message still queued when the reload begins, and lets it go during the
+// new file's "bad line" box.
+void tapQueuedAcrossAReload() {
+  sim::whileBoxOpen([](const sim::MessageBoxRecord& box) {
+    if (box.caption == u"Terminieren?") {
+      sim::keyDown(195);
+      sim::runFor(1200);
+      sim::keyUp(195);
+      sim::runFor(200);
+      sim::keyDown(196);
+    } else if (box.text == u"bad line") {
+      sim::runFor(100);
+      sim::keyUp(196);
+      sim::runFor(300);
+    }
+  });
+  sim::pressAt(kKey, 0, 1500);
+  sim::pressAt(kKey, 2000, 3500);
+  sim::runUntil(8000);
+}
+
 const std::u16string kNewIni195 = joinLines({u"KURVIX", u"KeyCode=195", u"NewIni=\\Speicher\\Zweite.ini"});
 
 INSTANTIATE_TEST_SUITE_P(
@@ -662,22 +685,7 @@ INSTANTIATE_TEST_SUITE_P(
             joinLines({u"KURVIX", u"KeyCode=196", u"Command=\\c.exe", u"bad line"}),
             [](BindingTable*&, const std::function<void()>& create) {
               create();
-              sim::whileBoxOpen([](const sim::MessageBoxRecord& box) {
-                if (box.caption == u"Terminieren?") {
-                  sim::keyDown(195);  // the reload waits for this box
-                  sim::runFor(1200);
-                  sim::keyUp(195);
-                  sim::runFor(200);
-                  sim::keyDown(196);  // caught, its key message still queued when the box closes
-                } else if (box.text == u"bad line") {
-                  sim::runFor(100);
-                  sim::keyUp(196);
-                  sim::runFor(300);
-                }
-              });
-              sim::pressAt(kKey, 0, 1500);     // starts \a.exe
-              sim::pressAt(kKey, 2000, 3500);  // asks whether to end it
-              sim::runUntil(8000);
+              tapQueuedAcrossAReload();
             },
             {}, {196}, 1},
         HeldKeyBoxCase{
@@ -782,9 +790,7 @@ TEST_F(PressTest, AKeyOfAHalfReadBlockIsNeverCaughtAndItsBlocksFinalKeyWorks) {
 
 // ---- A key-down Kurvix caught is timed or handed back, whatever happened meanwhile -------------
 
-// Kurvix.ini binds 193 (\a.exe), 195 (NewIni) and 196 (\c.exe). While "Terminieren?" is open the
-// user long-presses 195 (the reload waits for the answer), then taps 196 just before the
-// answer: its key message is still queued when the reload begins.
+// Kurvix.ini binds 193 (\a.exe), 195 (NewIni) and 196 (\c.exe); see tapQueuedAcrossAReload.
 struct QueuedAcrossReloadCase {
   const char* scenario;
   std::u16string second;  // Zweite.ini; its bad line's box lets the queued message through
@@ -803,22 +809,7 @@ TEST_F(PressTest, AKeyDownQueuedAcrossAReloadIsHandedBackOnceWhateverTheNewFileB
     sim::putFile(kSecondIni, unicodeFile(row.second));
     createWithCommand(joinLines({u"KURVIX", u"KeyCode=195", u"NewIni=\\Speicher\\Zweite.ini", u"", u"KURVIX",
                                  u"KeyCode=196", u"Command=\\c.exe"}));
-    sim::whileBoxOpen([](const sim::MessageBoxRecord& box) {
-      if (box.caption == u"Terminieren?") {
-        sim::keyDown(195);
-        sim::runFor(1200);
-        sim::keyUp(195);
-        sim::runFor(200);
-        sim::keyDown(196);  // caught; its key message waits in the queue
-      } else if (box.text == u"bad line") {
-        sim::runFor(100);
-        sim::keyUp(196);
-        sim::runFor(300);
-      }
-    });
-    sim::pressAt(kKey, 0, 1500);     // starts \a.exe
-    sim::pressAt(kKey, 2000, 3500);  // asks whether to end it
-    sim::runUntil(8000);
+    tapQueuedAcrossAReload();
     EXPECT_EQ(injectedFor(196), kOnePassThrough) << row.scenario;
     EXPECT_EQ(keyDownsToOthers(196), 0u) << row.scenario;
     EXPECT_EQ(started(), 1u) << row.scenario;
