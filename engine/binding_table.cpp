@@ -82,6 +82,7 @@ BindingTable::BindingTable()
       pendingReload_(NULL),
       reloadSwitchesOn_(0),
       destroyed_(0) {
+  memset(letGoKeys_, 0, sizeof(letGoKeys_));
   resetSettings();
 }
 
@@ -174,13 +175,24 @@ int BindingTable::catchKey(DWORD keyCode) {
     return 0;
   }
   ++registeredCount_;
+  markLetGo(keyCode, 0);
   return 0;
+}
+
+unsigned char BindingTable::markLetGo(DWORD keyCode, unsigned char on) {
+  // A key code from 256 on names no key of the keyboard: no key-down of it can be handed back.
+  if (keyCode >= 8 * sizeof(letGoKeys_)) return 0;
+  unsigned char bit = static_cast<unsigned char>(1u << (keyCode % 8));
+  unsigned char was = (letGoKeys_[keyCode / 8] & bit) != 0;
+  letGoKeys_[keyCode / 8] = static_cast<unsigned char>(on ? letGoKeys_[keyCode / 8] | bit : letGoKeys_[keyCode / 8] & ~bit);
+  return was;
 }
 
 void BindingTable::releaseKey(DWORD keyCode) {
   for (DWORD i = 0; i < registeredCount_; ++i) {
     if (registeredKeys_[i] != keyCode) continue;
     UnregisterHotKey(window_, static_cast<int>(keyCode));
+    markLetGo(keyCode, 1);
     // Later registrations move up one place: the list keeps the order of registration.
     for (DWORD j = i + 1; j < registeredCount_; ++j) registeredKeys_[j - 1] = registeredKeys_[j];
     if (--registeredCount_ == 0) {

@@ -34,7 +34,9 @@
  *
  * Caught key-downs. A key registered now whose key is down went to this table: when it is let
  * go before its key message was handled (the bindings went off, a reload began), it is held
- * instead and handed back on release. A key held while no timer is free keeps being held,
+ * instead and handed back on release. A key message that arrives after its key was let go
+ * (the key was up again by then) is handed back too: the table marks every key it lets go
+ * until it registers it again, whatever the bindings say of it meanwhile. A key held while no timer is free keeps being held,
  * untimed, and asks for its timer again at each of its repeats, so none of them starts a press.
  */
 #ifndef KURVIX_ENGINE_BINDING_TABLE_H
@@ -128,6 +130,8 @@ class BindingTable {
      table now (or could not be listed, and is then let go), 1 when another program holds it. */
   int catchKey(DWORD keyCode);
   void releaseKey(DWORD keyCode);
+  /* Marks a key let go (on) or registered again (off); 1 when it was marked. */
+  unsigned char markLetGo(DWORD keyCode, unsigned char on);
   /* Lets go of every registered key that no binding in force and no held key needs. */
   void releaseStrayKeys();
   /* Holds a key that is down now, polled if a timer is free; 0 without memory to hold it. */
@@ -167,6 +171,9 @@ class BindingTable {
   DWORD heldCount_;
   DWORD* registeredKeys_;
   DWORD registeredCount_;
+  /* One bit for each key code below 256 the table let go of and has not registered again:
+     a key message of it still in the queue is a key-down it caught. */
+  unsigned char letGoKeys_[32];
 
   unsigned boxDepth_;       // BoxScopes open now
   unsigned char loading_;  // a file is being read: none of its keys may be registered

@@ -12,8 +12,8 @@
  * timed ignores. A key the table holds (see binding_table.h) starts no press, nor does any
  * key message for a key the table no longer has registered: it was caught just before the
  * bindings went off or were replaced, and waited in the queue meanwhile. Its key-down
- * reached nobody, so the key is handed back: held until released if it is still down,
- * otherwise at once. Without a poll timer a press could never end: its key is handed back
+ * reached nobody, so the key is handed back, once, whatever the bindings say of it now: held
+ * until released if it is still down, otherwise at once. Without a poll timer a press could never end: its key is handed back
  * at once too.
  */
 #include "engine/binding_table.h"
@@ -29,7 +29,8 @@ LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
     return 0;
   }
   if (!isRegistered(keyCode)) {
-    if (firstBinding(keyCode) != NULL) handBackLatePress(keyCode);
+    // Caught before its key was let go: handed back once, whatever the bindings are now.
+    if (markLetGo(keyCode, 0)) handBackLatePress(keyCode);
     return 0;
   }
   for (DWORD i = 0; i < count_; ++i) {

@@ -593,16 +593,17 @@ void whileReaderReports(uint64_t ms) {
 // kKey starts \a.exe and is long-pressed again; while "Terminieren?" is open the user
 // long-presses 195 (NewIni: the reload waits for the answer), then puts 196 down just before
 // the answer, its key message still queued when the reload begins, and lets it go during the
-// new file's "bad line" box.
-void tapQueuedAcrossAReload() {
-  sim::whileBoxOpen([](const sim::MessageBoxRecord& box) {
+// new file's "bad line" box, or at once, before the reload.
+void tapQueuedAcrossAReload(bool upBeforeTheReload = false) {
+  sim::whileBoxOpen([upBeforeTheReload](const sim::MessageBoxRecord& box) {
     if (box.caption == u"Terminieren?") {
       sim::keyDown(195);
       sim::runFor(1200);
       sim::keyUp(195);
       sim::runFor(200);
       sim::keyDown(196);
-    } else if (box.text == u"bad line") {
+      if (upBeforeTheReload) sim::keyUp(196);
+    } else if (box.text == u"bad line" && !upBeforeTheReload) {
       sim::runFor(100);
       sim::keyUp(196);
       sim::runFor(300);
@@ -794,14 +795,18 @@ TEST_F(PressTest, AKeyOfAHalfReadBlockIsNeverCaughtAndItsBlocksFinalKeyWorks) {
 struct QueuedAcrossReloadCase {
   const char* scenario;
   std::u16string second;  // Zweite.ini; its bad line's box lets the queued message through
+  bool upBeforeTheReload;
 };
 
 TEST_F(PressTest, AKeyDownQueuedAcrossAReloadIsHandedBackOnceWhateverTheNewFileBinds) {
   const std::vector<QueuedAcrossReloadCase> cases = {
-      {"the new file binds 196 before its bad line", joinLines({u"KURVIX", u"KeyCode=196", u"bad line"})},
+      {"the new file binds 196 before its bad line", joinLines({u"KURVIX", u"KeyCode=196", u"bad line"}), false},
       {"the new file binds 196 after its bad line", joinLines({u"KURVIX", u"KeyCode=200", u"bad line", u"",
-                                                               u"KURVIX", u"KeyCode=196"})},
-      {"the new file does not bind 196", joinLines({u"KURVIX", u"KeyCode=200", u"bad line"})},
+                                                               u"KURVIX", u"KeyCode=196"}), false},
+      {"the new file does not bind 196", joinLines({u"KURVIX", u"KeyCode=200", u"bad line"}), false},
+      {"196 up before the reload, the new file binds it", joinLines({u"KURVIX", u"KeyCode=196", u"bad line"}), true},
+      {"196 up before the reload, the new file does not bind it", joinLines({u"KURVIX", u"KeyCode=200", u"bad line"}),
+       true},
   };
   for (const QueuedAcrossReloadCase& row : cases) {
     sim::reset();
@@ -809,7 +814,7 @@ TEST_F(PressTest, AKeyDownQueuedAcrossAReloadIsHandedBackOnceWhateverTheNewFileB
     sim::putFile(kSecondIni, unicodeFile(row.second));
     createWithCommand(joinLines({u"KURVIX", u"KeyCode=195", u"NewIni=\\Speicher\\Zweite.ini", u"", u"KURVIX",
                                  u"KeyCode=196", u"Command=\\c.exe"}));
-    tapQueuedAcrossAReload();
+    tapQueuedAcrossAReload(row.upBeforeTheReload);
     EXPECT_EQ(injectedFor(196), kOnePassThrough) << row.scenario;
     EXPECT_EQ(keyDownsToOthers(196), 0u) << row.scenario;
     EXPECT_EQ(started(), 1u) << row.scenario;
