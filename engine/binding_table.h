@@ -137,6 +137,8 @@ class BindingTable {
   /* Holds a key that is down now, polled if a timer is free; 0 without memory to hold it. */
   int holdKey(DWORD keyCode, unsigned char passOnRelease);
   HeldKey* findHeld(DWORD keyCode) const;
+  /* Asks again for the poll timers the system refused to held keys. */
+  void askForRefusedTimers();
   /* Lets go of a key and ends everything it had: the press of every binding of it, its held
      state, its poll timer and its registration; a caught key-down that has not acted is
      handed back to the program in front. */

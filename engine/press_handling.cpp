@@ -13,21 +13,27 @@
  * key message for a key the table no longer has registered: it was caught just before the
  * bindings went off or were replaced, and waited in the queue meanwhile. Its key-down
  * reached nobody, so the key is handed back, once, whatever the bindings say of it now: held
- * until released if it is still down, otherwise at once. Without a poll timer a press could never end: its key is handed back
- * at once too.
+ * until released if it is still down, otherwise at once. Without a poll timer a press could
+ * never end: its key is handed back at once too. A held key whose timer the system refused
+ * asks for it again at every key message and tick that reaches the table (its own repeats
+ * among them).
  */
 #include "engine/binding_table.h"
+
+void BindingTable::askForRefusedTimers() {
+  for (DWORD i = 0; i < heldCount_; ++i) {
+    HeldKey& held = heldKeys_[i];
+    if (!held.timed) held.timed = SetTimer(window_, held.keyCode, checkInterval_, NULL) != 0;
+  }
+}
 
 LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
   DWORD virtualKey = static_cast<DWORD>(lParam) >> 16;
   DWORD keyCode = static_cast<DWORD>(id);
+  askForRefusedTimers();
   if (keyCode != virtualKey) return 0;
-  HeldKey* held = findHeld(keyCode);
-  if (held != NULL) {
-    // A repeat of a held key; one held while no timer was free asks for it again.
-    if (!held->timed) held->timed = SetTimer(window_, keyCode, checkInterval_, NULL) != 0;
-    return 0;
-  }
+  // A repeat of a held key.
+  if (isHeld(keyCode)) return 0;
   if (!isRegistered(keyCode)) {
     // Caught before its key was let go: handed back once, whatever the bindings are now.
     if (markLetGo(keyCode, 0)) handBackLatePress(keyCode);
@@ -49,6 +55,7 @@ LRESULT BindingTable::onKeyMessage(WPARAM id, LPARAM lParam) {
 }
 
 LRESULT BindingTable::onTimer(WPARAM id) {
+  askForRefusedTimers();
   for (DWORD i = 0; i < heldCount_; ++i) {
     if (heldKeys_[i].keyCode == id) {
       onHeldKeyTimer(i);

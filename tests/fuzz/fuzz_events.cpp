@@ -291,7 +291,9 @@ class Session {
     checkCaughtKeys();
     checkRegistrations(table);
     for (const sim::HotKey& hotKey : sim::hotKeys()) {
-      if (table.isHeld(hotKey.virtualKey)) {
+      // Once timers were refused, a held key may wait unpolled for the next message that
+      // reaches the table to see its release.
+      if (table.isHeld(hotKey.virtualKey) && !timersRefused_) {
         auto up = upSince_.find(hotKey.virtualKey);
         bool heldNow = downSince_.count(hotKey.virtualKey) != 0 ||
                        (up != upSince_.end() && sim::now() <= up->second + kLongestCheckInterval + 10);
