@@ -103,6 +103,14 @@ int BindingTable::loadFromProgramDir(HINSTANCE instance) {
 }
 
 int BindingTable::load(const WCHAR* path) {
+  // None of the file's keys is registered before the load returns.
+  loading_ = 1;
+  int failed = readFile(path);
+  loading_ = 0;
+  return failed;
+}
+
+int BindingTable::readFile(const WCHAR* path) {
   // The path may belong to a binding that clear() is about to delete.
   WCHAR ownPath[LINE_CAPACITY];
   copyText(path, ownPath, LINE_CAPACITY);
@@ -131,7 +139,7 @@ int BindingTable::load(const WCHAR* path) {
   WCHAR line[LINE_CAPACITY];
   bool readFailed = false;
   // A table destroyed during one of this load's message boxes stops reading.
-  while (!destroyPending_) {
+  while (!destroyed_) {
     DWORD position = SetFilePointer(file, 0, NULL, FILE_CURRENT);
     if (position >= GetFileSize(file, NULL)) break;
     DWORD length = readLine(file, line, LINE_CAPACITY);
@@ -144,12 +152,7 @@ int BindingTable::load(const WCHAR* path) {
     } else if (isCommentStart(line[0])) {
       // skipped wherever it stands
     } else if (state == BINDING_BLOCK) {
-      if (blockBinding != NULL) {
-        DWORD keyCode = blockBinding->keyCode();
-        blockBinding->parseLine(line, length);
-        // A key registered for this binding while a box was open is not its key any more.
-        if (blockBinding->keyCode() != keyCode) releaseStrayKeys();
-      }
+      if (blockBinding != NULL) blockBinding->parseLine(line, length);
     } else if (state == SETTINGS_BLOCK) {
       parseSettingsLine(line, length);
     } else if (compareText(line, TEXT("KURVIX"), 6) == 0) {

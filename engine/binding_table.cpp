@@ -31,31 +31,42 @@ BindingTable* BindingTable::create(HWND window, HINSTANCE instance, UINT statusM
   table->statusMessage_ = statusMessage;
   table->window_ = window;
   owner = table;
-  ++table->operationDepth_;
-  int failed = table->loadFromProgramDir(instance);
-  if (!failed && !table->destroyPending_) table->registerAll();
-  unsigned char destroyed = table->destroyPending_;
-  // Frees a table destroyed meanwhile; carries out a reload asked for meanwhile.
-  table->leaveOperation();
-  if (destroyed) return NULL;
-  if (failed) {
-    owner = NULL;
-    delete table;
-    return NULL;
-  }
-  return table;
+  int failed = 0;
+  {
+    BoxScope scope(*table);
+    failed = table->loadFromProgramDir(instance);
+    if (!failed && !table->destroyed_ && !table->disabled_) table->registerAll();
+  }  // a reload asked for meanwhile has run here, and may have met a close
+  if (!failed && !table->destroyed_) return table;
+  // Destroyed meanwhile, the window has let go of it already.
+  if (!table->destroyed_) owner = NULL;
+  delete table;
+  return NULL;
 }
 
 void BindingTable::destroy(BindingTable* table) {
   if (table == NULL) return;
-  if (table->operationDepth_ > 0) {
-    // An operation below us waits in a message box and still uses the table: free it
-    // when that operation returns, but let go of every key and timer now.
-    table->releaseKeysAndTimers();
-    table->destroyPending_ = 1;
-    return;
+  table->releaseKeysAndTimers();
+  table->destroyed_ = 1;
+  freeIfDestroyed(table);
+}
+
+void BindingTable::freeIfDestroyed(BindingTable* table) {
+  // An operation below waits in a message box and still uses the table until it returns.
+  if (table != NULL && table->destroyed_ && table->boxDepth_ == 0) delete table;
+}
+
+BindingTable::BoxScope::BoxScope(BindingTable& table) : table_(table) { ++table_.boxDepth_; }
+
+BindingTable::BoxScope::~BoxScope() {
+  // Outermost: nothing below waits in a box any more, so bindings may now be deleted.
+  while (table_.boxDepth_ == 1 && table_.pendingReload_ != NULL && !table_.destroyed_) {
+    WCHAR* path = table_.pendingReload_;
+    table_.pendingReload_ = NULL;
+    table_.reload(path);
+    delete[] path;
   }
-  delete table;
+  --table_.boxDepth_;
 }
 
 BindingTable::BindingTable()
@@ -66,15 +77,17 @@ BindingTable::BindingTable()
       heldCount_(0),
       registeredKeys_(NULL),
       registeredCount_(0),
-      operationDepth_(0),
+      boxDepth_(0),
+      loading_(0),
       pendingReload_(NULL),
       reloadSwitchesOn_(0),
-      destroyPending_(0) {
+      destroyed_(0) {
+  memset(letGoKeys_, 0, sizeof(letGoKeys_));
   resetSettings();
 }
 
 BindingTable::~BindingTable() {
-  if (!destroyPending_) releaseKeysAndTimers();
+  if (!destroyed_) releaseKeysAndTimers();
   deleteBindings();
   delete[] heldKeys_;
   delete[] registeredKeys_;
@@ -89,16 +102,12 @@ void BindingTable::resetSettings() {
 }
 
 void BindingTable::releaseKeysAndTimers() {
-  for (DWORD i = 0; i < count_; ++i) {
-    if (bindings_[i]->pressed()) KillTimer(window_, bindings_[i]->keyCode());
-  }
-  for (; heldCount_ > 0; --heldCount_) KillTimer(window_, heldKeys_[heldCount_ - 1].keyCode);
-  while (registeredCount_ > 0) releaseKey(registeredKeys_[0]);
+  while (registeredCount_ > 0) letGo(registeredKeys_[0]);
 }
 
 void BindingTable::clear() {
   if (bindings_ == NULL) return;
-  if (!destroyPending_) {
+  if (!destroyed_) {
     // A key pressed now stays caught until it is released, whatever the new bindings are.
     holdPressedKeys();
   }
@@ -135,9 +144,11 @@ int BindingTable::registerKey(DWORD index) {
   DWORD keyCode = bindings_[index]->keyCode();
   if (catchKey(keyCode) == 0) {
     // Down already: its key-down went to the program in front, so its repeats must not
-    // begin a press. Held until released, it then is an ordinary binding.
-    if (isRegistered(keyCode) && (GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000)) {
-      holdKey(keyCode, 0);
+    // begin a press. Held until released, it then is an ordinary binding; without memory
+    // to hold it, it is not caught at all.
+    if (isRegistered(keyCode) && (GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000) &&
+        !holdKey(keyCode, 0)) {
+      releaseKey(keyCode);
     }
     return 0;
   }
@@ -148,18 +159,15 @@ int BindingTable::registerKey(DWORD index) {
   WCHAR text[16];
   wsprintfW(text, TEXT("%u"), keyCode);
   // The box's own message loop may switch the bindings off, ask for a reload or destroy
-  // the table; the operation keeps the bindings in place until it ends.
-  ++operationDepth_;
+  // the table; the scope keeps the bindings in place until it ends.
+  BoxScope scope(*this);
   MessageBoxW(NULL, text, TEXT("Kurvix - Taste belegt:"), MB_OK | MB_ICONEXCLAMATION);
   // Registering stops when the bindings went off, the table is to go, or a reload asked for
   // meanwhile is about to replace these bindings and register its own.
-  int stop = disabled_ || destroyPending_ || pendingReload_ != NULL;
-  leaveOperation();
-  return stop;
+  return disabled_ || destroyed_ || pendingReload_ != NULL;
 }
 
 int BindingTable::catchKey(DWORD keyCode) {
-  if (isRegistered(keyCode)) return 0;
   if (!RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode)) return 1;
   if (!appendItem(registeredKeys_, registeredCount_, keyCode)) {
     // Without memory to list it, it could never be let go again: not caught at all.
@@ -167,13 +175,24 @@ int BindingTable::catchKey(DWORD keyCode) {
     return 0;
   }
   ++registeredCount_;
+  markLetGo(keyCode, 0);
   return 0;
+}
+
+unsigned char BindingTable::markLetGo(DWORD keyCode, unsigned char on) {
+  // A key code from 256 on names no key of the keyboard: no key-down of it can be handed back.
+  if (keyCode >= 8 * sizeof(letGoKeys_)) return 0;
+  unsigned char bit = static_cast<unsigned char>(1u << (keyCode % 8));
+  unsigned char was = (letGoKeys_[keyCode / 8] & bit) != 0;
+  letGoKeys_[keyCode / 8] = static_cast<unsigned char>(on ? letGoKeys_[keyCode / 8] | bit : letGoKeys_[keyCode / 8] & ~bit);
+  return was;
 }
 
 void BindingTable::releaseKey(DWORD keyCode) {
   for (DWORD i = 0; i < registeredCount_; ++i) {
     if (registeredKeys_[i] != keyCode) continue;
     UnregisterHotKey(window_, static_cast<int>(keyCode));
+    markLetGo(keyCode, 1);
     // Later registrations move up one place: the list keeps the order of registration.
     for (DWORD j = i + 1; j < registeredCount_; ++j) registeredKeys_[j - 1] = registeredKeys_[j];
     if (--registeredCount_ == 0) {
@@ -185,13 +204,17 @@ void BindingTable::releaseKey(DWORD keyCode) {
 }
 
 void BindingTable::releaseStrayKeys() {
-  // In the order of registration; releasing a key moves the later ones up.
+  // In the order of registration; letting go of a key moves the later ones up.
   for (DWORD i = 0; i < registeredCount_;) {
     DWORD keyCode = registeredKeys_[i];
     if (isHeld(keyCode) || (!disabled_ && firstBinding(keyCode) != NULL)) {
       ++i;
+    } else if ((GetAsyncKeyState(static_cast<int>(keyCode)) & 0x8000) && holdKey(keyCode, 1)) {
+      // Down and not held: its key-down came here and its message still waits in the
+      // queue. It is handed back on release.
+      ++i;
     } else {
-      releaseKey(keyCode);
+      letGo(keyCode);
     }
   }
 }
@@ -203,12 +226,14 @@ unsigned char BindingTable::isRegistered(DWORD keyCode) const {
   return 0;
 }
 
-unsigned char BindingTable::isHeld(DWORD keyCode) const {
+BindingTable::HeldKey* BindingTable::findHeld(DWORD keyCode) const {
   for (DWORD i = 0; i < heldCount_; ++i) {
-    if (heldKeys_[i].keyCode == keyCode) return 1;
+    if (heldKeys_[i].keyCode == keyCode) return &heldKeys_[i];
   }
-  return 0;
+  return NULL;
 }
+
+unsigned char BindingTable::isHeld(DWORD keyCode) const { return findHeld(keyCode) != NULL; }
 
 KeyBinding* BindingTable::firstBinding(DWORD keyCode) const {
   for (DWORD i = 0; i < count_; ++i) {
@@ -227,7 +252,7 @@ void BindingTable::holdPressedKeys() {
     // Ticks reach only the first binding of a key: a later one stays pressed without a timer
     // of its own once the first is released, and has no press to hold.
     if (isHeld(keyCode) || firstBinding(keyCode) != binding) continue;
-    HeldKey held = {keyCode, passOnRelease};
+    HeldKey held = {keyCode, passOnRelease, 1};
     if (!appendItem(heldKeys_, heldCount_, held)) {
       // Without memory to hold it, the press ends here, as if its key had been released.
       KillTimer(window_, keyCode);
@@ -239,14 +264,39 @@ void BindingTable::holdPressedKeys() {
 }
 
 int BindingTable::holdKey(DWORD keyCode, unsigned char passOnRelease) {
-  HeldKey held = {keyCode, passOnRelease};
-  if (!SetTimer(window_, keyCode, checkInterval_, NULL)) return 0;
-  if (!appendItem(heldKeys_, heldCount_, held)) {
-    KillTimer(window_, keyCode);
-    return 0;
-  }
+  HeldKey held = {keyCode, passOnRelease, 0};
+  if (!appendItem(heldKeys_, heldCount_, held)) return 0;
   ++heldCount_;
+  // Without a timer now, the key's next repeat asks again (see onKeyMessage).
+  findHeld(keyCode)->timed = SetTimer(window_, keyCode, checkInterval_, NULL) != 0;
   return 1;
+}
+
+void BindingTable::letGo(DWORD keyCode) {
+  unsigned char timed = 0;
+  unsigned char handBack = 0;
+  KeyBinding* first = firstBinding(keyCode);
+  if (first != NULL && first->pressed()) {
+    timed = 1;
+    handBack = !first->fired();
+  }
+  for (DWORD i = 0; i < count_; ++i) {
+    if (bindings_[i]->keyCode() == keyCode) bindings_[i]->resetPress();
+  }
+  HeldKey* held = findHeld(keyCode);
+  if (held != NULL) {
+    timed |= held->timed;
+    handBack |= held->passOnRelease;
+    *held = heldKeys_[--heldCount_];
+    if (heldCount_ == 0) {
+      // Nothing held: no memory kept for it either.
+      delete[] heldKeys_;
+      heldKeys_ = NULL;
+    }
+  }
+  if (timed) KillTimer(window_, keyCode);
+  releaseKey(keyCode);
+  if (handBack) injectKey(keyCode);
 }
 
 void BindingTable::disable() {
@@ -261,11 +311,10 @@ void BindingTable::disable() {
 
 void BindingTable::enable() {
   postStatus(STATUS_ENABLED, 0);
-  if (disabled_) {
-    disabled_ = 0;
-    // Last: the message box about a taken key may end with the table freed.
-    registerAll();
-  }
+  if (!disabled_) return;
+  disabled_ = 0;
+  // During a load the choice is only recorded: the load registers when it returns.
+  if (!loading_) registerAll();
 }
 
 void BindingTable::postStatus(WPARAM status, LPARAM value) {
@@ -281,30 +330,15 @@ void BindingTable::requestReload(const WCHAR* path) {
 }
 
 void BindingTable::reload(const WCHAR* path) {
-  if (load(path) != 0) {
+  int failed = load(path);
+  if (destroyed_) return;
+  if (failed) {
     // Nothing is bound any more: the table says off, as the tray icon and the window will.
     disable();
     return;
   }
-  if (destroyPending_) return;
   // Switched off during one of the reader's boxes, after the reload was asked for: the new
   // keys stay unregistered. The window learns the state from the load's report.
   if (reloadSwitchesOn_) disabled_ = 0;
   if (!disabled_) registerAll();
-}
-
-void BindingTable::leaveOperation() {
-  if (operationDepth_ > 1) {
-    --operationDepth_;
-    return;
-  }
-  // Outermost: nothing below waits in a box any more, so bindings may now be deleted.
-  while (pendingReload_ != NULL && !destroyPending_) {
-    WCHAR* path = pendingReload_;
-    pendingReload_ = NULL;
-    reload(path);
-    delete[] path;
-  }
-  operationDepth_ = 0;
-  if (destroyPending_) delete this;
 }

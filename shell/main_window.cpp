@@ -66,6 +66,7 @@ LRESULT onCreate(HWND window, const CREATESTRUCT* creation) {
   // Published while it loads: a window closed meanwhile destroys it, and its keys work from
   // their registration on.
   BindingTable* table = BindingTable::create(window, creation->hInstance, WM_APP_STATUS, bindingTable);
+  // Null also when the window was closed meanwhile: create has freed the table then.
   if (table == NULL) return -1;
   if (table->count() != 0) {
     AddTrayIcon(window, trayPicture());
@@ -163,8 +164,11 @@ void onTap(HWND window, LPARAM position) {
     invalidateButtons(window);
   } else if (y >= SQUARE && y < 2 * SQUARE) {
     if (!bindingsOff()) return;
-    bindingTable->enable();
-    invalidateButtons(window);
+    // The box about a taken key may see the window closed: the table is freed here then.
+    BindingTable* table = bindingTable;
+    table->enable();
+    BindingTable::freeIfDestroyed(table);
+    if (bindingTable != NULL) invalidateButtons(window);
   }
 }
 
@@ -191,6 +195,15 @@ void onStatus(HWND window, WPARAM status, LPARAM value) {
   }
 }
 
+/* A tick can open a box (a question, a reload's messages) in which the window is closed: the
+   table destroyed meanwhile is freed once the tick is over. */
+void onTimer(WPARAM id) {
+  BindingTable* table = bindingTable;
+  if (table == NULL) return;
+  table->onTimer(id);
+  BindingTable::freeIfDestroyed(table);
+}
+
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -210,7 +223,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       onKeyDown(window, wParam);
       return 0;
     case WM_TIMER:
-      return bindingTable != NULL ? bindingTable->onTimer(wParam) : 0;
+      onTimer(wParam);
+      return 0;
     case WM_LBUTTONDOWN:
       onTap(window, lParam);
       return 0;

@@ -120,11 +120,11 @@ struct Program {
 };
 const std::vector<Program>& programs();  // every ShellExecuteEx call, in order
 void endProgram(size_t index, DWORD exitCode);
-// GetExitCodeProcess on this program's handle fails and leaves the exit code untouched.
 // WaitForSingleObject(handle, 0) answers WAIT_OBJECT_0 once the program has ended (whatever
 // its exit code, 259 too), WAIT_TIMEOUT while it runs, WAIT_FAILED for a handle that is not
 // an open process; a wait that would block, or one for a mutex, stops the test.
-void failExitCodeQuery(size_t index);
+// failWait: every wait on this program's handle fails (WAIT_FAILED), running or not.
+void failWait(size_t index);
 
 // ---- Window manager: message boxes ---------------------------------------------------------
 struct MessageBoxRecord {

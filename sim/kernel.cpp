@@ -156,21 +156,12 @@ DWORD GetTickCount() {
 
 // ---- Processes ---------------------------------------------------------------------------
 
-BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-  logCall("GetExitCodeProcess", {logName(process)});
-  sim::Program* running = processOf(process);
-  if (running == nullptr) return FALSE;
-  size_t index = static_cast<size_t>(running - device().programs.data());
-  if (device().failingExitCodeQueries.count(index) != 0) return FALSE;
-  *exitCode = running->running ? STILL_ACTIVE : running->exitCode;
-  return TRUE;
-}
-
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   logCall("WaitForSingleObject", {logName(object), logName(milliseconds)});
   if (device().openMutexes.count(handleNumber(object)) != 0) fail("waiting for a mutex is not simulated");
   sim::Program* program = processOf(object);
   if (program == nullptr) return WAIT_FAILED;
+  if (device().failingWaits.count(static_cast<size_t>(program - device().programs.data())) != 0) return WAIT_FAILED;
   // A process is signalled once it has ended, whatever its exit code.
   if (!program->running) return WAIT_OBJECT_0;
   if (milliseconds != 0) fail("waiting for a running process is not simulated");
@@ -288,9 +279,9 @@ void endProgram(size_t index, DWORD exitCode) {
   ended.running = false;
   ended.exitCode = exitCode;
 }
-void failExitCodeQuery(size_t index) {
+void failWait(size_t index) {
   program(index);  // a program never started is a mistake in the test
-  device().failingExitCodeQueries.insert(index);
+  device().failingWaits.insert(index);
 }
 
 }  // namespace sim

@@ -112,7 +112,7 @@ struct Device {
   uint32_t tickStart = 0;
   std::map<std::u16string, StartOutcome> startOutcomes;
   std::vector<Program> programs;
-  std::set<size_t> failingExitCodeQueries;
+  std::set<size_t> failingWaits;
   std::map<int, std::u16string> openMutexes;      // handle number -> name ("" unnamed)
   std::multiset<std::u16string> othersMutexes;    // names other programs hold
   DWORD lastError = 0;

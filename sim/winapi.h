@@ -125,7 +125,6 @@ BOOL CloseHandle(HANDLE object);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 DWORD GetTickCount();
-BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
 DWORD GetLastError();

@@ -106,7 +106,7 @@ TEST_F(ReaderTest, MissingOrUnopenableFileIsReportedWithItsPath) {
 
 TEST_F(ReaderTest, FileWithoutLittleEndianByteOrderMarkIsRefused) {
   const std::vector<std::vector<uint8_t>> refused = {
-      {}, {0xFF}, {0xFE, 0xFF, 'K', 0}, {'K', 0, 'U', 0}, {0xEF, 0xBB, 0xBF, 'K'}};
+      {}, {0xFF}, {0xFE, 0xFF, 'K', 0}, {'K', 0, 'U', 0}, {0xEF, 0xBB, 0xBF, 'K'}, {0xFF, 0xFF, 'K', 0}};
   ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=65"})), nullptr);
   for (const auto& bytes : refused) {
     sim::putFile(kSecondPath, bytes);

@@ -10,7 +10,12 @@ LRESULT CALLBACK forwardingProcedure(HWND window, UINT message, WPARAM wParam, L
   if (message == WM_HOTKEY && forwardedTable != nullptr) {
     return forwardedTable->onKeyMessage(wParam, lParam);
   }
-  if (message == WM_TIMER && forwardedTable != nullptr) return forwardedTable->onTimer(wParam);
+  if (message == WM_TIMER && forwardedTable != nullptr) {
+    BindingTable* table = forwardedTable;
+    table->onTimer(wParam);
+    BindingTable::freeIfDestroyed(table);  // as the main window does
+    return 0;
+  }
   return DefWindowProcW(window, message, wParam, lParam);
 }
 

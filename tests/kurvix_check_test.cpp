@@ -629,6 +629,29 @@ TEST_F(KurvixCheckTest, DryRunSaysWhatTheDeviceDidWithEachPress) {
   EXPECT_TRUE(has(run.out, "Unicode Format:\\n" + mine + "\"")) << run.out;
 }
 
+// A block with Disable and NewIni switches off, then loads: the dry run tells its events in the
+// order the device did them, and the switch-off of a failed load apart from the block's own.
+TEST_F(KurvixCheckTest, DryRunTellsTheEventsOfOnePressInTheDevicesOrder) {
+  write("Zweite.ini", unicode("KURVIX\r\nKeyCode=200\r\n"));
+  const std::pair<std::string, std::string> kCases[] = {
+      {"Zweite.ini",
+       "press 1, key 195 held 1200 ms: switched the bindings off\n"
+       "press 1, key 195 held 1200 ms: loaded \\Speicher\\Zweite.ini: 1 binding\n"},
+      {"Fehlt.ini",
+       "press 1, key 195 held 1200 ms: switched the bindings off\n"
+       "press 1, key 195 held 1200 ms: could not load \\Speicher\\Fehlt.ini\n"
+       "press 1, key 195 held 1200 ms: message Datei nicht gefunden: \"\\Speicher\\Fehlt.ini\": file not "
+       "found: the device cannot open this file, and loads nothing\n"
+       "press 1, key 195 held 1200 ms: so nothing is bound any more, and the bindings are off\n"},
+  };
+  for (const auto& [other, told] : kCases) {
+    std::string file = write("Kurvix.ini", unicode("KURVIX\r\nKeyCode=195\r\nDisable=1\r\nNewIni=\\Speicher\\" + other + "\r\n"));
+    std::string out = runCheck(file + " --press 195:1200").out;
+    // A hint about the missing file may come first.
+    EXPECT_EQ(out.substr(out.size() - std::min(out.size(), told.size())), told) << other;
+  }
+}
+
 // Each event of the JSON dry run carries the sentence the command line prints for it, the
 // moment in the hold it happened, and for a start the program's arguments apart from it.
 TEST_F(KurvixCheckTest, DryRunEventsSayWhatWhenAndWithWhichArguments) {

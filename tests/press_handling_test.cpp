@@ -494,19 +494,20 @@ TEST_F(PressTest, ReloadAskedForWhileAFileIsStillBeingReadWaitsForTheRead) {
   sim::whileBoxOpen([&](const sim::MessageBoxRecord& box) {
     if (box.text != u"bad line" || switched) return;
     switched = true;
-    // The user switches off and on (which registers the key read so far) and long-presses it.
+    // The user switches off and on and long-presses the key read so far: a file being read
+    // has none of its keys registered, so the press reaches the program in front.
     table->disable();
     table->enable();
-    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey, 195}));  // kKey: still held
+    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{kKey}));  // kKey: still held
     sim::pressAt(195, sim::now() + 10, sim::now() + 1500);
     sim::runFor(2000);
   });
   sim::pressAt(kKey, 0, 1500);
   sim::runUntil(5000);
   EXPECT_TRUE(switched);
-  ASSERT_EQ(table->count(), 1u);
-  EXPECT_EQ(table->binding(0)->keyCode(), 210u);
-  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{210}));
+  ASSERT_EQ(table->count(), 2u);
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{195, 196}));
+  EXPECT_GT(keyDownsToOthers(195), 0u);
   expectNothingLeft();
 }
 
@@ -589,6 +590,30 @@ void whileReaderReports(uint64_t ms) {
   });
 }
 
+// kKey starts \a.exe and is long-pressed again; while "Terminieren?" is open the user
+// long-presses 195 (NewIni: the reload waits for the answer), then puts 196 down just before
+// the answer, its key message still queued when the reload begins, and lets it go during the
+// new file's "bad line" box, or at once, before the reload.
+void tapQueuedAcrossAReload(bool upBeforeTheReload = false) {
+  sim::whileBoxOpen([upBeforeTheReload](const sim::MessageBoxRecord& box) {
+    if (box.caption == u"Terminieren?") {
+      sim::keyDown(195);
+      sim::runFor(1200);
+      sim::keyUp(195);
+      sim::runFor(200);
+      sim::keyDown(196);
+      if (upBeforeTheReload) sim::keyUp(196);
+    } else if (box.text == u"bad line" && !upBeforeTheReload) {
+      sim::runFor(100);
+      sim::keyUp(196);
+      sim::runFor(300);
+    }
+  });
+  sim::pressAt(kKey, 0, 1500);
+  sim::pressAt(kKey, 2000, 3500);
+  sim::runUntil(8000);
+}
+
 const std::u16string kNewIni195 = joinLines({u"KURVIX", u"KeyCode=195", u"NewIni=\\Speicher\\Zweite.ini"});
 
 INSTANTIATE_TEST_SUITE_P(
@@ -661,22 +686,7 @@ INSTANTIATE_TEST_SUITE_P(
             joinLines({u"KURVIX", u"KeyCode=196", u"Command=\\c.exe", u"bad line"}),
             [](BindingTable*&, const std::function<void()>& create) {
               create();
-              sim::whileBoxOpen([](const sim::MessageBoxRecord& box) {
-                if (box.caption == u"Terminieren?") {
-                  sim::keyDown(195);  // the reload waits for this box
-                  sim::runFor(1200);
-                  sim::keyUp(195);
-                  sim::runFor(200);
-                  sim::keyDown(196);  // caught, its key message still queued when the box closes
-                } else if (box.text == u"bad line") {
-                  sim::runFor(100);
-                  sim::keyUp(196);
-                  sim::runFor(300);
-                }
-              });
-              sim::pressAt(kKey, 0, 1500);     // starts \a.exe
-              sim::pressAt(kKey, 2000, 3500);  // asks whether to end it
-              sim::runUntil(8000);
+              tapQueuedAcrossAReload();
             },
             {}, {196}, 1},
         HeldKeyBoxCase{
@@ -703,6 +713,23 @@ INSTANTIATE_TEST_SUITE_P(
             {u"197"}, {kKey}, 1}),
     [](const ::testing::TestParamInfo<HeldKeyBoxCase>& info) { return std::to_string(info.index); });
 
+TEST_F(PressTest, AReloadAskedForDuringTheStartUpsTakenKeyBoxRegistersNoMoreOfTheOldKeys) {
+  sim::holdHotKey(197);
+  sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=200"})));
+  sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
+    sim::keyDown(195);  // the reload waits until the start-up is over
+    sim::runFor(1200);
+    sim::keyUp(195);
+    sim::runFor(200);
+  });
+  ASSERT_NE(createFrom(joinLines({kNewIni195, u"", u"KURVIX", u"KeyCode=197", u"", u"KURVIX", u"KeyCode=198"})), nullptr);
+  // 198, behind the taken key, belongs to the bindings the reload replaced: never registered.
+  EXPECT_EQ(sim::callsOf({"RegisterHotKey"}),
+            (Calls{"RegisterHotKey(w1,195,0,195)", "RegisterHotKey(w1,197,0,197)", "RegisterHotKey(w1,200,0,200)"}));
+  EXPECT_EQ(registeredKeys(), (std::vector<UINT>{200}));
+  expectNothingLeft();
+}
+
 TEST_F(PressTest, PressDuringTheStartUpsTakenKeyBoxReachesTheProgramInFrontOnce) {
   sim::holdHotKey(197);
   sim::whileBoxOpen([](const sim::MessageBoxRecord&) {
@@ -712,6 +739,88 @@ TEST_F(PressTest, PressDuringTheStartUpsTakenKeyBoxReachesTheProgramInFrontOnce)
   ASSERT_NE(createFrom(joinLines({u"KURVIX", u"KeyCode=193", u"", u"KURVIX", u"KeyCode=197"})), nullptr);
   EXPECT_EQ(injectedFor(kKey), kOnePassThrough);
   EXPECT_EQ(keyDownsToOthers(kKey), 0u);
+}
+
+// ---- A file being read has none of its keys registered ------------------------------------
+
+// The reload's file binds 195, then a bad line, then changes the block's KeyCode to 196.
+// While the bad line's box is open the user presses 195 and keeps it down past the answer.
+struct HalfReadBlockCase {
+  const char* scenario;
+  std::u16string first;  // Kurvix.ini; its NewIni key is long-pressed from 0 to 1500
+  UINT newIniKey;
+  std::function<void(BindingTable* table)> inTheBox;  // before 195 goes down
+};
+
+TEST_F(PressTest, AKeyOfAHalfReadBlockIsNeverCaughtAndItsBlocksFinalKeyWorks) {
+  const std::vector<HalfReadBlockCase> cases = {
+      {"D then E tapped during the box", joinLines({u"KURVIX", u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"}),
+       kOtherKey, [](BindingTable* table) { table->disable(); table->enable(); }},
+      {"195 held across the reload and let go during the box", kNewIni195, 195,
+       [](BindingTable*) { sim::runFor(700); }},
+  };
+  for (const HalfReadBlockCase& row : cases) {
+    sim::reset();
+    TableTest::SetUp();
+    sim::putFile(kSecondIni, unicodeFile(joinLines({u"KURVIX", u"KeyCode=195", u"Command=\\c.exe", u"bad line",
+                                                    u"KeyCode=196"})));
+    ASSERT_NE(createFrom(row.first), nullptr);
+    sim::whileBoxOpen([this, &row](const sim::MessageBoxRecord& box) {
+      if (box.text != u"bad line") return;
+      row.inTheBox(table);
+      sim::keyDown(195);
+      sim::runFor(300);  // answered with 195 down
+    });
+    sim::pressAt(row.newIniKey, 0, 1500);
+    sim::runUntil(2800);
+    sim::keyUp(195);
+    sim::runFor(500);
+    EXPECT_EQ(registeredKeys(), (std::vector<UINT>{196})) << row.scenario;
+    EXPECT_TRUE(sim::timers().empty()) << row.scenario;  // no tick without a press
+    EXPECT_GT(keyDownsToOthers(195), 0u) << row.scenario;
+    EXPECT_TRUE(injectedFor(195).empty()) << row.scenario;
+    sim::whileBoxOpen(nullptr);
+    sim::pressAt(196, 4000, 5500);  // the block's final key: long press starts its Command
+    sim::pressAt(196, 6000, 6100);  // short press handed back
+    sim::runUntil(7000);
+    EXPECT_EQ(started(), 1u) << row.scenario;
+    EXPECT_EQ(injectedFor(196), kOnePassThrough) << row.scenario;
+    expectNothingLeft();
+  }
+}
+
+// ---- A key-down Kurvix caught is timed or handed back, whatever happened meanwhile -------------
+
+// Kurvix.ini binds 193 (\a.exe), 195 (NewIni) and 196 (\c.exe); see tapQueuedAcrossAReload.
+struct QueuedAcrossReloadCase {
+  const char* scenario;
+  std::u16string second;  // Zweite.ini; its bad line's box lets the queued message through
+  bool upBeforeTheReload;
+};
+
+TEST_F(PressTest, AKeyDownQueuedAcrossAReloadIsHandedBackOnceWhateverTheNewFileBinds) {
+  const std::vector<QueuedAcrossReloadCase> cases = {
+      {"the new file binds 196 before its bad line", joinLines({u"KURVIX", u"KeyCode=196", u"bad line"}), false},
+      {"the new file binds 196 after its bad line", joinLines({u"KURVIX", u"KeyCode=200", u"bad line", u"",
+                                                               u"KURVIX", u"KeyCode=196"}), false},
+      {"the new file does not bind 196", joinLines({u"KURVIX", u"KeyCode=200", u"bad line"}), false},
+      {"196 up before the reload, the new file binds it", joinLines({u"KURVIX", u"KeyCode=196", u"bad line"}), true},
+      {"196 up before the reload, the new file does not bind it", joinLines({u"KURVIX", u"KeyCode=200", u"bad line"}),
+       true},
+  };
+  for (const QueuedAcrossReloadCase& row : cases) {
+    sim::reset();
+    TableTest::SetUp();
+    sim::putFile(kSecondIni, unicodeFile(row.second));
+    createWithCommand(joinLines({u"KURVIX", u"KeyCode=195", u"NewIni=\\Speicher\\Zweite.ini", u"", u"KURVIX",
+                                 u"KeyCode=196", u"Command=\\c.exe"}));
+    tapQueuedAcrossAReload(row.upBeforeTheReload);
+    EXPECT_EQ(injectedFor(196), kOnePassThrough) << row.scenario;
+    EXPECT_EQ(keyDownsToOthers(196), 0u) << row.scenario;
+    EXPECT_EQ(started(), 1u) << row.scenario;
+    EXPECT_TRUE(sim::timers().empty()) << row.scenario;
+    expectNothingLeft();
+  }
 }
 
 // ---- Keys already down when they are registered ----------------------------------------------
@@ -768,6 +877,51 @@ TEST_F(PressTest, WithoutAPollTimerThePressIsHandedBackAndTheNextOneWorks) {
   sim::runUntil(4000);
   EXPECT_EQ(started(), 1u);
   expectNothingLeft();
+}
+
+// A key-down the table did not catch (it went to the program in front) or handed back never
+// acts, not even when the system had no timer left at that moment: 193 stays down from 500 to
+// 4000, repeating, then its next press acts.
+struct UntimedKeyDownCase {
+  const char* scenario;
+  std::function<void(BindingTable* table)> drive;
+  std::vector<std::pair<bool, DWORD>> injected;  // for 193, by the end
+};
+
+TEST_F(PressTest, AKeyDownWithoutATimerNeverActsThroughItsRepeats) {
+  const std::vector<UntimedKeyDownCase> cases = {
+      {"pressed while off, E tapped while no timer is free",
+       [](BindingTable* table) {
+         table->disable();
+         sim::at(1500, [table] {
+           sim::failTimers(true);
+           table->enable();
+           sim::failTimers(false);
+         });
+       },
+       {}},
+      {"its press handed back as no timer was free",
+       [](BindingTable*) {
+         sim::at(499, [] { sim::failTimers(true); });
+         sim::at(501, [] { sim::failTimers(false); });
+       },
+       {{true, KEYEVENTF_SILENT}, {false, KEYEVENTF_KEYUP}}},
+  };
+  for (const UntimedKeyDownCase& row : cases) {
+    sim::reset();
+    TableTest::SetUp();
+    createWithCommand();
+    row.drive(table);
+    sim::pressAt(kKey, 500, 4000);
+    sim::runUntil(5000);
+    EXPECT_EQ(started(), 0u) << row.scenario;
+    EXPECT_EQ(injectedFor(kKey), row.injected) << row.scenario;
+    EXPECT_TRUE(sim::timers().empty()) << row.scenario;
+    sim::pressAt(kKey, 6000, 7500);
+    sim::runUntil(8000);
+    EXPECT_EQ(started(), 1u) << row.scenario;
+    expectNothingLeft();
+  }
 }
 
 // ---- Switching off while a reload waits for a box ----------------------------------------------

@@ -919,6 +919,26 @@ TEST_F(ShellTest, ClosedDuringAMessageOfTheFirstLoadEndsCleanly) {
   expectNothingLeft();
 }
 
+TEST_F(ShellTest, ClosedDuringAReloadThatWaitedForTheStartUpsTakenKeyBoxEndsCleanly) {
+  ASSERT_TRUE(sim::holdHotKey(197));
+  configure(joinLines({u"KURVIX", u"KeyCode=195", u"NewIni=\\Speicher\\Zweite.ini", u"", u"KURVIX", u"KeyCode=197"}));
+  sim::putFile(u"\\Speicher\\Zweite.ini", unicodeFile(joinLines({u"KURVIX", u"KeyCode=196", u"bad line"})));
+  sim::whileBoxOpen([](const sim::MessageBoxRecord& box) {
+    if (box.caption == u"Kurvix - Taste belegt:") {
+      sim::keyDown(195);  // the reload waits until the start-up is over
+      sim::runFor(1200);
+      sim::keyUp(195);
+      sim::runFor(200);
+    } else if (box.text == u"bad line") {
+      PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
+      sim::pump();
+    }
+  });
+  EXPECT_NE(runProgram(), 0);  // closed before its start-up was over: the program never ran
+  EXPECT_EQ(boxes().size(), 2u);
+  expectNothingLeft();
+}
+
 TEST_F(ShellTest, DTappedWhileANewIniPressWaitsForABoxKeepsTheBindingsOffAndTheLetterSaysSo) {
   configure(joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"", u"KURVIX",
                        u"KeyCode=194", u"NewIni=\\Speicher\\Zweite.ini"}));

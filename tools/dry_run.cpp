@@ -1,5 +1,6 @@
 #include "tools/dry_run.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -26,7 +27,18 @@ struct Event {
   std::optional<uint64_t> at;               // the device's virtual time when it happened
   std::optional<std::u16string> arguments;  // started: the arguments, where the Command has any
   std::string why;                          // nothing: what kept the binding from acting
+  size_t order = 0;                         // its call's place in the device's call log
 };
+
+// The place in the call log of the n-th call of the named function from position `from` on.
+size_t callPosition(const std::string& function, size_t from, size_t n) {
+  const std::vector<std::string>& calls = sim::calls();
+  const std::string prefix = function + "(";
+  for (size_t i = from; i < calls.size(); ++i) {
+    if (calls[i].compare(0, prefix.size(), prefix) == 0 && n-- == 0) return i;
+  }
+  return calls.size();
+}
 
 // What the author reads: paths as written, the device's texts beside their meaning.
 std::string describe(const Event& event, bool afterFailedLoad) {
@@ -85,11 +97,13 @@ class Run {
   struct Snapshot {
     size_t programs, injected, messages, posted, opens;
     bool registered;
+    size_t calls;
   };
 
   Snapshot snapshot(UINT key = 0) {
     return {sim::programs().size(), sim::injectedKeys().size(), log_.messages().size(),
-            sim::postedLog().size(), sim::fileOpens().size(), key != 0 && sim::isRegistered(key)};
+            sim::postedLog().size(), sim::fileOpens().size(), key != 0 && sim::isRegistered(key),
+            sim::calls().size()};
   }
 
   void next(size_t index) {
@@ -144,19 +158,35 @@ class Run {
     });
   }
 
+  // The events since `before`, in the order the device did them: the order of their calls.
   void collect(unsigned press, const Snapshot& before) {
+    size_t first = events_.size();
+    gather(press, before);
+    std::stable_sort(events_.begin() + static_cast<long>(first), events_.end(),
+                     [](const Event& a, const Event& b) { return a.order < b.order; });
+  }
+
+  void gather(unsigned press, const Snapshot& before) {
+    auto placed = [&before](Event event, const char* function, size_t n) {
+      event.order = callPosition(function, before.calls, n);
+      return event;
+    };
     const std::vector<Message>& messages = log_.messages();
     for (size_t i = before.messages; i < messages.size(); ++i) {
-      if (messages[i].caption == u"Terminieren?") events_.push_back({press, "asked", {}, {}, {}, messages[i].at, {}});
+      if (messages[i].caption == u"Terminieren?") {
+        events_.push_back(placed({press, "asked", {}, {}, {}, messages[i].at, {}}, "MessageBoxW", i - before.messages));
+      }
     }
     for (size_t i = before.programs; i < sim::programs().size(); ++i) {
       const sim::Program& program = sim::programs()[i];
       std::optional<std::u16string> arguments;
       if (!program.parameters.empty()) arguments = program.parameters;
-      events_.push_back({press, "started", program.file, {}, {}, program.at, arguments});
+      events_.push_back(placed({press, "started", program.file, {}, {}, program.at, arguments}, "ShellExecuteExW",
+                               i - before.programs));
     }
     if (sim::injectedKeys().size() > before.injected) {
-      events_.push_back({press, "passed-through", {}, {}, {}, sim::injectedKeys()[before.injected].at, {}});
+      events_.push_back(placed({press, "passed-through", {}, {}, {}, sim::injectedKeys()[before.injected].at, {}},
+                               "keybd_event", 0));
     }
     bool loadFailed = false;
     for (size_t i = before.messages; i < messages.size(); ++i) {
@@ -168,14 +198,17 @@ class Run {
       for (size_t j = before.posted; j < posted.size(); ++j) {
         if (posted[j].message == WM_APP_STATUS && posted[j].wParam == STATUS_LOADED) loaded.count = posted[j].lParam;
       }
-      if (press != 0) events_.push_back(loaded);
+      if (press != 0) events_.push_back(placed(loaded, "CreateFileW", i - before.opens));
     }
     for (size_t i = before.messages; i < messages.size(); ++i) {
-      if (messages[i].caption != u"Terminieren?") events_.push_back({press, "message", {}, {}, messages[i], messages[i].at, {}});
+      if (messages[i].caption != u"Terminieren?") {
+        events_.push_back(placed({press, "message", {}, {}, messages[i], messages[i].at, {}}, "MessageBoxW",
+                                 i - before.messages));
+      }
     }
     for (size_t i = before.posted; i < posted.size(); ++i) {
       if (posted[i].message == WM_APP_STATUS && posted[i].wParam == STATUS_DISABLED) {
-        events_.push_back({press, "switched-off", {}, {}, {}, posted[i].at, {}});
+        events_.push_back(placed({press, "switched-off", {}, {}, {}, posted[i].at, {}}, "PostMessageW", i - before.posted));
       }
     }
   }

@@ -2,13 +2,16 @@
 // decode, two or three bytes at a time, into what a user and the device do: the clock
 // advancing, keys going down and up, taps anywhere in the window, tray taps, closing,
 // answers to message boxes, events delivered while a box is open, configuration files
-// changing between reloads, started programs ending. Held keys repeat as on a real keyboard
-// (the first byte also picks the repeat's delay and rate, and whether another program holds
-// key 197) and keys overlap. WinMain runs unchanged; between two events, with every message
-// handled and no box open, the invariants a user relies on are checked; whenever a box opens,
-// the ones that must hold at every moment (only another program's key is reported as taken,
-// every registration belongs to a binding or a held key); at the end nothing of the program
-// may be left on the device.
+// changing between reloads, started programs ending, the system refusing timers for a while,
+// waits on a started program failing. Held keys repeat as on a real keyboard (the first byte
+// also picks the repeat's delay and rate, a tick counter just before its wrap, and whether
+// another program holds key 197) and keys overlap; the second byte says how many events
+// happen while each of start-up's boxes is open, a close among them. WinMain runs unchanged;
+// between two events, with every message handled and no box open, the invariants a user
+// relies on are checked; whenever a box opens, the ones that must hold at every moment (only
+// another program's key is reported as taken, every registration belongs to a binding or a
+// held key, none to a file being read); at the end nothing of the program may be left on the
+// device.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -45,6 +48,9 @@ const std::vector<std::vector<uint8_t>> kFiles = {
     unicodeFile(u"SETTINGS\r\nElapseTime=400\r\nCheckIntervall=130\r\nwrong\r\n\r\n"
                 u"KURVIX\r\nKeyCode=194\r\nNewIni=\\F\\C.ini\r\nDisable=y\r\n"),
     unicodeFile(u"; nothing bound\r\nSETTINGS\r\nElapseTime=300"),
+    // A block whose KeyCode changes after a bad line.
+    unicodeFile(u"KURVIX\r\nKeyCode=195\r\nCommand=\\c.exe\r\nbad line\r\nKeyCode=196\r\n\r\n"
+                u"KURVIX\r\nKeyCode=194\r\nNewIni=\\F\\A.ini"),
     {'K', 0, 'U', 0},  // not UTF-16 with a byte-order mark
     {},                // empty
 };
@@ -69,14 +75,21 @@ class Session {
     uint8_t first = next();
     sim::putFile(kIni, kFiles[first % 4]);  // the first file always loads
     sim::setKeyRepeat(true, 250 + first / 4 % 4 * 250, 30 + first / 16 % 3 * 10);
+    if (first / 64 % 2) sim::setTickCount(0xFFFFFFFFu - first * 20u);
     othersKey_ = first >= 128;
     if (othersKey_) sim::holdHotKey(kTakenKey);
+    nestedEvents_ = next() % 6;  // during start-up's boxes
     for (const std::u16string& path : kOtherInis) sim::putFile(path, kFiles[next() % kFiles.size()]);
     sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) { whileBoxOpen(box); });
     sim::at(1, [this] { step(); });
     WCHAR commandLine[1] = {0};
     int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
-    require(exitCode == 0 || !stepped_, "the program ends with 0 once it ran");
+    // Start-up is over once the window showed itself or its tray icon; a close during one of
+    // start-up's boxes ends the program before that.
+    bool cameUp = false;
+    for (const sim::TrayCall& call : sim::trayCalls()) cameUp |= call.message == NIM_ADD;
+    for (const std::string& call : sim::calls()) cameUp |= call.rfind("ShowWindow(", 0) == 0;
+    require(exitCode == 0 || !cameUp, "the program ends with 0 once it ran");
     require(sim::trayIcons().empty(), "no tray icon outlives the program");
     require(sim::hotKeys().empty(), "no registration outlives the program");
     require(sim::timers().empty(), "no timer outlives the program");
@@ -92,8 +105,9 @@ class Session {
 
   // One event of the main sequence, then the next one scheduled.
   void step() {
-    stepped_ = true;
     sim::pump();
+    require(bindingTable == nullptr || sim::findWindow(u"Kurvix.Class") != nullptr,
+            "a table is in use only while its window lives (create never returns a destroyed one)");
     if (openBoxes_ == 0) checkInvariants();
     if (exhausted()) {
       PostMessageW(sim::findWindow(u"Kurvix.Class"), WM_CLOSE, 0, 0);
@@ -106,7 +120,7 @@ class Session {
   // Applies one event and returns how long until the next one.
   uint64_t apply() {
     HWND window = sim::findWindow(u"Kurvix.Class");
-    uint8_t kind = next() % 10;
+    uint8_t kind = next() % 12;
     uint8_t value = next();
     switch (kind) {
       case 0:
@@ -138,6 +152,15 @@ class Session {
       case 9:
         if (!sim::programs().empty()) sim::endProgram(value % sim::programs().size(), 0);
         break;
+      case 10:
+        // No timer left for a while.
+        sim::failTimers(true);
+        timersRefused_ = true;
+        sim::at(sim::now() + 1 + value, [] { sim::failTimers(false); });
+        break;
+      case 11:
+        if (!sim::programs().empty()) sim::failWait(value % sim::programs().size());
+        break;
     }
     return 1 + value % 40;
   }
@@ -168,6 +191,7 @@ class Session {
     // Caught when the key-down went to the program as a key message, not to the focus.
     size_t before = keyDownsToOthers(key);
     downSince_[key] = sim::now();
+    caughtAtCall_[key] = sim::calls().size();
     sim::keyDown(key);
     if (keyDownsToOthers(key) == before && !kurvixHasTheFocus()) {
       caught_[key] = before;
@@ -181,6 +205,8 @@ class Session {
     if (down == downSince_.end()) return;
     longestHold_ = std::max(longestHold_, sim::now() - down->second);
     checkCaughtKeys();
+    auto caught = caught_.find(key);
+    if (caught != caught_.end()) released_.push_back({key, sim::now(), caughtAtCall_[key]});
     downSince_.erase(down);
     caught_.erase(key);
     upSince_[key] = sim::now();
@@ -216,7 +242,8 @@ class Session {
       }
       if (key == lastTimerSet_) continue;
       lastTimerSet_ = key;
-      require(++pressStarts_[key] <= 1, "one physical press starts at most one press, so it acts at most once");
+      // A refused timer is asked for again at the key's next repeat.
+      require(++pressStarts_[key] <= 1 || timersRefused_, "one physical press starts at most one press, so it acts at most once");
     }
   }
 
@@ -228,16 +255,45 @@ class Session {
     }
   }
 
+  // Every key-down the program caught is timed (a poll timer asked for) or handed back (the
+  // key injected) by the first tick after its release.
+  void checkCaughtKeyDownsEnded() {
+    for (size_t i = 0; i < released_.size();) {
+      const Released& key = released_[i];
+      if (sim::now() <= key.at + kLongestCheckInterval + 10) {
+        ++i;
+        continue;
+      }
+      bool ended = false;
+      char timer[32];
+      std::snprintf(timer, sizeof timer, "SetTimer(w1,%u,", key.key);
+      char injected[32];
+      std::snprintf(injected, sizeof injected, "keybd_event(%u,", key.key);
+      const std::vector<std::string>& calls = sim::calls();
+      for (size_t c = key.fromCall; c < calls.size() && !ended; ++c) {
+        ended = calls[c].rfind(timer, 0) == 0 || calls[c].rfind(injected, 0) == 0;
+      }
+      require(ended, "every key-down the program caught is timed or handed back");
+      released_.erase(released_.begin() + static_cast<long>(i));
+    }
+  }
+
   void checkInvariants() {
     HWND window = sim::findWindow(u"Kurvix.Class");
-    if (window == nullptr || bindingTable == nullptr || sim::quitCode()) return;
+    if (window == nullptr || bindingTable == nullptr || sim::quitCode()) {
+      released_.clear();  // closing lets go of every key
+      return;
+    }
     const BindingTable& table = *bindingTable;
+    checkCaughtKeyDownsEnded();
 
     countPressStarts();
     checkCaughtKeys();
     checkRegistrations(table);
     for (const sim::HotKey& hotKey : sim::hotKeys()) {
-      if (table.isHeld(hotKey.virtualKey)) {
+      // Once timers were refused, a held key may wait unpolled for the next message that
+      // reaches the table to see its release.
+      if (table.isHeld(hotKey.virtualKey) && !timersRefused_) {
         auto up = upSince_.find(hotKey.virtualKey);
         bool heldNow = downSince_.count(hotKey.virtualKey) != 0 ||
                        (up != upSince_.end() && sim::now() <= up->second + kLongestCheckInterval + 10);
@@ -247,6 +303,8 @@ class Session {
     for (UINT key : kKeys) {
       if (!table.isHeld(key)) continue;
       require(sim::isRegistered(key), "a held key stays registered, so that its repeats are swallowed");
+      // Once timers were refused, a key may be held unpolled until its next repeat gets one.
+      if (timersRefused_) continue;
       bool polled = false;
       for (const sim::Timer& timer : sim::timers()) polled |= timer.id == key;
       require(polled, "a held key is polled until it is released");
@@ -321,6 +379,7 @@ class Session {
       for (DWORD i = 0; i < table.count(); ++i) bound |= table.binding(i)->keyCode() == hotKey.virtualKey;
       bool held = table.isHeld(hotKey.virtualKey);
       require((bound || held) && hotKey.window == window, "every registration belongs to a binding or a held key");
+      require(!table.isLoading() || held, "no key of a file being read is registered before its load returned");
       require(!table.isDisabled() || held, "while off, only a key held right now is registered");
       require(table.isRegistered(hotKey.virtualKey), "the table knows every key it registered");
     }
@@ -329,7 +388,6 @@ class Session {
   const uint8_t* data_;
   size_t size_;
   size_t position_ = 0;
-  bool stepped_ = false;
   bool othersKey_ = false;
   int openBoxes_ = 0;
   int nestedEvents_ = 0;
@@ -345,6 +403,14 @@ class Session {
   std::map<UINT, size_t> caught_;    // keys held now whose key-down the program caught
   size_t othersSeen_ = 0;
   std::map<UINT, size_t> downsToOthers_;
+  struct Released {
+    UINT key;
+    uint64_t at;
+    size_t fromCall;  // the call log's length at its key-down
+  };
+  std::vector<Released> released_;
+  bool timersRefused_ = false;  // caught keys released, their end not yet checked
+  std::map<UINT, size_t> caughtAtCall_;
 };
 
 }  // namespace

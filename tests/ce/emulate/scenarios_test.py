@@ -195,6 +195,20 @@ def expect_press_during_the_taken_key_box_handed_back(test, model):
     test.assertEqual(model.programs, [])
 
 
+RELOAD_195 = ini("KURVIX\nKeyCode=195\nNewIni=\\Speicher\\Zweite.ini\n")
+KEY_CODE_CHANGED = ini("KURVIX\nKeyCode=195\nCommand=\\c.exe\nbad line\nKeyCode=196\n")
+
+
+def expect_key_of_a_half_read_block_never_caught(test, model):
+    test.assertEqual([b["text"] for b in model.boxes], ["bad line"])
+    # 195, let go and pressed again while the box was open, was never registered for the block
+    # whose KeyCode then became 196: no press of it is left to tick, and 196 works.
+    test.assertEqual(hot_key_codes(model, "RegisterHotKey"), [195, 196])
+    test.assertEqual([p["file"] for p in model.programs], ["\\c.exe"])
+    test.assertEqual(model.timers, {}, "a poll timer ticks on")
+    test.assertEqual(model.injected_keys, [])
+
+
 def check_messages(data):
     """The message boxes the simulated device shows for the same file (kurvix-check --json)."""
     with tempfile.NamedTemporaryFile(suffix=".ini", delete=False) as file:
@@ -244,6 +258,11 @@ SCENARIOS = (
     ("another program holds 195; 193 pressed while that box is open", {INI_PATH: EXAMPLE},
      lambda m: (m.hold_hot_key(195), m.press(193, 200, 450), show_and_close(m, 2000)),
      ((1000, None),), {}, 0, expect_press_during_the_taken_key_box_handed_back),
+    ("a reload's block changes its KeyCode after a bad line while its old key is pressed",
+     {INI_PATH: RELOAD_195, SECOND_FILE: KEY_CODE_CHANGED},
+     lambda m: (m.press(195, 1000, 2600), m.press(195, 2800, 4000), m.press(196, 5000, 6500),
+                show_and_close(m, 7000)),
+     ((1500, None),), {}, 0, expect_key_of_a_half_read_block_never_caught),
     ("no Kurvix.ini", {}, None, (), {}, 1, expect_missing_file),
 )
 
