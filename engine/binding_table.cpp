@@ -183,8 +183,9 @@ unsigned char BindingTable::markLetGo(DWORD keyCode, unsigned char on) {
   // A key code from 256 on names no key of the keyboard: no key-down of it can be handed back.
   if (keyCode >= 8 * sizeof(letGoKeys_)) return 0;
   unsigned char bit = static_cast<unsigned char>(1u << (keyCode % 8));
-  unsigned char was = (letGoKeys_[keyCode / 8] & bit) != 0;
-  letGoKeys_[keyCode / 8] = static_cast<unsigned char>(on ? letGoKeys_[keyCode / 8] | bit : letGoKeys_[keyCode / 8] & ~bit);
+  unsigned char& byte = letGoKeys_[keyCode / 8];
+  unsigned char was = (byte & bit) != 0;
+  byte = static_cast<unsigned char>(on ? byte | bit : byte & ~bit);
   return was;
 }
 
@@ -266,10 +267,18 @@ void BindingTable::holdPressedKeys() {
 int BindingTable::holdKey(DWORD keyCode, unsigned char passOnRelease) {
   HeldKey held = {keyCode, passOnRelease, 0};
   if (!appendItem(heldKeys_, heldCount_, held)) return 0;
-  ++heldCount_;
   // Without a timer now, the key's next repeat asks again (see onKeyMessage).
-  findHeld(keyCode)->timed = SetTimer(window_, keyCode, checkInterval_, NULL) != 0;
+  heldKeys_[heldCount_++].timed = SetTimer(window_, keyCode, checkInterval_, NULL) != 0;
   return 1;
+}
+
+void BindingTable::dropHeld(HeldKey* held) {
+  *held = heldKeys_[--heldCount_];
+  if (heldCount_ == 0) {
+    // Nothing held: no memory kept for it either.
+    delete[] heldKeys_;
+    heldKeys_ = NULL;
+  }
 }
 
 void BindingTable::letGo(DWORD keyCode) {
@@ -287,12 +296,7 @@ void BindingTable::letGo(DWORD keyCode) {
   if (held != NULL) {
     timed |= held->timed;
     handBack |= held->passOnRelease;
-    *held = heldKeys_[--heldCount_];
-    if (heldCount_ == 0) {
-      // Nothing held: no memory kept for it either.
-      delete[] heldKeys_;
-      heldKeys_ = NULL;
-    }
+    dropHeld(held);
   }
   if (timed) KillTimer(window_, keyCode);
   releaseKey(keyCode);

@@ -36,8 +36,9 @@
  * go before its key message was handled (the bindings went off, a reload began), it is held
  * instead and handed back on release. A key message that arrives after its key was let go
  * (the key was up again by then) is handed back too: the table marks every key it lets go
- * until it registers it again, whatever the bindings say of it meanwhile. A key held while no timer is free keeps being held,
- * untimed, and asks for its timer again at each of its repeats, so none of them starts a press.
+ * until it registers it again, whatever the bindings say of it meanwhile. A key held while no
+ * timer is free keeps being held, untimed, and asks for its timer again at each of its
+ * repeats, so none of them starts a press.
  */
 #ifndef KURVIX_ENGINE_BINDING_TABLE_H
 #define KURVIX_ENGINE_BINDING_TABLE_H
@@ -137,6 +138,8 @@ class BindingTable {
   /* Holds a key that is down now, polled if a timer is free; 0 without memory to hold it. */
   int holdKey(DWORD keyCode, unsigned char passOnRelease);
   HeldKey* findHeld(DWORD keyCode) const;
+  /* Ends the holding of a key; its timer and registration are the caller's. */
+  void dropHeld(HeldKey* held);
   /* Asks again for the poll timers the system refused to held keys. */
   void askForRefusedTimers();
   /* Lets go of a key and ends everything it had: the press of every binding of it, its held

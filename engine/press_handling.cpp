@@ -99,11 +99,7 @@ void BindingTable::onHeldKeyTimer(DWORD index) {
   unsigned char stays = !loading_ && !disabled_ && firstBinding(keyCode) != NULL;
   if (stays && !heldKeys_[index].passOnRelease) {
     KillTimer(window_, keyCode);
-    heldKeys_[index] = heldKeys_[--heldCount_];
-    if (heldCount_ == 0) {
-      delete[] heldKeys_;
-      heldKeys_ = NULL;
-    }
+    dropHeld(&heldKeys_[index]);
     return;
   }
   letGo(keyCode);
