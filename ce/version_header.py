@@ -4,7 +4,7 @@ res/version.h.in) and contact.h (the status window's contact text), with any con
 written as escapes, so that slashes, ampersands, quotes and umlauts reach the window and the
 version resource as they were given.
 
-    packaging/version_header.py VERSION CONTACT OUT_FOLDER
+    ce/version_header.py VERSION CONTACT OUT_FOLDER
 
 A contact text must fit the status window's contact line: "Kontakt: " and the text, one
 line in the strip left of the 18-pixel column of the program's 276-pixel-wide window,
@@ -120,7 +120,7 @@ def main(argv):
     out.mkdir(parents=True, exist_ok=True)
     write_if_changed(out / "version.h", header)
     write_if_changed(out / "contact.h",
-                     "/* Made by packaging/version_header.py: the status window's contact text. */\n"
+                     "/* Made by ce/version_header.py: the status window's contact text. */\n"
                      f"#define KURVIX_CONTACT {c_literal(contact)}\n")
     return 0
 

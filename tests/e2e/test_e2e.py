@@ -20,7 +20,7 @@ from pathlib import Path
 
 # No __pycache__ beside the shared module in the source tree.
 sys.dont_write_bytecode = True
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 
 from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, WM_CLOSE, WM_KEYDOWN, WM_LBUTTONDOWN, Picture,  # noqa: E402
                      Session, end_process, make_lparam, wait_for, wait_until, windows_path,

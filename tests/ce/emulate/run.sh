@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the real Windows CE kurvix.exe (default build-ce/kurvix.exe, made by
-# packaging/build-ce.sh) on an emulated StrongARM SA-1110 and XScale PXA270 against the
+# ce/build-ce.sh) on an emulated StrongARM SA-1110 and XScale PXA270 against the
 # model of coredll, and prints the emulated runs' times. kurvix-check is built for the
 # comparison of message boxes with the simulated device.
 #
@@ -11,7 +11,7 @@ source scripts/packages.sh
 # Debian's own Python: python3-unicorn and python3-pefile are installed for it alone.
 ensure_packages python3-unicorn python3-pefile cmake make g++
 exe=${1:-build-ce/kurvix.exe}
-[ -f "$exe" ] || { echo "$exe does not exist: build it with packaging/build-ce.sh"; exit 1; }
+[ -f "$exe" ] || { echo "$exe does not exist: build it with ce/build-ce.sh"; exit 1; }
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target kurvix-check >/dev/null
 KURVIX_CHECK=$PWD/build/kurvix-check /usr/bin/python3 tests/ce/emulate/scenarios_test.py "$exe"
