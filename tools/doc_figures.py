@@ -41,12 +41,12 @@ COMMENT = re.compile(r"<!--.*?-->", re.S)
 # (document, the figure as it stands, the file that holds it, the text there that holds it)
 HELD = [
     ("docs/building.md", "64 KiB", "ce/build-ce.mk", r"--stack 0x10000,"),
-    ("docs/building.md", "152 bytes", "platform/wince/winapi.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
+    ("docs/building.md", "152 bytes", "platform/wince/coredll.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
     ("docs/building.md", "32 KiB", "tests/ce/check_pe.py", r"SIZE_LIMIT = 32 \* 1024\b"),
     ("docs/testing.md", "32 KiB", "tests/ce/check_pe.py", r"SIZE_LIMIT = 32 \* 1024\b"),
     ("docs/deploying.md", "32 KiB", "tests/ce/check_pe.py", r"SIZE_LIMIT = 32 \* 1024\b"),
     ("docs/testing.md", "64 KiB", "ce/build-ce.mk", r"--stack 0x10000,"),
-    ("docs/testing.md", "152 bytes", "platform/wince/winapi.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
+    ("docs/testing.md", "152 bytes", "platform/wince/coredll.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
     ("docs/testing.md", "20,000 executions", "tests/fuzz/CMakeLists.txt", r"-runs=20000\b"),
     ("docs/testing.md", "30,000 presses", "tests/CMakeLists.txt", r"soak --presses 30000\b"),
     ("docs/testing.md", "4 s", "tests/ce/emulate/scenarios_test.py", r"\(\(4000, IDYES\),\)"),
