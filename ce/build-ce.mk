@@ -9,9 +9,8 @@ CXX := arm-linux-gnueabi-g++
 TARGET := $(TOOLS)/arm-mingw32ce-
 OBJ := $(OUT)/obj
 
-SOURCES := config/text.cpp config/reader.cpp engine/key_binding.cpp \
-  engine/binding_table.cpp engine/press_handling.cpp shell/tray_icon.cpp \
-  shell/main_window.cpp shell/winmain.cpp platform/wince/memory.cpp
+include kurvix.mk
+SOURCES := $(KURVIX_DEVICE_SOURCES) $(KURVIX_SHELL_SOURCES) platform/wince/memory.cpp
 # Helpers the compiler calls on its own (division): from a library, so that the program
 # holds only those its code calls.
 RUNTIME_SOURCES := platform/wince/division.cpp

@@ -58,14 +58,10 @@ build_binutils() {
 # The stamp is written last, so an interrupted build is started again from the beginning.
 [ -f "$toolchain/complete" ] || build_binutils
 
-# The version and the default contact address come from CMakeLists.txt, as for the desktop
-# program, so that both carry the same version resource.
-version=$(sed -n 's/^project(Kurvix VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)
-contact=${KURVIX_CONTACT:-$(sed -n 's/^set(KURVIX_CONTACT "\([^"]*\)".*/\1/p' CMakeLists.txt)}
-[ -n "$version" ] && [ -n "$contact" ] || { echo "CMakeLists.txt names no version or contact"; exit 1; }
-# The contact text reaches the program through headers with every character escaped: no
-# shell, sed or make ever reads it as code.
-python3 ce/version_header.py "$version" "$contact" build-ce/obj/res
+# The version and the default contact come from kurvix.mk, as for the desktop program, so
+# that both carry the same version resource. The contact text reaches the program through
+# headers with every character escaped: no shell or make ever reads it as code.
+python3 ce/version_header.py build-ce/obj/res "${KURVIX_CONTACT:-}"
 
 make --no-print-directory --no-builtin-rules -f ce/build-ce.mk -j "$(nproc)" OUT=build-ce \
   TOOLS="$toolchain/bin" build-ce/kurvix.exe build-ce/kurvix-symbols.exe
