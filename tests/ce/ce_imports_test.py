@@ -10,7 +10,7 @@ import unittest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 NM = ROOT / "build-ce-toolchain" / "bin" / "arm-mingw32ce-nm"
-EXPORTS = ROOT / "tests" / "ce" / "coredll-exports.txt"
+EXPORTS = ROOT / "ce" / "coredll-exports.txt"
 OBJECTS = sorted(str(path) for path in (ROOT / "build-ce" / "obj").rglob("*.o") if path.name != "kurvix.res.o")
 
 _spec = importlib.util.spec_from_file_location("ce_imports", ROOT / "ce" / "ce_imports.py")

@@ -123,8 +123,8 @@ def main():
     if len(sys.argv) not in (3, 4):
         sys.exit(__doc__.split("\n\n")[1])
     windows_build, linux_build = sys.argv[1], sys.argv[2]
-    exports_file = sys.argv[3] if len(sys.argv) == 4 else pathlib.Path(__file__).with_name(
-        "coredll-exports.txt")
+    exports_file = sys.argv[3] if len(sys.argv) == 4 else (
+        pathlib.Path(__file__).resolve().parents[2] / "ce" / "coredll-exports.txt")
     exports = {line.strip() for line in open(exports_file)
                if line.strip() and not line.startswith("#")}
 

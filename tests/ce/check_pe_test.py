@@ -14,7 +14,7 @@ import pefile
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 CE_EXE = ROOT / "build-ce" / "kurvix.exe"
 DESKTOP_EXE = ROOT / "build-win64" / "kurvix.exe"
-EXPORTS = ROOT / "tests" / "ce" / "coredll-exports.txt"
+EXPORTS = ROOT / "ce" / "coredll-exports.txt"
 OBJDUMP = ROOT / "build-ce-toolchain" / "bin" / "arm-mingw32ce-objdump"
 
 _spec = importlib.util.spec_from_file_location("check_pe", ROOT / "tests" / "ce" / "check_pe.py")
