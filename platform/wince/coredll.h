@@ -8,9 +8,10 @@
  * The functions have C linkage: coredll exports plain names, and the simulated device's
  * definitions take the same plain names.
  *
- * Wherever pointers are 32 bits (the device, and the simulated device on 32-bit ARM), the
- * static assertions at the end hold every structure to the Windows CE SDK's size and the
- * fields the system reads to their offsets: a wrong layout stops the build.
+ * Wherever pointers are 32 bits and a wide character 16 bits, as on the device (the device
+ * build, and the simulated device on 32-bit ARM and in the page's WebAssembly), the static
+ * assertions at the end hold every structure to the Windows CE SDK's size and the fields the
+ * system reads to their offsets: a wrong layout stops the build.
  */
 #ifndef KURVIX_PLATFORM_WINCE_COREDLL_H
 #define KURVIX_PLATFORM_WINCE_COREDLL_H
@@ -266,9 +267,10 @@ BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
 BOOL LineTo(HDC dc, int x, int y);
 }
 
-/* The Windows CE SDK's layouts, checked wherever pointers are 32 bits as on the device. */
+/* The Windows CE SDK's layouts, checked wherever the types have the device's sizes. */
+#define KURVIX_DEVICE_SIZES (sizeof(void*) == 4 && sizeof(WCHAR) == 2)
 #define KURVIX_CE_LAYOUT(name, condition) \
-  typedef char kurvix_ce_layout_##name[(sizeof(void*) != 4 || (condition)) ? 1 : -1]
+  typedef char kurvix_ce_layout_##name[(!KURVIX_DEVICE_SIZES || (condition)) ? 1 : -1]
 KURVIX_CE_LAYOUT(rect, sizeof(RECT) == 16);
 KURVIX_CE_LAYOUT(point, sizeof(POINT) == 8);
 KURVIX_CE_LAYOUT(msg, sizeof(MSG) == 28 && offsetof(MSG, wParam) == 8 && offsetof(MSG, pt) == 20);
@@ -284,5 +286,6 @@ KURVIX_CE_LAYOUT(shellexecuteinfo, sizeof(SHELLEXECUTEINFO) == 60 &&
                                        offsetof(SHELLEXECUTEINFO, nShow) == 28 &&
                                        offsetof(SHELLEXECUTEINFO, hProcess) == 56);
 #undef KURVIX_CE_LAYOUT
+#undef KURVIX_DEVICE_SIZES
 
 #endif
