@@ -28,12 +28,6 @@ typedef wchar_t WCHAR;
 #endif
 #define TEXT(s) KURVIX_WIDE_LITERAL(s)
 
-#define WINAPI
-#define CALLBACK
-
-typedef int BOOL;
-typedef unsigned char BYTE;
-typedef unsigned short WORD;
 typedef unsigned int DWORD;
 typedef unsigned int UINT;
 typedef unsigned int ULONG;
@@ -45,13 +39,6 @@ typedef unsigned long UINT_PTR;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
-typedef DWORD COLORREF;
-typedef void* HANDLE;
-typedef void* LPVOID;
-typedef DWORD* LPDWORD;
-typedef LONG* PLONG;
-typedef WCHAR* LPWSTR;
-typedef const WCHAR* LPCWSTR;
 
 #include "platform/wince/coredll.h"
 

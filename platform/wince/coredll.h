@@ -2,8 +2,9 @@
  * Windows CE's coredll as the device code uses it: the handles, constants, structures and
  * functions that the device program's own declarations (platform/wince/winapi.h) and the
  * simulated device (sim/winapi.h) share, written once. Each of the two defines the scalar
- * types (DWORD, LONG, UINT_PTR, WPARAM, LPARAM, LRESULT, ...), WCHAR and TEXT before it
- * includes this file, and declares itself the functions whose declarations differ.
+ * types whose widths differ between a 32-bit device and a 64-bit host (DWORD, UINT, ULONG,
+ * LONG, the _PTR types, WPARAM, LPARAM, LRESULT), WCHAR and TEXT before it includes this
+ * file, and declares itself the functions whose declarations differ.
  *
  * The functions have C linkage: coredll exports plain names, and the simulated device's
  * definitions take the same plain names.
@@ -17,6 +18,20 @@
 #define KURVIX_PLATFORM_WINCE_COREDLL_H
 
 #include <stddef.h>
+
+#define WINAPI
+#define CALLBACK
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef DWORD COLORREF;
+typedef void* HANDLE;
+typedef void* LPVOID;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 
 #define KURVIX_DECLARE_HANDLE(name) \
   struct name##__ {                 \

@@ -28,13 +28,8 @@
 /* Two steps, so that a macro's text (the contact address) is expanded before L is joined. */
 #define KURVIX_WIDE_LITERAL(s) L##s
 #define TEXT(s) KURVIX_WIDE_LITERAL(s)
-#define WINAPI
-#define CALLBACK
 
 typedef wchar_t WCHAR;
-typedef int BOOL;
-typedef unsigned char BYTE;
-typedef unsigned short WORD;
 typedef unsigned long DWORD;
 typedef unsigned int UINT;
 typedef unsigned long ULONG;
@@ -45,13 +40,6 @@ typedef unsigned int UINT_PTR;
 typedef UINT WPARAM;
 typedef LONG LPARAM;
 typedef LONG LRESULT;
-typedef DWORD COLORREF;
-typedef void* HANDLE;
-typedef void* LPVOID;
-typedef DWORD* LPDWORD;
-typedef LONG* PLONG;
-typedef WCHAR* LPWSTR;
-typedef const WCHAR* LPCWSTR;
 
 #include "platform/wince/coredll.h"
 
