@@ -19,6 +19,14 @@ int appendItem(Item*& items, DWORD count, const Item& item) {
   return 1;
 }
 
+/* The slot where the search for a key code in the index of registered keys begins. Key
+   codes a file binds are often neighbours: the multiplication spreads them over the slots,
+   and folding the high half in keeps codes apart that differ only there. */
+DWORD firstIndexSlot(DWORD keyCode, DWORD mask) {
+  DWORD hash = keyCode * 2654435761u;
+  return (hash ^ (hash >> 16)) & mask;
+}
+
 }  // namespace
 
 BindingTable* BindingTable::create(HWND window, HINSTANCE instance, UINT statusMessage,
@@ -77,6 +85,8 @@ BindingTable::BindingTable()
       heldCount_(0),
       registeredKeys_(NULL),
       registeredCount_(0),
+      registeredCapacity_(0),
+      registeredIndex_(NULL),
       boxDepth_(0),
       loading_(0),
       pendingReload_(NULL),
@@ -91,6 +101,7 @@ BindingTable::~BindingTable() {
   deleteBindings();
   delete[] heldKeys_;
   delete[] registeredKeys_;
+  delete[] registeredIndex_;
   delete[] pendingReload_;
 }
 
@@ -169,14 +180,71 @@ int BindingTable::registerKey(DWORD index) {
 
 int BindingTable::catchKey(DWORD keyCode) {
   if (!RegisterHotKey(window_, static_cast<int>(keyCode), 0, keyCode)) return 1;
-  if (!appendItem(registeredKeys_, registeredCount_, keyCode)) {
+  if (!makeRoomToList()) {
     // Without memory to list it, it could never be let go again: not caught at all.
     UnregisterHotKey(window_, static_cast<int>(keyCode));
     return 0;
   }
-  ++registeredCount_;
+  registeredKeys_[registeredCount_++] = keyCode;
+  indexRegistered(keyCode);
   markLetGo(keyCode, 0);
   return 0;
+}
+
+int BindingTable::makeRoomToList() {
+  if (registeredCount_ < registeredCapacity_) return 1;
+  // Doubling keeps a start-up with many keys linear; the index has twice the slots of the
+  // list, so a search always meets a free slot.
+  DWORD capacity = registeredCapacity_ == 0 ? 4 : 2 * registeredCapacity_;
+  DWORD* keys = new (std::nothrow) DWORD[capacity];
+  IndexSlot* index = new (std::nothrow) IndexSlot[2 * capacity];
+  if (keys == NULL || index == NULL) {
+    delete[] keys;
+    delete[] index;
+    return 0;
+  }
+  memset(index, 0, 2 * capacity * sizeof(IndexSlot));
+  delete[] registeredIndex_;
+  registeredIndex_ = index;
+  registeredCapacity_ = capacity;
+  for (DWORD i = 0; i < registeredCount_; ++i) {
+    keys[i] = registeredKeys_[i];
+    indexRegistered(keys[i]);
+  }
+  delete[] registeredKeys_;
+  registeredKeys_ = keys;
+  return 1;
+}
+
+DWORD BindingTable::indexSlotOf(DWORD keyCode) const {
+  DWORD mask = 2 * registeredCapacity_ - 1;
+  DWORD slot = firstIndexSlot(keyCode, mask);
+  while (registeredIndex_[slot].used && registeredIndex_[slot].keyCode != keyCode) {
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
+
+void BindingTable::indexRegistered(DWORD keyCode) {
+  IndexSlot& slot = registeredIndex_[indexSlotOf(keyCode)];
+  slot.keyCode = keyCode;
+  slot.used = 1;
+}
+
+void BindingTable::unindexRegistered(DWORD keyCode) {
+  DWORD mask = 2 * registeredCapacity_ - 1;
+  DWORD freed = indexSlotOf(keyCode);
+  // A search runs from a key's first slot to the key: a later key of the same run whose
+  // first slot does not lie between the freed slot and its own moves into the gap, so that
+  // no search stops short there.
+  for (DWORD later = (freed + 1) & mask; registeredIndex_[later].used; later = (later + 1) & mask) {
+    DWORD first = firstIndexSlot(registeredIndex_[later].keyCode, mask);
+    if (((later - first) & mask) >= ((later - freed) & mask)) {
+      registeredIndex_[freed] = registeredIndex_[later];
+      freed = later;
+    }
+  }
+  registeredIndex_[freed].used = 0;
 }
 
 unsigned char BindingTable::markLetGo(DWORD keyCode, unsigned char on) {
@@ -190,18 +258,20 @@ unsigned char BindingTable::markLetGo(DWORD keyCode, unsigned char on) {
 }
 
 void BindingTable::releaseKey(DWORD keyCode) {
-  for (DWORD i = 0; i < registeredCount_; ++i) {
-    if (registeredKeys_[i] != keyCode) continue;
-    UnregisterHotKey(window_, static_cast<int>(keyCode));
-    markLetGo(keyCode, 1);
-    // Later registrations move up one place: the list keeps the order of registration.
-    for (DWORD j = i + 1; j < registeredCount_; ++j) registeredKeys_[j - 1] = registeredKeys_[j];
-    if (--registeredCount_ == 0) {
-      delete[] registeredKeys_;
-      registeredKeys_ = NULL;
-    }
-    return;
-  }
+  if (!isRegistered(keyCode)) return;
+  UnregisterHotKey(window_, static_cast<int>(keyCode));
+  markLetGo(keyCode, 1);
+  unindexRegistered(keyCode);
+  // Later registrations move up one place: the list keeps the order of registration.
+  DWORD place = 0;
+  while (registeredKeys_[place] != keyCode) ++place;
+  for (; place + 1 < registeredCount_; ++place) registeredKeys_[place] = registeredKeys_[place + 1];
+  if (--registeredCount_ > 0) return;
+  delete[] registeredKeys_;
+  delete[] registeredIndex_;
+  registeredKeys_ = NULL;
+  registeredIndex_ = NULL;
+  registeredCapacity_ = 0;
 }
 
 void BindingTable::releaseStrayKeys() {
@@ -221,10 +291,7 @@ void BindingTable::releaseStrayKeys() {
 }
 
 unsigned char BindingTable::isRegistered(DWORD keyCode) const {
-  for (DWORD i = 0; i < registeredCount_; ++i) {
-    if (registeredKeys_[i] == keyCode) return 1;
-  }
-  return 0;
+  return registeredIndex_ != NULL && registeredIndex_[indexSlotOf(keyCode)].used;
 }
 
 BindingTable::HeldKey* BindingTable::findHeld(DWORD keyCode) const {

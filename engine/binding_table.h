@@ -131,6 +131,12 @@ class BindingTable {
      table now (or could not be listed, and is then let go), 1 when another program holds it. */
   int catchKey(DWORD keyCode);
   void releaseKey(DWORD keyCode);
+  /* Room for one more key in the list of registered keys and its index; 0 without memory. */
+  int makeRoomToList();
+  /* The index slot that holds the key code, or the free slot where its search ends. */
+  DWORD indexSlotOf(DWORD keyCode) const;
+  void indexRegistered(DWORD keyCode);
+  void unindexRegistered(DWORD keyCode);
   /* Marks a key let go (on) or registered again (off); 1 when it was marked. */
   unsigned char markLetGo(DWORD keyCode, unsigned char on);
   /* Lets go of every registered key that no binding in force and no held key needs. */
@@ -174,8 +180,16 @@ class BindingTable {
 
   HeldKey* heldKeys_;
   DWORD heldCount_;
+  /* The keys the table registered, in the order of registration, and an index of them that
+     finds any key code at once (open addressing, twice as many slots as the list has room). */
+  struct IndexSlot {
+    DWORD keyCode;
+    unsigned char used;
+  };
   DWORD* registeredKeys_;
   DWORD registeredCount_;
+  DWORD registeredCapacity_;
+  IndexSlot* registeredIndex_;
   /* One bit for each key code below 256 the table let go of and has not registered again:
      a key message of it still in the queue is a key-down it caught. */
   unsigned char letGoKeys_[32];

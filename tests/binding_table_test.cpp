@@ -1,5 +1,6 @@
 // The binding table's bookkeeping of key registrations and its reports, and a binding's
 // launch of its program, on the simulated device.
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -95,6 +96,34 @@ TEST_F(BindingTableTest, ReloadReleasesOldKeysBeforeReadingTheNewFile) {
   EXPECT_TRUE(registeredKeys().empty());  // the caller registers the new keys
   table->registerAll();
   EXPECT_EQ(registeredKeys(), (std::vector<UINT>{200}));
+}
+
+TEST_F(BindingTableTest, EveryKeyIsFoundWhileManyAreRegisteredAndThoseAroundHeldKeysLetGo) {
+  // 64 keys, some bound twice: the list of registered keys and its index grow several times,
+  // and letting go of the keys between held ones takes keys out of the middle of both.
+  std::string text;
+  std::vector<UINT> keys, held;
+  for (UINT i = 0; i < 64; ++i) keys.push_back(2 + 3 * i);
+  for (UINT i = 0; i < 72; ++i) {
+    text += "KURVIX\r\nKeyCode=" + std::to_string(keys[i % 64]) + "\r\n\r\n";
+  }
+  ASSERT_NE(createFrom(utf8ToUtf16(text)), nullptr);
+  EXPECT_EQ(registeredKeys(), keys);  // the second bindings registered nothing again
+  EXPECT_TRUE(sim::messageBoxes().empty());
+  for (UINT i = 0; i < 64; i += 4) held.push_back(keys[i]);
+  for (UINT key : held) sim::keyDown(key);
+  table->disable();
+  EXPECT_EQ(registeredKeys(), held);
+  for (UINT code = 0; code < 256; ++code) {
+    bool isHeld = std::find(held.begin(), held.end(), code) != held.end();
+    EXPECT_EQ(table->isRegistered(code), isHeld ? 1 : 0) << "key " << code;
+  }
+  for (UINT key : held) sim::keyUp(key);
+  sim::runFor(1000);
+  EXPECT_TRUE(registeredKeys().empty());
+  EXPECT_EQ(table->isRegistered(keys[0]), 0);
+  table->enable();
+  EXPECT_EQ(registeredKeys(), keys);
 }
 
 // ---- launch ------------------------------------------------------------------------------
