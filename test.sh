@@ -46,7 +46,7 @@ echo "== the device program's own costs, counted on the emulated StrongARM (not 
 # while no key is held, or when docs/performance.md holds other figures.
 bench/ce_costs.sh --check-docs
 echo "== the device cabs (build-ce/kurvix.cab, build-ce/kurvix-registry.cab) read back"
-# After the Windows CE build: packaging/build-ce.sh makes the cabs beside build-ce/kurvix.exe.
+# After the Windows CE build: ce/build-ce.sh makes the cabs beside build-ce/kurvix.exe.
 ensure_packages gcab cabextract nodejs
 python3 tests/ce/cab_test.py --exe build-ce/kurvix.exe --cab-dir build-ce
 echo "== the device code on 32-bit ARM (ARMv5TE, XScale) under QEMU"

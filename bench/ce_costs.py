@@ -1,6 +1,6 @@
 """What the real Windows CE kurvix.exe costs on the emulated StrongARM SA-1110, counted.
 
-The exe runs on the emulator and coredll model of tests/ce/emulate. A block hook over the
+The exe runs on the emulator and coredll model of ce/emulator. A block hook over the
 exe's own image counts every ARM instruction the processor executes there (a conditional
 instruction whose condition fails counts too: it takes its cycle); the model's stand-ins,
 written in Python, execute none. The model's malloc and free give the live heap bytes.
@@ -25,7 +25,7 @@ from unicorn import UC_HOOK_BLOCK
 from unicorn.arm_const import UC_CPU_ARM_SA1110
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "ce", "emulate"))
+sys.path.insert(0, os.path.join(ROOT, "ce", "emulator"))
 import arm_machine  # noqa: E402
 import coredll_model  # noqa: E402
 from arm_machine import LoadedImage, Machine  # noqa: E402

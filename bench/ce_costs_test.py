@@ -126,5 +126,5 @@ class DocumentedFiguresTest(unittest.TestCase):
 
 if __name__ == "__main__":
     if not os.path.exists(EXE):
-        sys.exit(f"{EXE} does not exist: build it first with packaging/build-ce.sh")
+        sys.exit(f"{EXE} does not exist: build it first with ce/build-ce.sh")
     unittest.main()

@@ -17,7 +17,7 @@
 #include "bench/load_bench_files.h"
 #include "config/reader.h"
 #include "engine/binding_table.h"
-#include "tools/utf.h"
+#include "check/utf.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include "shell/main_window.h"
 #include "sim/device.h"
-#include "tools/utf.h"
+#include "check/utf.h"
 
 namespace {
 

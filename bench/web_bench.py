@@ -8,8 +8,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "web"))
-from page_test import PAGE, ROOT, device_file, start_browser  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "scripts"))
+from page_browser import PAGE, ROOT, device_file, start_browser  # noqa: E402
 
 KURVIX_CHECK = ROOT / "build-release" / "kurvix-check"
 

@@ -35,7 +35,7 @@ import time
 from pathlib import Path
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "scripts"))
 
 from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, Session, WinePrefix, end_process,  # noqa: E402
                      wait_until, windows_path, write_ini)

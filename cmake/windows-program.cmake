@@ -14,7 +14,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "WindowsCE")
   # The Windows CE SDK's compiler brings its own options and libraries.
   target_link_libraries(kurvix PRIVATE coredll)
 else()
-  target_sources(kurvix PRIVATE platform/memory_mingw.cpp)
+  target_sources(kurvix PRIVATE platform/mingw/memory.cpp)
   target_compile_options(kurvix PRIVATE -std=c++98 ${KURVIX_DEVICE_FLAGS} -Os
                          -ffunction-sections -fdata-sections)
   # Nothing beyond the system's own DLLs: the compiler's runtime is linked in.

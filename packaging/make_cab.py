@@ -49,7 +49,7 @@ def check_program(path):
     if machine != PE_MACHINE_ARM:
         raise ValueError(f"{path} is a program for machine 0x{machine:X}, not for Windows CE "
                          f"on ARM (0x{PE_MACHINE_ARM:X}): give the device build, "
-                         f"build-ce/kurvix.exe (packaging/build-ce.sh makes it)")
+                         f"build-ce/kurvix.exe (ce/build-ce.sh makes it)")
 
 
 def read_configuration(path):

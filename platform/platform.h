@@ -2,7 +2,7 @@
  * The one way device code reaches the platform. On Windows (CE or desktop) that is the
  * system's own headers; everywhere else it is the simulated Windows CE device in sim/,
  * whose functions a program gets by linking the sim library. The device program built
- * with GNU tools (packaging/build-ce.sh) has no Windows CE headers to use: it defines
+ * with GNU tools (ce/build-ce.sh) has no Windows CE headers to use: it defines
  * KURVIX_CE_OWN_DECLARATIONS and gets the project's own, platform/wince/winapi.h.
  *
  * The few places where desktop Windows differs from Windows CE are settled here, each

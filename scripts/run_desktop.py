@@ -17,7 +17,6 @@ from pathlib import Path
 
 # No __pycache__ beside the shared module in the source tree.
 sys.dont_write_bytecode = True
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
 
 from wineenv import BUILD_DIR, ROOT, Picture, Session, WinePrefix, wait_until  # noqa: E402
 

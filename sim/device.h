@@ -322,9 +322,6 @@ const std::vector<TrayCall>& trayCalls();
 // A tap on the icon: posts its callback message with (id, WM_LBUTTONDOWN), then
 // (id, WM_LBUTTONUP), to its window.
 void tapTrayIcon(HWND window, UINT id);
-// Icon resources present in the program's module (LoadIconW finds them); default
-// {101, 102, 103}.
-void setIconResources(std::vector<int> ids);
 
 }  // namespace sim
 

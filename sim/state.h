@@ -162,7 +162,7 @@ struct Device {
   std::map<int, int> stockByHandle;  // handle number -> GetStockObject index
 
   // icons, cursors, tray
-  std::vector<int> iconResources = {101, 102, 103};
+  std::vector<int> iconResources = {101, 102, 103};  // in the program's module: LoadIconW finds them
   std::map<int, int> iconHandles;    // resource id -> handle number
   std::map<int, int> iconResource;   // handle number -> resource id
   std::map<ULONG_PTR, int> cursors;  // resource id -> handle number

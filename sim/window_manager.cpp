@@ -736,6 +736,4 @@ void pump() {
   }
 }
 
-void setIconResources(std::vector<int> ids) { device().iconResources = std::move(ids); }
-
 }  // namespace sim

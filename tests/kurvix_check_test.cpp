@@ -11,8 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "tools/check_api.h"
-#include "tools/hint_table.h"
+#include "check/check_api.h"
+#include "check/hint_table.h"
 
 namespace {
 

@@ -54,7 +54,7 @@ endforeach()
 foreach(source config/reader.cpp engine/press_handling.cpp shell/winmain.cpp res/kurvix.rc)
   contains("${rules}" "${source}" TRUE "builds ${source}")
 endforeach()
-contains("${rules}" memory_mingw FALSE "no MinGW allocation functions")
+contains("${rules}" platform/mingw/ FALSE "no MinGW allocation functions")
 
 if(failures)
   message(FATAL_ERROR "the Windows CE build is not what the device needs:${failures}")

@@ -40,13 +40,13 @@ COMMENT = re.compile(r"<!--.*?-->", re.S)
 
 # (document, the figure as it stands, the file that holds it, the text there that holds it)
 HELD = [
-    ("docs/building.md", "64 KiB", "packaging/build-ce.mk", r"--stack 0x10000,"),
-    ("docs/building.md", "152 bytes", "platform/wince/winapi.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
+    ("docs/building.md", "64 KiB", "ce/build-ce.mk", r"--stack 0x10000,"),
+    ("docs/building.md", "152 bytes", "platform/wince/coredll.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
     ("docs/building.md", "32 KiB", "tests/ce/check_pe.py", r"SIZE_LIMIT = 32 \* 1024\b"),
     ("docs/testing.md", "32 KiB", "tests/ce/check_pe.py", r"SIZE_LIMIT = 32 \* 1024\b"),
     ("docs/deploying.md", "32 KiB", "tests/ce/check_pe.py", r"SIZE_LIMIT = 32 \* 1024\b"),
-    ("docs/testing.md", "64 KiB", "packaging/build-ce.mk", r"--stack 0x10000,"),
-    ("docs/testing.md", "152 bytes", "platform/wince/winapi.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
+    ("docs/testing.md", "64 KiB", "ce/build-ce.mk", r"--stack 0x10000,"),
+    ("docs/testing.md", "152 bytes", "platform/wince/coredll.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
     ("docs/testing.md", "20,000 executions", "tests/fuzz/CMakeLists.txt", r"-runs=20000\b"),
     ("docs/testing.md", "30,000 presses", "tests/CMakeLists.txt", r"soak --presses 30000\b"),
     ("docs/testing.md", "4 s", "tests/ce/emulate/scenarios_test.py", r"\(\(4000, IDYES\),\)"),
@@ -58,7 +58,7 @@ HELD = [
     ("docs/performance.md", "1,300 ms", "bench/ce_costs.py", r"LONG_PRESS = \(QUIET, QUIET \+ 1300\)"),
     ("docs/performance.md", "250 ms", "bench/ce_costs.py", r"SHORT_PRESS = \(2 \* QUIET, 2 \* QUIET \+ 250\)"),
     ("docs/kurvix-check.md", "0 ms", "tests/kurvix_check_test.cpp", r"ElapseTime=0,8s"),
-    ("docs/kurvix-check.md", "1000 ms", "tools/hints.cpp", r"kLargestSensibleInterval = 1000;"),
+    ("docs/kurvix-check.md", "1000 ms", "check/hints.cpp", r"kLargestSensibleInterval = 1000;"),
     ("docs/kurvix-check.md", "100 s", "tests/kurvix_check_test.cpp", r"handed back up to 100 s late"),
 ]
 

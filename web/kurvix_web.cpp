@@ -1,7 +1,7 @@
 // The page's way into the device code and kurvix-check: a few C functions for JavaScript.
 // Each returns UTF-8 text (JSON) or bytes that stay valid until the next call.
 //
-// kurvix_check and kurvix_press are kurvix-check's own checks (tools/check_api.h), so the page
+// kurvix_check and kurvix_press are kurvix-check's own checks (check/check_api.h), so the page
 // and the command line cannot disagree. The file is also put into the module's own file
 // system under the name the caller gives, and the page's other files beside it
 // (kurvix_put_file), so that a NewIni finds them as kurvix-check finds files beside the one
@@ -23,10 +23,10 @@
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
-#include "tools/check_api.h"
-#include "tools/convert.h"
-#include "tools/hint_table.h"
-#include "tools/utf.h"
+#include "check/check_api.h"
+#include "check/convert.h"
+#include "check/hint_table.h"
+#include "check/utf.h"
 
 // Where WebAssembly's linker begins static data. Below 64 KiB the device takes a pointer for
 // an integer resource id, as Windows does, so a module built without -sGLOBAL_BASE=65536
@@ -214,7 +214,7 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
 }
 
 // kurvix_press's presses over time: what the simulated device recorded while each key was
-// held (tools/press_timeline.h).
+// held (check/press_timeline.h).
 EMSCRIPTEN_KEEPALIVE const char* kurvix_timeline(const char* name, const uint8_t* bytes, int size,
                                                  const uint32_t* presses, int count) {
   HostFile file(name, bytes, size);

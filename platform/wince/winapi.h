@@ -6,9 +6,11 @@
  * desktop's (NOTIFYICONDATA is 152 bytes on Windows CE, several times that there), their
  * shell functions carry a W that coredll's names lack, and they have no KEYEVENTF_SILENT.
  *
- * The static assertions at the end hold every structure to its documented size and the
- * fields the system reads to their offsets: a wrong layout stops the build instead of
- * reaching the device.
+ * The handles, constants, structures and most functions are the simulated device's too:
+ * they stand once in platform/wince/coredll.h, whose static assertions hold every structure
+ * to its documented size and the fields the system reads to their offsets, so that a wrong
+ * layout stops the build instead of reaching the device. This file adds the scalar types
+ * of a 32-bit ARM compiler with a 16-bit wchar_t and the declarations only the device has.
  *
  * Narrow results: a function documented to return a SHORT or an ATOM is declared here with
  * a 32-bit result. Whether coredll widens a 16-bit result with or without its sign is not
@@ -26,13 +28,8 @@
 /* Two steps, so that a macro's text (the contact address) is expanded before L is joined. */
 #define KURVIX_WIDE_LITERAL(s) L##s
 #define TEXT(s) KURVIX_WIDE_LITERAL(s)
-#define WINAPI
-#define CALLBACK
 
 typedef wchar_t WCHAR;
-typedef int BOOL;
-typedef unsigned char BYTE;
-typedef unsigned short WORD;
 typedef unsigned long DWORD;
 typedef unsigned int UINT;
 typedef unsigned long ULONG;
@@ -43,269 +40,20 @@ typedef unsigned int UINT_PTR;
 typedef UINT WPARAM;
 typedef LONG LPARAM;
 typedef LONG LRESULT;
-typedef DWORD COLORREF;
-typedef void* HANDLE;
-typedef void* LPVOID;
-typedef DWORD* LPDWORD;
-typedef LONG* PLONG;
-typedef WCHAR* LPWSTR;
-typedef const WCHAR* LPCWSTR;
 
-#define KURVIX_DECLARE_HANDLE(name) \
-  struct name##__ {                 \
-    int unused;                     \
-  };                                \
-  typedef struct name##__* name
-KURVIX_DECLARE_HANDLE(HWND);
-KURVIX_DECLARE_HANDLE(HINSTANCE);
-KURVIX_DECLARE_HANDLE(HICON);
-KURVIX_DECLARE_HANDLE(HDC);
-KURVIX_DECLARE_HANDLE(HMENU);
-KURVIX_DECLARE_HANDLE(HBRUSH);
-KURVIX_DECLARE_HANDLE(HPEN);
-KURVIX_DECLARE_HANDLE(HKEY);
-#undef KURVIX_DECLARE_HANDLE
-typedef HICON HCURSOR;
-typedef HINSTANCE HMODULE;
-typedef void* HGDIOBJ;
+#include "platform/wince/coredll.h"
 
-#define TRUE 1
-#define FALSE 0
-
-#define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xffff))
-#define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xffff))
-#define MAKEINTRESOURCEW(i) ((LPWSTR)(ULONG_PTR)(WORD)(i))
-
-struct RECT {
-  LONG left;
-  LONG top;
-  LONG right;
-  LONG bottom;
-};
-struct POINT {
-  LONG x;
-  LONG y;
-};
-typedef RECT* LPRECT;
-typedef POINT* LPPOINT;
-
-/* ---- kernel ---- */
-
-#define GENERIC_READ 0x80000000u
-#define FILE_SHARE_READ 0x00000001u
-#define OPEN_EXISTING 3
-#define FILE_ATTRIBUTE_NORMAL 0x00000080u
-#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
-#define FILE_CURRENT 1
-#define ERROR_ALREADY_EXISTS 183
-#define WAIT_TIMEOUT 258
-
-struct SECURITY_ATTRIBUTES;
-typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
-struct OVERLAPPED;
-typedef OVERLAPPED* LPOVERLAPPED;
-
-/* ---- window manager ---- */
-
-typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
-typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
-
-#define WM_CREATE 0x0001
-#define WM_DESTROY 0x0002
-#define WM_PAINT 0x000F
-#define WM_CLOSE 0x0010
-#define WM_KEYDOWN 0x0100
-#define WM_TIMER 0x0113
-#define WM_LBUTTONDOWN 0x0201
-#define WM_HOTKEY 0x0312
-#define WM_APP 0x8000
-
-#define MB_OK 0x00000000u
-#define MB_YESNO 0x00000004u
-#define MB_ICONHAND 0x00000010u
-#define MB_ICONEXCLAMATION 0x00000030u
-#define IDYES 6
-
-#define SW_HIDE 0
-#define SW_SHOW 5
-
-#define KEYEVENTF_KEYUP 0x0002
-/* Windows CE only: the injected key makes no key click. */
-#define KEYEVENTF_SILENT 0x0004
-
-#define CS_VREDRAW 0x0001
-#define CS_HREDRAW 0x0002
-#define WS_SYSMENU 0x00080000L
-#define WS_CAPTION 0x00C00000L
-#define IDC_ARROW MAKEINTRESOURCEW(32512)
-#define SM_CYCAPTION 4
-#define SPI_GETWORKAREA 0x0030
-
-struct MSG {
-  HWND hwnd;
-  UINT message;
-  WPARAM wParam;
-  LPARAM lParam;
-  DWORD time;
-  POINT pt;
-};
-typedef MSG* LPMSG;
-
-struct WNDCLASSW {
-  UINT style;
-  WNDPROC lpfnWndProc;
-  int cbClsExtra;
-  int cbWndExtra;
-  HINSTANCE hInstance;
-  HICON hIcon;
-  HCURSOR hCursor;
-  HBRUSH hbrBackground;
-  LPCWSTR lpszMenuName;
-  LPCWSTR lpszClassName;
-};
-typedef WNDCLASSW WNDCLASS;
-
-struct CREATESTRUCTW {
-  LPVOID lpCreateParams;
-  HINSTANCE hInstance;
-  HMENU hMenu;
-  HWND hwndParent;
-  int cy;
-  int cx;
-  int y;
-  int x;
-  LONG style;
-  LPCWSTR lpszName;
-  LPCWSTR lpszClass;
-  DWORD dwExStyle;
-};
-typedef CREATESTRUCTW CREATESTRUCT;
-
-struct PAINTSTRUCT {
-  HDC hdc;
-  BOOL fErase;
-  RECT rcPaint;
-  BOOL fRestore;
-  BOOL fIncUpdate;
-  BYTE rgbReserved[32];
-};
-
-/* ---- graphics ---- */
-
-#define TRANSPARENT 1
-#define DT_CENTER 0x00000001
-#define DT_VCENTER 0x00000004
-#define DT_WORDBREAK 0x00000010
-#define DT_SINGLELINE 0x00000020
-#define DT_CALCRECT 0x00000400
-#define PS_SOLID 0
-#define LTGRAY_BRUSH 1
-
-/* ---- shell ---- */
-
-#define NIM_ADD 0x00000000
-#define NIM_MODIFY 0x00000001
-#define NIM_DELETE 0x00000002
-#define NIF_MESSAGE 0x00000001
-#define NIF_ICON 0x00000002
-#define SEE_MASK_NOCLOSEPROCESS 0x00000040
-
-struct NOTIFYICONDATA {
-  DWORD cbSize;
-  HWND hWnd;
-  UINT uID;
-  UINT uFlags;
-  UINT uCallbackMessage;
-  HICON hIcon;
-  WCHAR szTip[64];
-};
-
-struct SHELLEXECUTEINFO {
-  DWORD cbSize;
-  ULONG fMask;
-  HWND hwnd;
-  LPCWSTR lpVerb;
-  LPCWSTR lpFile;
-  LPCWSTR lpParameters;
-  LPCWSTR lpDirectory;
-  int nShow;
-  HINSTANCE hInstApp;
-  LPVOID lpIDList;
-  LPCWSTR lpClass;
-  HKEY hkeyClass;
-  DWORD dwHotKey;
-  HANDLE hIcon;
-  HANDLE hProcess;
-};
-
-/* coredll's exports, by their names there. */
+/* The functions whose declarations on the device differ from the simulated device's, by
+   their names in coredll. */
 extern "C" {
-HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
-                   LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                   HANDLE templateFile);
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
-              LPOVERLAPPED overlapped);
-DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
-DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
-BOOL CloseHandle(HANDLE object);
-DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
-HMODULE GetModuleHandleW(LPCWSTR moduleName);
-DWORD GetTickCount();
-BOOL TerminateProcess(HANDLE process, UINT exitCode);
-HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
-DWORD GetLastError();
-void SetLastError(DWORD error);
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
-DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 void* malloc(size_t size);
 void free(void* block);
 void* memset(void* block, int value, size_t size);
-
-int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
-BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey);
-BOOL UnregisterHotKey(HWND window, int id);
-UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerFunc);
-BOOL KillTimer(HWND window, UINT_PTR id);
 /* A SHORT, declared 32 bits wide (see the top of this file). */
 UINT GetAsyncKeyState(int virtualKey);
 void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, DWORD extraInfo);
 /* An ATOM, declared 32 bits wide (see the top of this file). */
 UINT RegisterClassW(const WNDCLASSW* windowClass);
-HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-                     LPVOID param);
-BOOL DestroyWindow(HWND window);
-BOOL ShowWindow(HWND window, int command);
-BOOL UpdateWindow(HWND window);
-BOOL IsWindowVisible(HWND window);
-BOOL SetWindowTextW(HWND window, LPCWSTR text);
-BOOL SetForegroundWindow(HWND window);
-BOOL GetClientRect(HWND window, LPRECT rect);
-BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
-HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
-BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
-LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax);
-BOOL TranslateMessage(const MSG* message);
-LRESULT DispatchMessageW(const MSG* message);
-void PostQuitMessage(int exitCode);
-HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
-HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name);
-int GetSystemMetrics(int index);
-BOOL SystemParametersInfoW(UINT action, UINT param, LPVOID value, UINT winIni);
-int wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
-
-HGDIOBJ GetStockObject(int object);
-int SetBkMode(HDC dc, int mode);
-COLORREF SetTextColor(HDC dc, COLORREF color);
-int DrawTextW(HDC dc, LPCWSTR text, int count, LPRECT rect, UINT format);
-HPEN CreatePen(int style, int width, COLORREF color);
-HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
-BOOL DeleteObject(HGDIOBJ object);
-BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
-BOOL LineTo(HDC dc, int x, int y);
-
 BOOL ShellExecuteEx(SHELLEXECUTEINFO* info);
 BOOL Shell_NotifyIcon(DWORD message, NOTIFYICONDATA* data);
 
@@ -314,25 +62,12 @@ BOOL Shell_NotifyIcon(DWORD message, NOTIFYICONDATA* data);
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int show);
 }
 
-/* The build stops here when a layout differs from the Windows CE SDK's. */
-#define KURVIX_CE_LAYOUT(name, condition) typedef char kurvix_ce_layout_##name[(condition) ? 1 : -1]
-KURVIX_CE_LAYOUT(wchar_is_16_bits, sizeof(WCHAR) == 2);
-KURVIX_CE_LAYOUT(pointer_is_32_bits, sizeof(void*) == 4 && sizeof(DWORD) == 4 && sizeof(LONG) == 4);
-KURVIX_CE_LAYOUT(char_is_signed, (char)-1 < 0);
-KURVIX_CE_LAYOUT(rect, sizeof(RECT) == 16);
-KURVIX_CE_LAYOUT(point, sizeof(POINT) == 8);
-KURVIX_CE_LAYOUT(msg, sizeof(MSG) == 28 && offsetof(MSG, wParam) == 8 && offsetof(MSG, pt) == 20);
-KURVIX_CE_LAYOUT(wndclass, sizeof(WNDCLASSW) == 40 && offsetof(WNDCLASSW, hInstance) == 16 &&
-                               offsetof(WNDCLASSW, lpszClassName) == 36);
-KURVIX_CE_LAYOUT(createstruct, sizeof(CREATESTRUCTW) == 48 && offsetof(CREATESTRUCTW, style) == 32);
-KURVIX_CE_LAYOUT(paintstruct, sizeof(PAINTSTRUCT) == 64 && offsetof(PAINTSTRUCT, rcPaint) == 8);
-KURVIX_CE_LAYOUT(notifyicondata, sizeof(NOTIFYICONDATA) == 152 &&
-                                     offsetof(NOTIFYICONDATA, hIcon) == 20 &&
-                                     offsetof(NOTIFYICONDATA, szTip) == 24);
-KURVIX_CE_LAYOUT(shellexecuteinfo, sizeof(SHELLEXECUTEINFO) == 60 &&
-                                       offsetof(SHELLEXECUTEINFO, lpFile) == 16 &&
-                                       offsetof(SHELLEXECUTEINFO, nShow) == 28 &&
-                                       offsetof(SHELLEXECUTEINFO, hProcess) == 56);
-#undef KURVIX_CE_LAYOUT
+/* The build stops here when the compiler's types differ from the Windows CE compilers'
+   (platform/wince/coredll.h holds the structures to their layouts). */
+#define KURVIX_CE_TYPES(name, condition) typedef char kurvix_ce_types_##name[(condition) ? 1 : -1]
+KURVIX_CE_TYPES(wchar_is_16_bits, sizeof(WCHAR) == 2);
+KURVIX_CE_TYPES(pointer_is_32_bits, sizeof(void*) == 4 && sizeof(DWORD) == 4 && sizeof(LONG) == 4);
+KURVIX_CE_TYPES(char_is_signed, (char)-1 < 0);
+#undef KURVIX_CE_TYPES
 
 #endif

@@ -6,7 +6,7 @@ description finds in them, the programs inside byte for byte, and what the cab m
     python3 tests/ce/cab_test.py [--exe build-ce/kurvix.exe] [--cab-dir build-ce]
                                  [--ini examples/Kurvix.ini] [--install-dir '\\Speicher\\Kurvix']
 
-The first group reads the cabs of the CE build (packaging/build-ce.sh makes them); the
+The first group reads the cabs of the CE build (ce/build-ce.sh makes them); the
 others make their own cabs from a stand-in program in a temporary folder.
 """
 
@@ -108,7 +108,7 @@ class BuiltCabsTest(unittest.TestCase):
     def setUp(self):
         for path in [ARGS.exe] + [ARGS.cab_dir / cab for cab, _, _ in expected_variants("")]:
             if not Path(path).is_file():
-                self.fail(f"{path} is missing: packaging/build-ce.sh makes it")
+                self.fail(f"{path} is missing: ce/build-ce.sh makes it")
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
         self.folder = Path(folder.name)

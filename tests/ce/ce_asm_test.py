@@ -1,4 +1,4 @@
-"""tools/ce_asm.py: each ELF directive the compiler writes and what it becomes for the Windows
+"""ce/ce_asm.py: each ELF directive the compiler writes and what it becomes for the Windows
 CE assembler, and the refusal, naming file and line, of everything else. Driven through the
 tool's command-line entry, with files, as the build runs it."""
 import contextlib
@@ -8,7 +8,7 @@ import pathlib
 import tempfile
 import unittest
 
-TOOL = pathlib.Path(__file__).resolve().parents[2] / "tools" / "ce_asm.py"
+TOOL = pathlib.Path(__file__).resolve().parents[2] / "ce" / "ce_asm.py"
 _spec = importlib.util.spec_from_file_location("ce_asm", TOOL)
 ce_asm = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(ce_asm)

@@ -1,6 +1,6 @@
-"""tools/ce_imports.py on the objects of build-ce/kurvix.exe: the import definition names
+"""ce/ce_imports.py on the objects of build-ce/kurvix.exe: the import definition names
 exactly the coredll functions the objects call, and a function that coredll lacks stops the
-build with its name and its callers. Needs packaging/build-ce.sh run first."""
+build with its name and its callers. Needs ce/build-ce.sh run first."""
 import contextlib
 import importlib.util
 import io
@@ -10,10 +10,10 @@ import unittest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 NM = ROOT / "build-ce-toolchain" / "bin" / "arm-mingw32ce-nm"
-EXPORTS = ROOT / "tests" / "ce" / "coredll-exports.txt"
+EXPORTS = ROOT / "ce" / "coredll-exports.txt"
 OBJECTS = sorted(str(path) for path in (ROOT / "build-ce" / "obj").rglob("*.o") if path.name != "kurvix.res.o")
 
-_spec = importlib.util.spec_from_file_location("ce_imports", ROOT / "tools" / "ce_imports.py")
+_spec = importlib.util.spec_from_file_location("ce_imports", ROOT / "ce" / "ce_imports.py")
 ce_imports = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(ce_imports)
 
@@ -35,7 +35,7 @@ def run(exports):
 
 class ImportDefinition(unittest.TestCase):
     def test_names_the_called_functions_and_not_the_programs_own(self):
-        self.assertTrue(OBJECTS, "no objects in build-ce/obj: run packaging/build-ce.sh first")
+        self.assertTrue(OBJECTS, "no objects in build-ce/obj: run ce/build-ce.sh first")
         code, output, error = run(EXPORTS)
         self.assertEqual((code, error), (0, ""))
         names = output.split()

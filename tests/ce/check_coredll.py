@@ -38,10 +38,10 @@ CE_NAMES = {
 # too (the class brush, the pens); its DEFAULT_GUI_FONT is a constant, not an export, and the
 # simulated device does not even define it, so the Windows CE path cannot refer to it.
 DESKTOP_ONLY = {
-    "malloc": "platform/memory_mingw.cpp serves the device code's nothrow new from the C "
+    "malloc": "platform/mingw/memory.cpp serves the device code's nothrow new from the C "
               "runtime in the mingw-w64 build, so that no exception runtime is linked; a "
               "Windows CE toolchain's own runtime provides new and delete",
-    "free": "platform/memory_mingw.cpp's delete, as malloc",
+    "free": "platform/mingw/memory.cpp's delete, as malloc",
 }
 
 DEVICE_FOLDERS = ("config", "engine", "shell", "platform")
@@ -123,8 +123,8 @@ def main():
     if len(sys.argv) not in (3, 4):
         sys.exit(__doc__.split("\n\n")[1])
     windows_build, linux_build = sys.argv[1], sys.argv[2]
-    exports_file = sys.argv[3] if len(sys.argv) == 4 else pathlib.Path(__file__).with_name(
-        "coredll-exports.txt")
+    exports_file = sys.argv[3] if len(sys.argv) == 4 else (
+        pathlib.Path(__file__).resolve().parents[2] / "ce" / "coredll-exports.txt")
     exports = {line.strip() for line in open(exports_file)
                if line.strip() and not line.startswith("#")}
 

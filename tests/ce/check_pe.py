@@ -4,7 +4,7 @@
     check_pe.py CE_EXE DESKTOP_EXE EXPORTS OBJDUMP
 
 CE_EXE is build-ce/kurvix.exe, DESKTOP_EXE the desktop program (build-win64/kurvix.exe),
-EXPORTS the names coredll exports (tests/ce/coredll-exports.txt), OBJDUMP the arm-mingw32ce
+EXPORTS the names coredll exports (ce/coredll-exports.txt), OBJDUMP the arm-mingw32ce
 objdump. Prints the size and one line per failed check; exits 1 if any failed.
 
 What Windows CE 4.2 on an ARMv4 needs of a program, checked here:

@@ -1,5 +1,5 @@
 """tests/ce/check_pe.py can fail: each check, fed a copy of build-ce/kurvix.exe doctored in one
-way, must name that fault, and the undoctored program must pass. Needs packaging/build-ce.sh
+way, must name that fault, and the undoctored program must pass. Needs ce/build-ce.sh
 and the desktop program (build-win64) built first; runs with /usr/bin/python3 (pefile)."""
 import contextlib
 import importlib.util
@@ -14,7 +14,7 @@ import pefile
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 CE_EXE = ROOT / "build-ce" / "kurvix.exe"
 DESKTOP_EXE = ROOT / "build-win64" / "kurvix.exe"
-EXPORTS = ROOT / "tests" / "ce" / "coredll-exports.txt"
+EXPORTS = ROOT / "ce" / "coredll-exports.txt"
 OBJDUMP = ROOT / "build-ce-toolchain" / "bin" / "arm-mingw32ce-objdump"
 
 _spec = importlib.util.spec_from_file_location("check_pe", ROOT / "tests" / "ce" / "check_pe.py")
@@ -135,7 +135,7 @@ class CheckOfTheWindowsCeProgram(unittest.TestCase):
     def setUpClass(cls):
         for needed in (CE_EXE, DESKTOP_EXE, OBJDUMP):
             if not needed.exists():
-                raise AssertionError("%s is missing: run packaging/build-ce.sh and build "
+                raise AssertionError("%s is missing: run ce/build-ce.sh and build "
                                      "build-win64's kurvix first (tests/ce/check_exe.sh does)" % needed)
 
     def test_the_built_program_passes(self):

@@ -1,6 +1,6 @@
 """tests/ce/check_returns.py can fail: small programs built as the device program is, but
 with one fault each, must fail naming the function, and the build's own way must pass.
-Needs packaging/build-ce.sh run first (its binutils); runs with /usr/bin/python3 (pefile)."""
+Needs ce/build-ce.sh run first (its binutils); runs with /usr/bin/python3 (pefile)."""
 import contextlib
 import importlib.util
 import io
@@ -47,11 +47,11 @@ def build(folder, architecture, translate_returns=True):
     subprocess.run(["arm-linux-gnueabi-g++", *COMPILER_OPTIONS, "-march=" + architecture,
                     "-S", str(source), "-o", str(elf_assembly)], check=True)
     if translate_returns:
-        subprocess.run([sys.executable, str(ROOT / "tools" / "ce_asm.py"), str(elf_assembly),
+        subprocess.run([sys.executable, str(ROOT / "ce" / "ce_asm.py"), str(elf_assembly),
                         str(coff_assembly)], check=True)
     else:
         # The translation of the directives only, for a build that keeps the bare bx.
-        spec = importlib.util.spec_from_file_location("ce_asm", ROOT / "tools" / "ce_asm.py")
+        spec = importlib.util.spec_from_file_location("ce_asm", ROOT / "ce" / "ce_asm.py")
         ce_asm = importlib.util.module_from_spec(spec)
         spec.loader.exec_module(ce_asm)
         ce_asm.BRANCH_EXCHANGE = ce_asm.re.compile(r"(?!)")
@@ -96,7 +96,7 @@ class CheckOfTheReturnsToTheSystem(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         if not OBJDUMP.exists():
-            raise AssertionError("%s is missing: run packaging/build-ce.sh first" % OBJDUMP)
+            raise AssertionError("%s is missing: run ce/build-ce.sh first" % OBJDUMP)
 
     def test_builds(self):
         for what, architecture, translated, faults in BUILDS:

@@ -1,4 +1,4 @@
-"""packaging/build-ce.sh takes any contact text that fits the status window: the text reaches
+"""ce/build-ce.sh takes any contact text that fits the status window: the text reaches
 the window's contact line and the version resource's Comments exactly as given, and a text
 that cannot be shown is refused with a message and leaves the build as it was.
 
@@ -16,7 +16,7 @@ from pathlib import Path
 import pefile
 
 ROOT = Path(__file__).resolve().parents[2]
-BUILD = ROOT / "packaging" / "build-ce.sh"
+BUILD = ROOT / "ce" / "build-ce.sh"
 EXE = ROOT / "build-ce" / "kurvix.exe"
 
 

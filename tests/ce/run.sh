@@ -18,7 +18,7 @@ python3 tests/ce/check_coredll.py build-win64 build
 
 reduced=$(mktemp)
 trap 'rm -f "$reduced"' EXIT
-grep -v -x -e Shell_NotifyIcon -e RegisterHotKey tests/ce/coredll-exports.txt >"$reduced"
+grep -v -x -e Shell_NotifyIcon -e RegisterHotKey ce/coredll-exports.txt >"$reduced"
 if report=$(python3 tests/ce/check_coredll.py build-win64 build "$reduced"); then
   echo "FAILED: the check passed although coredll lacked Shell_NotifyIcon and RegisterHotKey"
   exit 1

@@ -20,7 +20,7 @@ from pathlib import Path
 
 # No __pycache__ beside the shared module in the source tree.
 sys.dont_write_bytecode = True
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 
 from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, WM_CLOSE, WM_KEYDOWN, WM_LBUTTONDOWN, Picture,  # noqa: E402
                      Session, end_process, make_lparam, wait_for, wait_until, windows_path,
@@ -725,8 +725,7 @@ class VersionTest(unittest.TestCase):
     """The version an administrator sees in the file's properties is the project's."""
 
     def test_version_resource_names_the_project_version_in_german(self):
-        version = build_setting(r"^project\(Kurvix VERSION ([0-9.]+)",
-                                (ROOT / "CMakeLists.txt").read_text())
+        version = build_setting(r"^KURVIX_VERSION = ([0-9.]+)$", (ROOT / "kurvix.mk").read_text())
         contact = build_setting(r"^KURVIX_CONTACT:STRING=(.*)$",
                                 (BUILD_DIR / "CMakeCache.txt").read_text())
         info = session.driver("version", windows_path(KURVIX_EXE))

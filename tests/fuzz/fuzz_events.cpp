@@ -22,7 +22,7 @@
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
-#include "tools/utf.h"
+#include "check/utf.h"
 
 namespace {
 

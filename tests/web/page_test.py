@@ -18,7 +18,6 @@ import time
 import unittest
 
 from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.actions.action_builder import ActionBuilder
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -27,27 +26,15 @@ from selenium.webdriver.support.ui import Select
 # The cab test's reader of the setup description, written apart from the cab writer.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "ce"))
 from cab_reader import extract  # noqa: E402
+# The page, the browser and the device's file format, shared with the page's benchmark.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
+from page_browser import PAGE, ROOT, device_file, start_browser  # noqa: E402
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-PAGE = pathlib.Path(os.environ.get("KURVIX_PAGE", ROOT / "build-web" / "kurvix.html"))
 SCREENSHOT = ROOT / "build-web" / "page.png"
 KURVIX_CHECK = pathlib.Path(os.environ.get("KURVIX_CHECK", ROOT / "build" / "kurvix-check"))
 
 browser = None
 scratch = None
-
-
-def start_browser(download_dir):
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 f"--user-data-dir={download_dir / 'profile'}", "--window-size=1280,1000"):
-        options.add_argument(flag)
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    driver.execute_cdp_cmd("Browser.setDownloadBehavior",
-                           {"behavior": "allow", "downloadPath": str(download_dir / "downloads")})
-    return driver
 
 
 def setUpModule():
@@ -65,11 +52,6 @@ def tearDownModule():
         browser.quit()
     if scratch is not None:
         shutil.rmtree(scratch, ignore_errors=True)
-
-
-def device_file(*lines, end="\r\n"):
-    """A configuration in the device's format: byte-order mark, UTF-16LE, lines joined by end."""
-    return b"\xff\xfe" + end.join(lines).encode("utf-16-le")
 
 
 def generated_files():
@@ -905,7 +887,7 @@ class NeverLoseWorkTest(PageTest):
 
 
 class DeviceCabTest(PageTest):
-    """The page's device cabs: the writer and the program of packaging/build-ce.sh, so the
+    """The page's device cabs: the writer and the program of ce/build-ce.sh, so the
     same configuration gives the same bytes; a set with findings is packed only when told."""
 
     EXAMPLE = ROOT / "examples" / "Kurvix.ini"
@@ -938,7 +920,7 @@ class DeviceCabTest(PageTest):
             with self.subTest(variant):
                 built = ROOT / "build-ce" / cab
                 if not built.exists():
-                    self.fail(f"{built} is missing: packaging/build-ce.sh makes it")
+                    self.fail(f"{built} is missing: ce/build-ce.sh makes it")
                 # The example's NewIni names a file it does not bring: build-ce.sh packs it anyway.
                 made = self.device_cab([("Kurvix.ini", self.EXAMPLE.read_bytes())],
                                        {"variant": variant, "ignoreFindings": True})

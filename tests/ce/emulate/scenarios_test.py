@@ -19,12 +19,12 @@ import unittest
 
 from unicorn.arm_const import UC_CPU_ARM_PXA270, UC_CPU_ARM_SA1110, UC_CPU_ARM_TI925T
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "ce", "emulator"))
 from arm_machine import EmulationFault, LoadedImage, Machine  # noqa: E402
 from coredll_model import (IDYES, NIF_ICON, NIF_MESSAGE, NIM_ADD, NIM_DELETE,  # noqa: E402
                            NIM_MODIFY, SEE_MASK_NOCLOSEPROCESS, Coredll)
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 EXE = os.path.join(ROOT, "build-ce", "kurvix.exe")
 KURVIX_CHECK = os.environ.get("KURVIX_CHECK", os.path.join(ROOT, "build", "kurvix-check"))
 INI_PATH = "\\Windows\\Kurvix.ini"
@@ -417,7 +417,7 @@ if __name__ == "__main__":
     if len(sys.argv) > 1 and sys.argv[1].lower().endswith(".exe"):
         EXE = os.path.abspath(sys.argv.pop(1))
     if not os.path.exists(EXE):
-        sys.exit(f"{EXE} does not exist: build it first with packaging/build-ce.sh")
+        sys.exit(f"{EXE} does not exist: build it first with ce/build-ce.sh")
     program = unittest.main(exit=False)
     print_timings()
     sys.exit(0 if program.result.wasSuccessful() else 1)

@@ -2,16 +2,16 @@
 // the reader's blocks (an empty line ends a block, a comment line does not, a header is one
 // only outside a block), and from what the loaded table holds. A line the device accepts
 // gets a hint only where it does something else than its author plainly meant.
-#include "tools/hints.h"
+#include "check/hints.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
 
 #include "config/text.h"
-#include "tools/device_session.h"
-#include "tools/hint_table.h"
-#include "tools/utf.h"
+#include "check/device_session.h"
+#include "check/hint_table.h"
+#include "check/utf.h"
 
 namespace {
 

@@ -18,7 +18,7 @@ import subprocess
 import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+ROOT = Path(__file__).resolve().parents[1]
 BUILD_DIR = Path(os.environ.get("KURVIX_BUILD_DIR", ROOT / "build-win64"))
 HELPER_DIR = BUILD_DIR / "tests" / "e2e"
 WINE_FONTS = Path("/usr/share/wine/fonts")  # Debian's fonts-wine

@@ -41,6 +41,37 @@ SYSTEM_MEMORY_SIZE = 0x10000
 BYTE_FILL_NEW, BYTE_FILL_FREED = 0xCD, 0xDD
 CAPTION_HEIGHT, BORDER_WIDTH, WORK_AREA = 26, 1, (0, 0, 240, 294)   # a 240 x 320 screen
 
+# The Windows CE structures the model reads and writes: the fields it takes as 32-bit words
+# from the start, in memory order, and the whole size in bytes. tests/ce/emulate/layouts_test.py
+# holds them to the device program's declarations (platform/wince/coredll.h).
+STRUCTURES = {
+    "MSG": (("hwnd", "message", "wParam", "lParam", "time", "pt.x", "pt.y"), 28),
+    "WNDCLASSW": (("style", "lpfnWndProc", "cbClsExtra", "cbWndExtra", "hInstance", "hIcon",
+                   "hCursor", "hbrBackground", "lpszMenuName", "lpszClassName"), 40),
+    "CREATESTRUCTW": (("lpCreateParams", "hInstance", "hMenu", "hwndParent", "cy", "cx", "y",
+                       "x", "style", "lpszName", "lpszClass", "dwExStyle"), 48),
+    "PAINTSTRUCT": (("hdc", "fErase", "rcPaint.left", "rcPaint.top", "rcPaint.right",
+                     "rcPaint.bottom"), 64),
+    "RECT": (("left", "top", "right", "bottom"), 16),
+    "SHELLEXECUTEINFO": (("cbSize", "fMask", "hwnd", "lpVerb", "lpFile", "lpParameters",
+                          "lpDirectory", "nShow", "hInstApp", "lpIDList", "lpClass", "hkeyClass",
+                          "dwHotKey", "hIcon", "hProcess"), 60),
+    "NOTIFYICONDATA": (("cbSize", "hWnd", "uID", "uFlags", "uCallbackMessage", "hIcon"), 152),
+}
+
+
+def structure_words(structure):
+    """How many 32-bit words of the structure the model reads or writes."""
+    return len(STRUCTURES[structure][0])
+
+
+def field_offset(structure, field):
+    return 4 * STRUCTURES[structure][0].index(field)
+
+
+def structure_size(structure):
+    return STRUCTURES[structure][1]
+
 
 def exported(argument_count):
     """Marks a method as the stand-in of the coredll function of the same name."""
@@ -403,7 +434,7 @@ class Coredll:
 
     @exported(1)
     def RegisterClassW(self, window_class):
-        fields = self.machine.read_words(window_class, 10)   # WNDCLASS: 40 bytes
+        fields = self.machine.read_words(window_class, structure_words("WNDCLASSW"))
         style, proc, _, _, instance, icon, cursor, brush, menu, name = fields
         if proc == 0 or name < 0x10000:
             return 0
@@ -426,7 +457,7 @@ class Coredll:
         self.windows[handle] = Window(window_class["name"], self.machine.read_wide(title), style,
                                       signed(x), signed(y), signed(width), signed(height),
                                       window_class["proc"], window_class["brush"])
-        creation = self.system_alloc(48)    # CREATESTRUCT
+        creation = self.system_alloc(structure_size("CREATESTRUCTW"))
         self.machine.write_words(creation, [parameter, instance, menu, parent, height, width,
                                             y, x, style, title, class_name, ex_style])
         result = yield from self._send(handle, WM_CREATE, 0, creation)
@@ -529,8 +560,7 @@ class Coredll:
         dc = self.new_handle()
         self.selected[dc] = self._stock(BLACK_PEN)
         erased = erase and (yield from self._send(handle, WM_ERASEBKGND, dc, 0)) != 0
-        # PAINTSTRUCT: hdc, fErase, rcPaint, fRestore, fIncUpdate, rgbReserved[32]: 64 bytes
-        self.machine.uc.mem_write(paint, bytes(64))
+        self.machine.uc.mem_write(paint, bytes(structure_size("PAINTSTRUCT")))
         self.machine.write_words(paint, [dc, 1 if erase and not erased else 0,
                                          *self.client_rect(window)])
         return dc
@@ -804,8 +834,7 @@ class Coredll:
 
     @exported(1)
     def ShellExecuteEx(self, info):
-        # SHELLEXECUTEINFO: fifteen 32-bit fields, 60 bytes; hInstApp at 32, hProcess at 56.
-        fields = self.machine.read_words(info, 15)
+        fields = self.machine.read_words(info, structure_words("SHELLEXECUTEINFO"))
         size, mask, window, verb, file, parameters, directory, show, instance = fields[:9]
         program = {"cbSize": size, "fMask": mask, "verb": self.machine.read_wide(verb),
                    "file": self.machine.read_wide(file),
@@ -816,8 +845,9 @@ class Coredll:
         if mask & SEE_MASK_NOCLOSEPROCESS:
             process = self.new_handle()
             self.processes[process] = program
-        self.machine.write_u32(info + 32, 42)        # hInstApp: more than 32 means started
-        self.machine.write_u32(info + 56, process)   # hProcess
+        # hInstApp: more than 32 means started
+        self.machine.write_u32(info + field_offset("SHELLEXECUTEINFO", "hInstApp"), 42)
+        self.machine.write_u32(info + field_offset("SHELLEXECUTEINFO", "hProcess"), process)
         return 1
 
     @exported(2)
@@ -839,8 +869,8 @@ class Coredll:
 
     @exported(2)
     def Shell_NotifyIcon(self, message, data):
-        # NOTIFYICONDATA: these six fields, then szTip of 64 wide characters: 152 bytes.
-        size, window, icon_id, flags, callback, icon = self.machine.read_words(data, 6)
+        size, window, icon_id, flags, callback, icon = self.machine.read_words(
+            data, structure_words("NOTIFYICONDATA"))
         self.tray_calls.append({"message": message, "cbSize": size, "flags": flags,
                                 "id": icon_id, "icon": self._icon_resource(icon)})
         if icon_id <= LAST_RESERVED_TRAY_ID:

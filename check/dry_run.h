@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/check_api.h"
-#include "tools/press_timeline.h"
+#include "check/check_api.h"
+#include "check/press_timeline.h"
 
 struct DryRun {
   std::string output;

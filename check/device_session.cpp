@@ -1,4 +1,4 @@
-#include "tools/device_session.h"
+#include "check/device_session.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +8,7 @@
 
 #include "config/reader.h"
 #include "engine/binding_table.h"
-#include "tools/utf.h"
+#include "check/utf.h"
 
 HostFile readHostFile(const std::string& path) {
   HostFile file;

@@ -1,11 +1,11 @@
-#include "tools/convert.h"
+#include "check/convert.h"
 
 #include <iconv.h>
 
 #include <cerrno>
 #include <cstdio>
 
-#include "tools/utf.h"
+#include "check/utf.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/utf.h"
+#include "check/utf.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,14 +2,14 @@
 # Builds the Windows CE program, build-ce/kurvix.exe (ARMv4, Windows CE 4.20 GUI, imports
 # from COREDLL.dll alone), from Debian's packages:
 #
-#   packaging/build-ce.sh
+#   ce/build-ce.sh
 #
 # No Debian package targets Windows CE, but upstream GNU binutils does: the first run builds
 # it from Debian's binutils-source for arm-mingw32ce into build-ce-toolchain/ (a few
 # minutes) and every later run reuses it. Debian's arm-linux-gnueabi-g++ writes ARMv4
-# assembly, tools/ce_asm.py turns its ELF directives into PE/COFF ones, and the binutils
+# assembly, ce/ce_asm.py turns its ELF directives into PE/COFF ones, and the binutils
 # just built assemble it, compile the resources and link against an import library of
-# coredll. packaging/build-ce.mk recompiles only what changed.
+# coredll. ce/build-ce.mk recompiles only what changed.
 #
 # Then packaging/make_cab.py packs the two installation cabs beside it: build-ce/kurvix.cab
 # (started from \Windows\StartUp) and build-ce/kurvix-registry.cab (started from HKLM\Init).
@@ -58,16 +58,12 @@ build_binutils() {
 # The stamp is written last, so an interrupted build is started again from the beginning.
 [ -f "$toolchain/complete" ] || build_binutils
 
-# The version and the default contact address come from CMakeLists.txt, as for the desktop
-# program, so that both carry the same version resource.
-version=$(sed -n 's/^project(Kurvix VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)
-contact=${KURVIX_CONTACT:-$(sed -n 's/^set(KURVIX_CONTACT "\([^"]*\)".*/\1/p' CMakeLists.txt)}
-[ -n "$version" ] && [ -n "$contact" ] || { echo "CMakeLists.txt names no version or contact"; exit 1; }
-# The contact text reaches the program through headers with every character escaped: no
-# shell, sed or make ever reads it as code.
-python3 packaging/version_header.py "$version" "$contact" build-ce/obj/res
+# The version and the default contact come from kurvix.mk, as for the desktop program, so
+# that both carry the same version resource. The contact text reaches the program through
+# headers with every character escaped: no shell or make ever reads it as code.
+python3 ce/version_header.py build-ce/obj/res "${KURVIX_CONTACT:-}"
 
-make --no-print-directory --no-builtin-rules -f packaging/build-ce.mk -j "$(nproc)" OUT=build-ce \
+make --no-print-directory --no-builtin-rules -f ce/build-ce.mk -j "$(nproc)" OUT=build-ce \
   TOOLS="$toolchain/bin" build-ce/kurvix.exe build-ce/kurvix-symbols.exe
 echo "build-ce/kurvix.exe: $(stat -c %s build-ce/kurvix.exe) bytes"
 

@@ -1,17 +1,16 @@
-# The steps from the device sources to build-ce/kurvix.exe, run by packaging/build-ce.sh with
+# The steps from the device sources to build-ce/kurvix.exe, run by ce/build-ce.sh with
 # the variables below set. make rebuilds only what a changed file affects: each object
 # depends on its source, the headers the compiler listed (-MMD) and the translation tool.
 #
 # OUT: the output folder; TOOLS: the arm-mingw32ce binutils' bin folder. The contact text
-# comes in $(OUT)/obj/res/contact.h and version.h (packaging/version_header.py writes them).
+# comes in $(OUT)/obj/res/contact.h and version.h (ce/version_header.py writes them).
 
 CXX := arm-linux-gnueabi-g++
 TARGET := $(TOOLS)/arm-mingw32ce-
 OBJ := $(OUT)/obj
 
-SOURCES := config/text.cpp config/reader.cpp engine/key_binding.cpp \
-  engine/binding_table.cpp engine/press_handling.cpp shell/tray_icon.cpp \
-  shell/main_window.cpp shell/winmain.cpp platform/wince/memory.cpp
+include kurvix.mk
+SOURCES := $(KURVIX_DEVICE_SOURCES) $(KURVIX_SHELL_SOURCES) platform/wince/memory.cpp
 # Helpers the compiler calls on its own (division): from a library, so that the program
 # holds only those its code calls.
 RUNTIME_SOURCES := platform/wince/division.cpp
@@ -19,7 +18,7 @@ OBJECTS := $(SOURCES:%.cpp=$(OBJ)/%.o)
 RUNTIME_OBJECTS := $(RUNTIME_SOURCES:%.cpp=$(OBJ)/%.o)
 
 # ARMv4T code in ARM mode, whose returns are `bx lr` (they reach a Thumb caller in Thumb
-# state); tools/ce_asm.py turns each into a sequence that runs on the StrongARM (ARMv4) too,
+# state); ce/ce_asm.py turns each into a sequence that runs on the StrongARM (ARMv4) too,
 # so the program holds no instruction a StrongARM lacks on any path it takes there
 # (docs/building.md says why). The Windows CE compilers' 16-bit wchar_t and signed char; no
 # exceptions, RTTI, unwind tables or guard variables, which would need a C++ run-time
@@ -50,22 +49,22 @@ LDFLAGS := --subsystem wince:4.20 --major-os-version 4 --minor-os-version 20 \
 
 LINKED := $(OBJECTS) $(OBJ)/kurvix.res.o $(OBJ)/libruntime.a $(OBJ)/libcoredll.a
 
-$(OUT)/kurvix.exe: $(LINKED) packaging/build-ce.mk
+$(OUT)/kurvix.exe: $(LINKED) ce/build-ce.mk
 	$(TARGET)ld $(LDFLAGS) --strip-all -Map $(OUT)/kurvix.map -o $@.partial $(LINKED)
 	mv $@.partial $@
 
 # The same link with its symbols, for the check of the returns to the system
 # (tests/ce/check_returns.py): it names each function.
-$(OUT)/kurvix-symbols.exe: $(LINKED) packaging/build-ce.mk
+$(OUT)/kurvix-symbols.exe: $(LINKED) ce/build-ce.mk
 	$(TARGET)ld $(LDFLAGS) -o $@.partial $(LINKED)
 	mv $@.partial $@
 
-$(OBJ)/%.s: %.cpp packaging/build-ce.mk $(OBJ)/res/contact.h
+$(OBJ)/%.s: %.cpp ce/build-ce.mk $(OBJ)/res/contact.h
 	@mkdir -p $(@D)
 	$(CXX) $(CXXFLAGS) -MMD -MP -MT $@ -MF $(OBJ)/$*.d -S $< -o $@
 
-$(OBJ)/%.coff.s: $(OBJ)/%.s tools/ce_asm.py
-	python3 tools/ce_asm.py $< $@
+$(OBJ)/%.coff.s: $(OBJ)/%.s ce/ce_asm.py
+	python3 ce/ce_asm.py $< $@
 
 $(OBJ)/%.o: $(OBJ)/%.coff.s
 	$(TARGET)as -march=armv4t -o $@ $<
@@ -79,8 +78,8 @@ $(OBJ)/libruntime.a: $(RUNTIME_OBJECTS)
 	$(TARGET)ar rcs $@ $^
 
 # The import library names exactly the coredll functions the objects call.
-$(OBJ)/coredll.def: $(OBJECTS) $(RUNTIME_OBJECTS) tools/ce_imports.py tests/ce/coredll-exports.txt
-	python3 tools/ce_imports.py $(TARGET)nm tests/ce/coredll-exports.txt $(OBJECTS) \
+$(OBJ)/coredll.def: $(OBJECTS) $(RUNTIME_OBJECTS) ce/ce_imports.py ce/coredll-exports.txt
+	python3 ce/ce_imports.py $(TARGET)nm ce/coredll-exports.txt $(OBJECTS) \
 	  $(RUNTIME_OBJECTS) > $@
 
 $(OBJ)/libcoredll.a: $(OBJ)/coredll.def

@@ -4,7 +4,10 @@ res/version.h.in) and contact.h (the status window's contact text), with any con
 written as escapes, so that slashes, ampersands, quotes and umlauts reach the window and the
 version resource as they were given.
 
-    packaging/version_header.py VERSION CONTACT OUT_FOLDER
+    ce/version_header.py OUT_FOLDER [CONTACT]
+
+The version comes from kurvix.mk, and so does the contact when none (or an empty one) is
+given.
 
 A contact text must fit the status window's contact line: "Kontakt: " and the text, one
 line in the strip left of the 18-pixel column of the program's 276-pixel-wide window,
@@ -101,10 +104,21 @@ def write_if_changed(path, text):
         path.write_text(text, encoding="ascii")
 
 
+def kurvix_mk(name):
+    """A setting of kurvix.mk, whose plain "NAME = text" lines the CMake build reads too."""
+    found = re.search(rf"^{name} = (.*)$", (ROOT / "kurvix.mk").read_text(encoding="utf-8"),
+                      re.MULTILINE)
+    if not found:
+        sys.exit(f"kurvix.mk names no {name}")
+    return found.group(1).strip()
+
+
 def main(argv):
-    if len(argv) != 3:
-        sys.exit("usage: version_header.py VERSION CONTACT OUT_FOLDER")
-    version, contact, out = argv[0], argv[1], Path(argv[2])
+    if not 1 <= len(argv) <= 2:
+        sys.exit("usage: version_header.py OUT_FOLDER [CONTACT]")
+    out = Path(argv[0])
+    version = kurvix_mk("KURVIX_VERSION")
+    contact = argv[1] if len(argv) == 2 and argv[1] else kurvix_mk("KURVIX_DEFAULT_CONTACT")
     try:
         check_contact(contact)
     except ValueError as error:
@@ -120,7 +134,7 @@ def main(argv):
     out.mkdir(parents=True, exist_ok=True)
     write_if_changed(out / "version.h", header)
     write_if_changed(out / "contact.h",
-                     "/* Made by packaging/version_header.py: the status window's contact text. */\n"
+                     "/* Made by ce/version_header.py: the status window's contact text. */\n"
                      f"#define KURVIX_CONTACT {c_literal(contact)}\n")
     return 0
 

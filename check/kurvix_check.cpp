@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/convert.h"
-#include "tools/dry_run.h"
-#include "tools/file_check.h"
-#include "tools/hint_table.h"
+#include "check/convert.h"
+#include "check/dry_run.h"
+#include "check/file_check.h"
+#include "check/hint_table.h"
 
 namespace {
 

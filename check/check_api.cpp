@@ -1,7 +1,7 @@
-#include "tools/check_api.h"
+#include "check/check_api.h"
 
-#include "tools/dry_run.h"
-#include "tools/file_check.h"
+#include "check/dry_run.h"
+#include "check/file_check.h"
 
 std::string checkJson(const std::string& fileName, const std::vector<uint8_t>& bytes) {
   return checkJsonOf(checkWithNewIniFiles(fileName, bytes));

@@ -1,4 +1,4 @@
-#include "tools/press_timeline.h"
+#include "check/press_timeline.h"
 
 #include <sstream>
 

@@ -24,7 +24,7 @@ std::string pressJson(const std::string& fileName, const std::vector<uint8_t>& b
                       const std::vector<Press>& presses);
 
 // The same presses over time, one entry for each press the program lived to see
-// (tools/press_timeline.h).
+// (check/press_timeline.h).
 std::string pressTimelineJson(const std::string& fileName, const std::vector<uint8_t>& bytes,
                               const std::vector<Press>& presses);
 

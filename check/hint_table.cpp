@@ -1,4 +1,4 @@
-#include "tools/hint_table.h"
+#include "check/hint_table.h"
 
 const std::vector<HintEntry>& hintTable() {
   static const std::vector<HintEntry> kTable = {

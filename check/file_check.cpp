@@ -1,12 +1,12 @@
-#include "tools/file_check.h"
+#include "check/file_check.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
 
 #include "engine/binding_table.h"
-#include "tools/hints.h"
-#include "tools/utf.h"
+#include "check/hints.h"
+#include "check/utf.h"
 
 namespace {
 

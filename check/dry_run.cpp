@@ -1,4 +1,4 @@
-#include "tools/dry_run.h"
+#include "check/dry_run.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -7,10 +7,10 @@
 
 #include "engine/binding_table.h"
 #include "shell/main_window.h"
-#include "tools/device_session.h"
-#include "tools/file_check.h"
-#include "tools/press_timeline.h"
-#include "tools/utf.h"
+#include "check/device_session.h"
+#include "check/file_check.h"
+#include "check/press_timeline.h"
+#include "check/utf.h"
 
 namespace {
 

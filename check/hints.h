@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/file_check.h"
+#include "check/file_check.h"
 
 // hostFile is the file as the author named it, bytes its contents, lines as the device read
 // them; check holds what the device did with them. In the order of their lines, hints about

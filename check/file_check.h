@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/device_session.h"
+#include "check/device_session.h"
 
 struct Hint {
   std::string id;  // stable, for scripts and editors: "key-twice", "drive-letter", ...
