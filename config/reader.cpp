@@ -18,6 +18,7 @@
 
 #include "config/text.h"
 #include "engine/binding_table.h"
+#include "res/texts.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ void reportFileFailure(const WCHAR* sentence, const WCHAR* path) {
   WCHAR text[sentenceCapacity + LINE_CAPACITY];
   copyText(sentence, text, sentenceCapacity);
   copyText(path, text + textLength(text), LINE_CAPACITY);
-  MessageBoxW(NULL, text, TEXT("Fehler"), MB_OK | MB_ICONHAND);
+  MessageBoxW(NULL, text, ERROR_CAPTION, MB_OK | MB_ICONHAND);
 }
 
 /* Replaces an owned text with a copy of the value; on no memory the old text stays. */
@@ -87,8 +88,7 @@ int BindingTable::loadFromProgramDir(HINSTANCE instance) {
   DWORD length = GetModuleFileNameW(instance, path, pathRoom);
   // A path that fills all the room was cut short: the file beside it is not ours.
   if (length == 0 || length >= pathRoom) {
-    MessageBoxW(NULL, TEXT("Der Pfad zum Programm konnte nicht ermittelt werden."),
-                TEXT("Fehler"), MB_OK | MB_ICONHAND);
+    MessageBoxW(NULL, NO_PROGRAM_PATH, ERROR_CAPTION, MB_OK | MB_ICONHAND);
     return 1;
   }
   DWORD nameStart = 1;
@@ -120,7 +120,7 @@ int BindingTable::readFile(const WCHAR* path) {
   HANDLE file = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) {
-    MessageBoxW(NULL, ownPath, TEXT("Datei nicht gefunden:"), MB_OK | MB_ICONHAND);
+    MessageBoxW(NULL, ownPath, FILE_NOT_FOUND, MB_OK | MB_ICONHAND);
     postStatus(STATUS_LOADED, count_);
     return 1;
   }
@@ -128,7 +128,7 @@ int BindingTable::readFile(const WCHAR* path) {
   DWORD markRead = 0;
   if (!ReadFile(file, mark, 2, &markRead, NULL) || markRead != 2 || mark[0] != 0xFF ||
       mark[1] != 0xFE) {
-    reportFileFailure(TEXT("Die Datei ist leer oder nicht im Unicode Format:\n"), ownPath);
+    reportFileFailure(NOT_UNICODE, ownPath);
     CloseHandle(file);
     postStatus(STATUS_LOADED, count_);
     return 1;
@@ -164,14 +164,14 @@ int BindingTable::readFile(const WCHAR* path) {
     } else if (compareText(line, TEXT("SETTINGS"), 8) == 0) {
       state = SETTINGS_BLOCK;
     } else {
-      reportLine(line, TEXT("Kurvix - Ignoriere unbekannten Typ:"));
+      reportLine(line, UNKNOWN_TYPE);
     }
   }
   CloseHandle(file);
 
   if (readFailed) {
     // Half a configuration is not what its author wrote: refuse it like an unreadable file.
-    reportFileFailure(TEXT("Die Datei konnte nicht vollst\x00E4ndig gelesen werden:\n"), ownPath);
+    reportFileFailure(READ_INCOMPLETE, ownPath);
     clear();
     resetSettings();
     postStatus(STATUS_LOADED, count_);
@@ -182,26 +182,25 @@ int BindingTable::readFile(const WCHAR* path) {
 }
 
 void KeyBinding::parseLine(const WCHAR* line, DWORD length) {
-  const WCHAR* missingValue = TEXT("Kurvix - Ignoriere Fehler:");
   DWORD value;
   if (compareText(line, TEXT("KeyCode"), 7) == 0) {
     value = findValue(line, length, 1);
-    if (value == TEXT_NOT_FOUND) return reportLine(line, missingValue);
+    if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     keyCode_ = parseDecimal(line + value);
   } else if (compareText(line, TEXT("Command"), 7) == 0) {
     value = findValue(line, length, 5);
-    if (value == TEXT_NOT_FOUND) return reportLine(line, missingValue);
+    if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     storeText(command_, line + value);
   } else if (compareText(line, TEXT("NewIni"), 6) == 0) {
     value = findValue(line, length, 5);
-    if (value == TEXT_NOT_FOUND) return reportLine(line, missingValue);
+    if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     storeText(newIniPath_, line + value);
   } else if (compareText(line, TEXT("Disable"), 7) == 0) {
     value = findValue(line, length, 5);
-    if (value == TEXT_NOT_FOUND) return reportLine(line, missingValue);
+    if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     disableAll_ = parseFlag(line + value);
   } else {
-    reportLine(line, TEXT("Kurvix - Ignoriere unbekannten Wert:"));
+    reportLine(line, UNKNOWN_BINDING_KEY);
   }
 }
 
@@ -212,9 +211,9 @@ void BindingTable::parseSettingsLine(const WCHAR* line, DWORD length) {
   } else if (compareText(line, TEXT("ElapseTime"), 10) == 0) {
     setting = &elapseTime_;
   } else {
-    return reportLine(line, TEXT("Settings - Ignoriere unbekannten Wert:"));
+    return reportLine(line, UNKNOWN_SETTING);
   }
   DWORD value = findValue(line, length, 1);
-  if (value == TEXT_NOT_FOUND) return reportLine(line, TEXT("Settings - Ignoriere Fehler:"));
+  if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_SETTING_VALUE);
   *setting = parseDecimal(line + value);
 }

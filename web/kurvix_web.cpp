@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
@@ -180,14 +181,14 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
   sim::setWorkArea({0, 0, screenWidth, screenHeight - kTaskBarHeight});
   std::string painting;
   sim::at(1000, [] {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     if (!sim::window(window).visible) sim::tapTrayIcon(window, TRAY_ICON_ID);
   });
   if (lastKey != 0) sim::pressAt(lastKey, 2000, 2010);
   for (int i = 0; i < count; ++i) {
     int kind = taps[3 * i], x = taps[3 * i + 1], y = taps[3 * i + 2];
     sim::at(3000 + 100 * uint64_t(i), [kind, x, y] {
-      HWND window = sim::findWindow(u"Kurvix.Class");
+      HWND window = sim::findWindow(CLASS_NAME);
       if (kind == 1) {
         if (sim::trayIcon(window, TRAY_ICON_ID)) sim::tapTrayIcon(window, TRAY_ICON_ID);
       } else {
@@ -196,7 +197,7 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
     });
   }
   sim::at(10000 + 100 * uint64_t(count), [&painting, screenWidth, screenHeight] {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     sim::WindowInfo info = sim::window(window);
     std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
     painting = paintingJson(window);
