@@ -6,24 +6,25 @@ const std::vector<HintEntry>& hintTable() {
        "The device reads only UTF-16 little-endian text that begins with the byte-order mark FF FE. A file saved "
        "as UTF-8, \"ANSI\" (Windows-1252), big-endian UTF-16 or UTF-16 without the mark is refused as a whole with "
        "\"Die Datei ist leer oder nicht im Unicode Format\", and no key is bound.",
-       "(bytes) 4B 55 52 56 49 58 0D 0A ...   KURVIX in UTF-8\n",
-       "(bytes) FF FE 4B 00 55 00 52 00 ...   KURVIX in UTF-16LE with byte-order mark\n",
+       "(bytes) 4B 55 52 56 49 58 0D 0A 4B 65 79 43 6F 64 65 3D 31 39 33 0D 0A   KURVIX, KeyCode=193 in UTF-8\n",
+       "(bytes) FF FE K.U.R.V.I.X. 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0A 00   the same in UTF-16LE with "
+       "byte-order mark\n",
        "Save the file with the encoding \"Unicode\" (Notepad) or \"UTF-16 LE BOM\", or convert it with "
        "kurvix-check --to-unicode FILE NEW-FILE (add --from=CP1252 for an \"ANSI\" file)."},
       {"long-line", "note", "a line longer than the device reads at once",
        "The device reads at most 259 characters of a line; the rest is read as a line of its own, which it "
        "then reports as unknown or, after a line of 258 or 259 characters, takes as an empty line that ends "
        "the block.",
-       "Command=\\Programme\\...(more than 250 characters)...\\a.exe\n",
-       "Command=\\Programme\\kurz\\a.exe\n",
+       "KURVIX\nKeyCode=193\nCommand=\\Programme\\...(more than 250 characters)...\\a.exe\n",
+       "KURVIX\nKeyCode=193\nCommand=\\Programme\\kurz\\a.exe\n",
        "Shorten the line: move the program to a folder with a shorter path."},
       {"line-ends", "note", "line ends doubled (CR CR LF) or mixed",
        "The device ends a line at CR LF, at LF and at CR. CR CR LF, what adding a CR to every line of a file "
        "that already has CR LF gives, is therefore a line and an empty line: every block ends after its header, "
        "and the device reports each key line after it. Lone CR or LF among CR LF ends the device reads as "
        "meant, but an editor that knows only CR LF shows such lines joined.",
-       "(bytes) K.U.R.V.I.X. 0D 00 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0D 00 0A 00\n",
-       "(bytes) K.U.R.V.I.X. 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0A 00\n",
+       "(bytes) FF FE K.U.R.V.I.X. 0D 00 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0D 00 0A 00\n",
+       "(bytes) FF FE K.U.R.V.I.X. 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0A 00\n",
        "Save the file again with Windows line ends (CR LF) only; on Linux add the CR only where none is: "
        "sed 's/\\r*$/\\r/'."},
       {"blank-line", "note", "a line of blanks that does not end a block",
