@@ -22,14 +22,20 @@
 
 namespace {
 
-enum BlockState { NO_BLOCK, BINDING_BLOCK, SETTINGS_BLOCK };
-
 const WCHAR CR = 0x0D;
 const WCHAR LF = 0x0A;
 
 bool isCommentStart(WCHAR unit) {
-  return unit == TEXT('#') || unit == TEXT('/') || unit == TEXT(';') || unit == TEXT('\'') ||
-         unit == TEXT('(');
+  for (DWORD i = 0; i < wordLength(COMMENT_STARTS); ++i) {
+    if (unit == COMMENT_STARTS[i]) return true;
+  }
+  return false;
+}
+
+/* Whether the line begins with the whole word. */
+template <DWORD size>
+bool startsWith(const WCHAR* line, const WCHAR (&word)[size]) {
+  return compareText(line, word, wordLength(word)) == 0;
 }
 
 void reportLine(const WCHAR* line, const WCHAR* caption) {
@@ -134,7 +140,7 @@ int BindingTable::readFile(const WCHAR* path) {
     return 1;
   }
 
-  BlockState state = NO_BLOCK;
+  ConfigBlock state = NO_BLOCK;
   KeyBinding* blockBinding = NULL;  // null when its binding could not be made
   WCHAR line[LINE_CAPACITY];
   bool readFailed = false;
@@ -155,13 +161,13 @@ int BindingTable::readFile(const WCHAR* path) {
       if (blockBinding != NULL) blockBinding->parseLine(line, length);
     } else if (state == SETTINGS_BLOCK) {
       parseSettingsLine(line, length);
-    } else if (compareText(line, TEXT("KURVIX"), 6) == 0) {
+    } else if (startsWith(line, BINDING_HEADER)) {
       KeyBinding* binding = new (std::nothrow) KeyBinding();
       DWORD before = count_;
       append(binding);
       blockBinding = count_ > before ? binding : NULL;
       state = BINDING_BLOCK;
-    } else if (compareText(line, TEXT("SETTINGS"), 8) == 0) {
+    } else if (startsWith(line, SETTINGS_HEADER)) {
       state = SETTINGS_BLOCK;
     } else {
       reportLine(line, UNKNOWN_TYPE);
@@ -183,20 +189,20 @@ int BindingTable::readFile(const WCHAR* path) {
 
 void KeyBinding::parseLine(const WCHAR* line, DWORD length) {
   DWORD value;
-  if (compareText(line, TEXT("KeyCode"), 7) == 0) {
-    value = findValue(line, length, 1);
+  if (startsWith(line, KEY_CODE_KEY)) {
+    value = findValue(line, length, KEY_CODE_VALUE_START);
     if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     keyCode_ = parseDecimal(line + value);
-  } else if (compareText(line, TEXT("Command"), 7) == 0) {
-    value = findValue(line, length, 5);
+  } else if (startsWith(line, COMMAND_KEY)) {
+    value = findValue(line, length, COMMAND_VALUE_START);
     if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     storeText(command_, line + value);
-  } else if (compareText(line, TEXT("NewIni"), 6) == 0) {
-    value = findValue(line, length, 5);
+  } else if (startsWith(line, NEW_INI_KEY)) {
+    value = findValue(line, length, NEW_INI_VALUE_START);
     if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     storeText(newIniPath_, line + value);
-  } else if (compareText(line, TEXT("Disable"), 7) == 0) {
-    value = findValue(line, length, 5);
+  } else if (startsWith(line, DISABLE_KEY)) {
+    value = findValue(line, length, DISABLE_VALUE_START);
     if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     disableAll_ = parseFlag(line + value);
   } else {
@@ -206,14 +212,17 @@ void KeyBinding::parseLine(const WCHAR* line, DWORD length) {
 
 void BindingTable::parseSettingsLine(const WCHAR* line, DWORD length) {
   DWORD* setting;
-  if (compareText(line, TEXT("CheckIntervall"), 14) == 0) {
+  DWORD valueStart;
+  if (startsWith(line, CHECK_INTERVAL_KEY)) {
     setting = &checkInterval_;
-  } else if (compareText(line, TEXT("ElapseTime"), 10) == 0) {
+    valueStart = CHECK_INTERVAL_VALUE_START;
+  } else if (startsWith(line, ELAPSE_TIME_KEY)) {
     setting = &elapseTime_;
+    valueStart = ELAPSE_TIME_VALUE_START;
   } else {
     return reportLine(line, UNKNOWN_SETTING);
   }
-  DWORD value = findValue(line, length, 1);
+  DWORD value = findValue(line, length, valueStart);
   if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_SETTING_VALUE);
   *setting = parseDecimal(line + value);
 }
