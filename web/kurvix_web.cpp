@@ -20,12 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
 #include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
 #include "tools/check_api.h"
 #include "tools/convert.h"
+#include "tools/device_texts.h"
 #include "tools/hint_table.h"
 #include "tools/utf.h"
 
@@ -143,6 +145,17 @@ EMSCRIPTEN_KEEPALIVE void kurvix_put_file(const char* path, const uint8_t* bytes
 EMSCRIPTEN_KEEPALIVE void kurvix_remove_file(const char* path) {
   std::error_code error;
   std::filesystem::remove(path, error);
+}
+
+// The device's facts the page shows: its texts by their names in the device code, and the
+// resource ids of the tray icon's two pictures.
+EMSCRIPTEN_KEEPALIVE const char* kurvix_device_facts() {
+  std::string out = "{\"texts\": {";
+  for (const DeviceText& text : deviceTexts()) {
+    out += std::string(out.back() == '{' ? "" : ", ") + "\"" + text.name + "\": " + jsonString(text.german);
+  }
+  return answer(out + "}, \"trayIcons\": {\"enabled\": " + std::to_string(IDI_TRAY_ENABLED) +
+                ", \"disabled\": " + std::to_string(IDI_TRAY_DISABLED) + "}}");
 }
 
 // kurvix-check --explain ID; "" when no hint has that id.
