@@ -7,6 +7,7 @@
 #include <iterator>
 #include <vector>
 
+#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "sim/device.h"
 
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
     std::printf("  key-state queries        %zu\n", sim::callsOf({"GetAsyncKeyState"}).size());
     std::printf("  timers running           %zu\n", sim::timers().size());
     std::printf("  platform calls in all    %zu\n", sim::calls().size());
-    PostMessageW(sim::findWindow(u"Kurvix.Class"), WM_CLOSE, 0, 0);
+    PostMessageW(sim::findWindow(CLASS_NAME), WM_CLOSE, 0, 0);
   });
   WCHAR commandLine[1] = {0};
   int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "sim/device.h"
 #include "check/utf.h"
@@ -138,7 +139,7 @@ class Soak {
     if (presses_ == 0) atStart_ = count();
     if (presses_ >= pressesWanted_) {
       atEnd_ = count();
-      PostMessageW(sim::findWindow(u"Kurvix.Class"), WM_CLOSE, 0, 0);
+      PostMessageW(sim::findWindow(CLASS_NAME), WM_CLOSE, 0, 0);
       return;
     }
     uint64_t t = sim::now();

@@ -37,7 +37,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "scripts"))
 
-from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, Session, WinePrefix, end_process,  # noqa: E402
+from wineenv import (BUILD_DIR, CLASS_NAME, HELPER_DIR, ROOT, Session, WinePrefix, end_process,  # noqa: E402
                      wait_until, windows_path, write_ini)
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
@@ -153,7 +153,7 @@ def idle(session, workdir, extent):
                 "idle_minimal.exe": session.prefix.start(minimal_dir / "idle_minimal.exe",
                                                          minimal_dir)}
     try:
-        for window in [("Kurvix.Class", "--title", "Kurvix (3)"), ("KvIdle.Class",)]:
+        for window in [(CLASS_NAME, "--title", "Kurvix (3)"), ("KvIdle.Class",)]:
             found = driver("window", *window, "--timeout", 30000)
             if not found["ok"]:
                 raise RuntimeError(f"idle: no window {window[0]}: {found}")
@@ -289,7 +289,7 @@ class PressBench:
         write_ini(run_dir / "Kurvix.ini", lines)
         kurvix = self.session.prefix.start(run_dir / "kurvix.exe", run_dir, run_dir / "wine.log")
         try:
-            window = self.driver("window", "Kurvix.Class", "--title", f"Kurvix ({len(KEYS)})",
+            window = self.driver("window", CLASS_NAME, "--title", f"Kurvix ({len(KEYS)})",
                                  "--timeout", 30000)
             if not window["ok"]:
                 raise RuntimeError(f"presses: kurvix.exe did not start: {window}")

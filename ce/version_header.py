@@ -21,6 +21,9 @@ import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "scripts"))
+
+from device_facts import LAYOUT  # noqa: E402
 
 
 def source_number(path, name):
@@ -49,8 +52,7 @@ def character_widths():
 
 def contact_room():
     """The contact line's width in pixels in the program's own window."""
-    return (source_number("shell/winmain.cpp", "WINDOW_WIDTH")
-            - source_number("shell/main_window.cpp", "COLUMN_WIDTH"))
+    return LAYOUT["WINDOW_WIDTH"] - LAYOUT["COLUMN_WIDTH"]
 
 
 def check_contact(contact):

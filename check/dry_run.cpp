@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "engine/binding_table.h"
+#include "res/texts.h"
+#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "check/device_session.h"
 #include "check/file_check.h"
@@ -107,7 +109,7 @@ class Run {
   }
 
   void next(size_t index) {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     if (index == presses_.size() || bindingTable == nullptr) {
       PostMessageW(window, WM_CLOSE, 0, 0);
       return;
@@ -173,7 +175,7 @@ class Run {
     };
     const std::vector<Message>& messages = log_.messages();
     for (size_t i = before.messages; i < messages.size(); ++i) {
-      if (messages[i].caption == u"Terminieren?") {
+      if (messages[i].caption == TERMINATE_CAPTION) {
         events_.push_back(placed({press, "asked", {}, {}, {}, messages[i].at, {}}, "MessageBoxW", i - before.messages));
       }
     }
@@ -201,7 +203,7 @@ class Run {
       if (press != 0) events_.push_back(placed(loaded, "CreateFileW", i - before.opens));
     }
     for (size_t i = before.messages; i < messages.size(); ++i) {
-      if (messages[i].caption != u"Terminieren?") {
+      if (messages[i].caption != TERMINATE_CAPTION) {
         events_.push_back(placed({press, "message", {}, {}, messages[i], messages[i].at, {}}, "MessageBoxW",
                                  i - before.messages));
       }

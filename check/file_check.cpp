@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "engine/binding_table.h"
+#include "check/device_texts.h"
 #include "check/hints.h"
 #include "check/utf.h"
 
@@ -81,29 +82,14 @@ std::string shown(const std::u16string& text) {
 }
 
 std::string explain(const Message& message) {
-  static const std::pair<const char16_t*, const char*> kMeanings[] = {
-      {u"Datei nicht gefunden:", "file not found: the device cannot open this file, and loads nothing"},
-      {u"Kurvix - Ignoriere unbekannten Typ:",
-       "ignoring a line of unknown type: outside a block, a line that is neither empty, a comment nor a KURVIX "
-       "or SETTINGS header"},
-      {u"Kurvix - Ignoriere unbekannten Wert:",
-       "ignoring an unknown key: a line in a KURVIX block that begins with none of KeyCode, Command, NewIni, Disable"},
-      {u"Kurvix - Ignoriere Fehler:",
-       "ignoring an error: the key has no value the device accepts, so the binding keeps what it had"},
-      {u"Settings - Ignoriere unbekannten Wert:",
-       "ignoring an unknown key: a line in a SETTINGS block that begins with neither CheckIntervall nor ElapseTime"},
-      {u"Settings - Ignoriere Fehler:",
-       "ignoring an error: the key has no value the device accepts, so the setting keeps what it had"},
-      {u"Terminieren?", "end it? The program started last still runs: should it be ended?"},
-  };
-  for (const auto& [caption, meaning] : kMeanings) {
-    if (message.caption == caption) return meaning;
+  // A box captioned "Fehler" is told by its text, every other box by its caption.
+  const bool toldByText = message.caption == ERROR_CAPTION;
+  for (const DeviceText& text : deviceTexts()) {
+    if (toldByText ? text.isBoxText() && message.text.rfind(text.german, 0) == 0
+                   : text.isCaption() && message.caption == text.german) {
+      return text.meaning;
+    }
   }
-  if (message.text.rfind(u"Die Datei ist leer", 0) == 0) {
-    return "error: the file is empty or not in Unicode format (UTF-16LE with the byte-order mark FF FE); the "
-           "device loads nothing";
-  }
-  if (message.text.rfind(u"Der Pfad zum Programm", 0) == 0) return "error: the program's own path cannot be found";
   return "a message of the device";
 }
 

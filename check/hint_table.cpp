@@ -1,29 +1,77 @@
 #include "check/hint_table.h"
 
+#include <deque>
+
+#include "config/reader.h"
+#include "check/utf.h"
+
+namespace {
+
+// Items as a sentence lists them: "a, b and c".
+std::string spokenList(const std::vector<std::string>& items, const std::string& separator,
+                       const std::string& last) {
+  std::string out;
+  for (size_t i = 0; i < items.size(); ++i) {
+    out += (i == 0 ? "" : i + 1 == items.size() ? last : separator) + items[i];
+  }
+  return out;
+}
+
+std::vector<std::string> keysOf(ConfigBlock block) {
+  std::vector<std::string> keys;
+#define KURVIX_KEY_OF(name, word, keyBlock, valueStart, kind) \
+  if (keyBlock == block) keys.push_back(utf16ToUtf8(name##_KEY));
+  KURVIX_CONFIG_KEYS(KURVIX_KEY_OF)
+#undef KURVIX_KEY_OF
+  return keys;
+}
+
+// A text the table keeps for as long as the program runs: its entries point into it.
+const char* kept(const std::string& text) {
+  static std::deque<std::string> texts;
+  texts.push_back(text);
+  return texts.back().c_str();
+}
+
+}  // namespace
+
+std::string commentMarks() {
+  std::vector<std::string> marks;
+  for (const WCHAR* mark = COMMENT_STARTS; *mark != 0; ++mark) marks.push_back(utf16ToUtf8(std::u16string(1, *mark)));
+  return spokenList(marks, " ", " or ");
+}
+
+std::string keyWords(ConfigBlock block) { return spokenList(keysOf(block), ", ", " and "); }
+
 const std::vector<HintEntry>& hintTable() {
+  static const std::string binding = utf16ToUtf8(BINDING_HEADER), settings = utf16ToUtf8(SETTINGS_HEADER);
+  static const std::string words = spokenList({binding, settings}, ", ", ", ") + ", " +
+                                   spokenList(keysOf(BINDING_BLOCK), ", ", ", ") + ", " +
+                                   spokenList(keysOf(SETTINGS_BLOCK), ", ", ", ");
   static const std::vector<HintEntry> kTable = {
       {"encoding", "note", "the file is not UTF-16LE with the byte-order mark",
        "The device reads only UTF-16 little-endian text that begins with the byte-order mark FF FE. A file saved "
        "as UTF-8, \"ANSI\" (Windows-1252), big-endian UTF-16 or UTF-16 without the mark is refused as a whole with "
        "\"Die Datei ist leer oder nicht im Unicode Format\", and no key is bound.",
-       "(bytes) 4B 55 52 56 49 58 0D 0A ...   KURVIX in UTF-8\n",
-       "(bytes) FF FE 4B 00 55 00 52 00 ...   KURVIX in UTF-16LE with byte-order mark\n",
+       "(bytes) 4B 55 52 56 49 58 0D 0A 4B 65 79 43 6F 64 65 3D 31 39 33 0D 0A   KURVIX, KeyCode=193 in UTF-8\n",
+       "(bytes) FF FE K.U.R.V.I.X. 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0A 00   the same in UTF-16LE with "
+       "byte-order mark\n",
        "Save the file with the encoding \"Unicode\" (Notepad) or \"UTF-16 LE BOM\", or convert it with "
        "kurvix-check --to-unicode FILE NEW-FILE (add --from=CP1252 for an \"ANSI\" file)."},
       {"long-line", "note", "a line longer than the device reads at once",
        "The device reads at most 259 characters of a line; the rest is read as a line of its own, which it "
        "then reports as unknown or, after a line of 258 or 259 characters, takes as an empty line that ends "
        "the block.",
-       "Command=\\Programme\\...(more than 250 characters)...\\a.exe\n",
-       "Command=\\Programme\\kurz\\a.exe\n",
+       "KURVIX\nKeyCode=193\nCommand=\\Programme\\...(more than 250 characters)...\\a.exe\n",
+       "KURVIX\nKeyCode=193\nCommand=\\Programme\\kurz\\a.exe\n",
        "Shorten the line: move the program to a folder with a shorter path."},
       {"line-ends", "note", "line ends doubled (CR CR LF) or mixed",
        "The device ends a line at CR LF, at LF and at CR. CR CR LF, what adding a CR to every line of a file "
        "that already has CR LF gives, is therefore a line and an empty line: every block ends after its header, "
        "and the device reports each key line after it. Lone CR or LF among CR LF ends the device reads as "
        "meant, but an editor that knows only CR LF shows such lines joined.",
-       "(bytes) K.U.R.V.I.X. 0D 00 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0D 00 0A 00\n",
-       "(bytes) K.U.R.V.I.X. 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0A 00\n",
+       "(bytes) FF FE K.U.R.V.I.X. 0D 00 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0D 00 0A 00\n",
+       "(bytes) FF FE K.U.R.V.I.X. 0D 00 0A 00 K.e.y.C.o.d.e.=.1.9.3. 0D 00 0A 00\n",
        "Save the file again with Windows line ends (CR LF) only; on Linux add the CR only where none is: "
        "sed 's/\\r*$/\\r/'."},
       {"blank-line", "note", "a line of blanks that does not end a block",
@@ -45,8 +93,8 @@ const std::vector<HintEntry>& hintTable() {
        "KURVIX\nKeyCode=193\nCommand=\\Windows\\a.exe\n",
        "Remove the empty line inside the block, or put a header before the key lines."},
       {"wrong-block", "note", "a key of the other kind of block",
-       "KeyCode, Command, NewIni and Disable belong in a KURVIX block; CheckIntervall and ElapseTime in the "
-       "SETTINGS block. In the other block the device reports the line and ignores it.",
+       kept(keyWords(BINDING_BLOCK) + " belong in a " + binding + " block; " + keyWords(SETTINGS_BLOCK) + " in the " +
+            settings + " block. In the other block the device reports the line and ignores it."),
        "KURVIX\nKeyCode=193\nElapseTime=800\n",
        "SETTINGS\nElapseTime=800\n\nKURVIX\nKeyCode=193\n",
        "Move the line into a block of the right kind."},
@@ -55,8 +103,7 @@ const std::vector<HintEntry>& hintTable() {
        "one it knows is reported as unknown, and the value it was meant to set keeps what it had.",
        "SETTINGS\nCheckInterval=50\n",
        "SETTINGS\nCheckIntervall=50\n",
-       "Write the word exactly as the device knows it: KURVIX, SETTINGS, KeyCode, Command, NewIni, Disable, "
-       "CheckIntervall, ElapseTime."},
+       kept("Write the word exactly as the device knows it: " + words + ".")},
       {"leading-blanks", "note", "a line that begins with blanks",
        "The device compares a line from its very first character and does not skip leading blanks or tabs. "
        "An indented key or header is reported as unknown and does nothing.",
@@ -64,11 +111,11 @@ const std::vector<HintEntry>& hintTable() {
        "KURVIX\nKeyCode=193\n",
        "Remove the blanks and tabs at the start of the line."},
       {"not-a-comment", "note", "a comment that the device does not take as one",
-       "A comment line begins with # / ; ' or (. A line that begins with anything else, as --, * or REM, is "
-       "read as a key or a header and reported as unknown.",
+       kept("A comment line begins with " + commentMarks() + ". A line that begins with anything else, as --, * "
+            "or REM, is read as a key or a header and reported as unknown."),
        "-- Scanner\nKURVIX\nKeyCode=193\n",
        "; Scanner\nKURVIX\nKeyCode=193\n",
-       "Begin the comment line with # / ; ' or (."},
+       kept("Begin the comment line with " + commentMarks() + ".")},
       {"header-inside-block", "note", "a header without the empty line before it",
        "Inside a block a header is not recognised: without an empty line before it, KURVIX or SETTINGS does "
        "not begin a new block, and the key lines after it change the block before.",

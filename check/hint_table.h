@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "config/reader.h"
+
 struct HintEntry {
   const char* id;
   const char* severity;     // "note", or "warning" where the device will plainly do the wrong thing
@@ -20,6 +22,10 @@ struct HintEntry {
 const std::vector<HintEntry>& hintTable();
 // The entry of id; nullptr when there is none.
 const HintEntry* findHintEntry(const std::string& id);
+// The reader's comment marks as a sentence gives them: "# / ; ' or (".
+std::string commentMarks();
+// The keys of a block as a sentence lists them: "KeyCode, Command, NewIni and Disable".
+std::string keyWords(ConfigBlock block);
 // What --explain prints for an entry.
 std::string explanationOf(const HintEntry& entry);
 

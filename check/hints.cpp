@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "config/reader.h"
 #include "config/text.h"
 #include "check/device_session.h"
 #include "check/hint_table.h"
@@ -16,7 +17,6 @@
 namespace {
 
 const char* const kConvert = "convert it with: kurvix-check --to-unicode FILE NEW-FILE";
-const DWORD kDefaultCheckInterval = 100, kDefaultElapseTime = 1000;
 // Beyond it, the wait for the next look at a held key is one a user notices as the key lagging.
 const DWORD kLargestSensibleInterval = 1000;
 
@@ -94,21 +94,17 @@ std::optional<Hint> lineEndsHint(const std::vector<uint8_t>& bytes) {
               other->first};
 }
 
-enum class Block { None, Binding, Settings };
-enum class Kind { Number, Text, Flag };
-
+// The reader's keys (config/reader.h).
 struct Key {
   std::u16string name;
-  Block block;
-  DWORD minimum;  // what the reader passes to findValue
-  Kind kind;
+  ConfigBlock block;
+  DWORD valueStart;  // what the reader passes to findValue
+  ConfigValue kind;
 };
-const Key kKeys[] = {
-    {u"KeyCode", Block::Binding, 1, Kind::Number},       {u"Command", Block::Binding, 5, Kind::Text},
-    {u"NewIni", Block::Binding, 5, Kind::Text},          {u"Disable", Block::Binding, 5, Kind::Flag},
-    {u"CheckIntervall", Block::Settings, 1, Kind::Number}, {u"ElapseTime", Block::Settings, 1, Kind::Number},
-};
-const std::u16string kBindingHeader = u"KURVIX", kSettingsHeader = u"SETTINGS";
+#define KURVIX_HINT_KEY(name, word, block, valueStart, kind) {name##_KEY, block, valueStart, kind},
+const Key kKeys[] = {KURVIX_CONFIG_KEYS(KURVIX_HINT_KEY)};
+#undef KURVIX_HINT_KEY
+const std::u16string kBindingHeader = BINDING_HEADER, kSettingsHeader = SETTINGS_HEADER;
 
 bool startsWith(std::u16string_view text, std::u16string_view word) {
   return text.size() >= word.size() && compareText(text.data(), word.data(), static_cast<DWORD>(word.size())) == 0;
@@ -116,7 +112,7 @@ bool startsWith(std::u16string_view text, std::u16string_view word) {
 bool isBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
 bool allBlank(std::u16string_view text) { return std::all_of(text.begin(), text.end(), isBlank); }
 bool isCommentLine(std::u16string_view text) {
-  return !text.empty() && std::u16string_view(u"#/;'(").find(text[0]) != std::u16string_view::npos;
+  return !text.empty() && std::u16string_view(COMMENT_STARTS).find(text[0]) != std::u16string_view::npos;
 }
 std::string inQuotes(std::u16string_view text) { return "\"" + shown(std::u16string(text)) + "\""; }
 // Texts from the file as the report shows them: control characters made visible.
@@ -157,7 +153,7 @@ size_t commentStart(std::u16string_view value) {
   return std::u16string_view::npos;
 }
 
-std::string blockName(Block block) { return block == Block::Binding ? "KURVIX" : "SETTINGS"; }
+std::string blockName(ConfigBlock block) { return utf16ToUtf8(block == BINDING_BLOCK ? BINDING_HEADER : SETTINGS_HEADER); }
 
 class Walk {
  public:
@@ -169,10 +165,10 @@ class Walk {
     unsigned previousNumber = 0, longLine = 0;
     for (const FileLine& line : lines_) {
       if (line.text.empty() || line.text[0] == 0) {
-        if (block_ != Block::None) blockEndedBy_ = line.number;
+        if (block_ != NO_BLOCK) blockEndedBy_ = line.number;
         endBlock();
       } else if (!isCommentLine(line.text)) {
-        if (block_ == Block::None) {
+        if (block_ == NO_BLOCK) {
           outsideBlock(line);
         } else {
           insideBlock(line);
@@ -203,22 +199,22 @@ class Walk {
 
   void outsideBlock(const FileLine& line) {
     if (startsWith(line.text, kBindingHeader)) {
-      block_ = Block::Binding;
+      block_ = BINDING_BLOCK;
       bindingHeaders_.push_back(line.number);
       keyCodeLines_.emplace_back();
       newIniLines_.emplace_back();
       blockLine_ = line.number;
     } else if (startsWith(line.text, kSettingsHeader)) {
-      block_ = Block::Settings;
+      block_ = SETTINGS_BLOCK;
       blockLine_ = line.number;
     } else if (allBlank(line.text)) {
       add(line.number, "blank-line", "this line holds only blanks; an empty line must be really empty");
     } else if (!keyOutsideBlock(line)) {
       blockEndedBy_.reset();
-      if (!misreadStart(line) && !bracketHeader(line)) nearMiss(line, Block::None);
+      if (!misreadStart(line) && !bracketHeader(line)) nearMiss(line, NO_BLOCK);
       return;
     }
-    if (block_ != Block::None) blockEndedBy_.reset();
+    if (block_ != NO_BLOCK) blockEndedBy_.reset();
   }
 
   // [KURVIX], [settings], [KURVIX Scanner]: a header word in brackets, in any case.
@@ -252,7 +248,7 @@ class Walk {
   }
 
   // A line the device did not understand whose first word is close to a word it knows.
-  void nearMiss(const FileLine& line, Block block) {
+  void nearMiss(const FileLine& line, ConfigBlock block) {
     std::u16string_view word = leadingWord(line.text);
     const std::u16string* best = nullptr;
     size_t bestDistance = 3;
@@ -265,7 +261,7 @@ class Walk {
     }
     if (best == nullptr) return;
     bool header = best == &kBindingHeader || best == &kSettingsHeader;
-    Block wanted = block;
+    ConfigBlock wanted = block;
     for (const Key& key : kKeys) {
       if (&key.name == best) wanted = key.block;
     }
@@ -275,7 +271,7 @@ class Walk {
           blockName(block) + " block");
       return;
     }
-    if (header && block != Block::None) return;  // a header inside a block is told apart below
+    if (header && block != NO_BLOCK) return;  // a header inside a block is told apart below
     std::string text = bestDistance == 0
                            ? inQuotes(word) + " differs from " + inQuotes(*best) + " only in case; upper and lower case matter"
                            : "unknown " + inQuotes(word) + ": did you mean " + inQuotes(*best) + "?";
@@ -317,7 +313,7 @@ class Walk {
         continue;
       }
       add(line.number, "not-a-comment", "the device does not take a line that begins with " + inQuotes(mark) +
-          " as a comment; a comment line begins with # / ; ' or (");
+          " as a comment; a comment line begins with " + commentMarks());
       return true;
     }
     return false;
@@ -330,16 +326,16 @@ class Walk {
       add(line.number, "no-equals", name + " needs an equals sign between it and its value");
       return;
     }
-    DWORD start = findValue(line.text.c_str(), static_cast<DWORD>(line.text.size()), key.minimum);
+    DWORD start = findValue(line.text.c_str(), static_cast<DWORD>(line.text.size()), key.valueStart);
     std::u16string_view afterEquals = std::u16string_view(line.text).substr(equals + 1);
-    if (key.kind == Kind::Text && allBlank(afterEquals)) {
-      add(line.number, key.name == u"Command" ? "empty-command" : "empty-newini",
-          name + " has no value: a long press of this key " + (key.name == u"Command" ? "starts" : "loads") + " nothing");
+    if (key.kind == TEXT_VALUE && allBlank(afterEquals)) {
+      add(line.number, key.name == COMMAND_KEY ? "empty-command" : "empty-newini",
+          name + " has no value: a long press of this key " + (key.name == COMMAND_KEY ? "starts" : "loads") + " nothing");
       return;
     }
     if (start == TEXT_NOT_FOUND) return;  // the device says so itself
-    if (key.name == u"KeyCode") keyCodeLines_.back() = line.number;
-    if (key.name == u"NewIni") newIniLines_.back() = line.number;
+    if (key.name == KEY_CODE_KEY) keyCodeLines_.back() = line.number;
+    if (key.name == NEW_INI_KEY) newIniLines_.back() = line.number;
     std::u16string_view value = std::u16string_view(line.text).substr(start);
 
     auto seen = keysInBlock_.find(key.name);
@@ -350,8 +346,8 @@ class Walk {
           " and here); only this later one counts");
     }
     keysInBlock_[key.name] = line.number;
-    if (key.block == Block::Settings) {
-      Setting& earlier = key.name == u"CheckIntervall" ? checkInterval_ : elapseTime_;
+    if (key.block == SETTINGS_BLOCK) {
+      Setting& earlier = key.name == CHECK_INTERVAL_KEY ? checkInterval_ : elapseTime_;
       if (earlier.set && earlier.line < blockLine_) {
         add(line.number, "settings-twice", name + " is set again in a second SETTINGS block: this one replaces " + name +
             " of line " + std::to_string(earlier.line) + " without a word; keep one SETTINGS block");
@@ -359,18 +355,18 @@ class Walk {
       earlier = {line.number, true};
     }
 
-    if (commentAfterValue(line, key, value) && key.kind == Kind::Number) return;
-    if (key.kind == Kind::Number) numberValue(line, key, value);
-    if (key.kind == Kind::Flag) flagValue(line, value);
-    if (key.kind == Kind::Text) textValue(line, key, value);
+    if (commentAfterValue(line, key, value) && key.kind == NUMBER_VALUE) return;
+    if (key.kind == NUMBER_VALUE) numberValue(line, key, value);
+    if (key.kind == FLAG_VALUE) flagValue(line, value);
+    if (key.kind == TEXT_VALUE) textValue(line, key, value);
   }
 
   bool commentAfterValue(const FileLine& line, const Key& key, std::u16string_view value) {
-    if (key.kind == Kind::Flag) return false;  // only its first character counts
+    if (key.kind == FLAG_VALUE) return false;  // only its first character counts
     size_t start = commentStart(value);
     if (start == std::u16string_view::npos) return false;
     add(line.number, "comment-after-value", "comments are whole lines: " + inQuotes(value.substr(start)) +
-        (key.kind == Kind::Text ? " is part of the " + text8(key.name) + " value" : " is ignored") +
+        (key.kind == TEXT_VALUE ? " is part of the " + text8(key.name) + " value" : " is ignored") +
         "; put the comment on a line of its own that begins with ;");
     return true;
   }
@@ -392,7 +388,7 @@ class Walk {
     }
     hex = hex && !hexDigits.empty() && hexDigits.size() <= 8 &&
           hexDigits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (hex && key.name == u"KeyCode") {
+    if (hex && key.name == KEY_CODE_KEY) {
       add(line.number, "keycode-not-decimal", "the device reads KeyCode in decimal only: " + digits + " is read as " +
           std::to_string(number) + "; write " + std::to_string(std::stoul(hexDigits, nullptr, 16)));
       return;
@@ -402,14 +398,14 @@ class Walk {
     while (stop < trimmed.size() && trimmed[stop] >= u'0' && trimmed[stop] <= u'9') ++stop;
     std::u16string_view unit = trimmed.substr(stop);
     while (!unit.empty() && isBlank(unit.front())) unit.remove_prefix(1);
-    bool milliseconds = key.name != u"KeyCode" && stop > digitsStart && unit == u"ms";  // read as meant
+    bool milliseconds = key.name != KEY_CODE_KEY && stop > digitsStart && unit == u"ms";  // read as meant
     if (stop < trimmed.size() && !milliseconds) {
       add(line.number, "number-stops", name + "=" + text8(trimmed) + " is read as " + std::to_string(number) +
           ": the number stops at " + inQuotes(trimmed.substr(stop, 1)) + "; write whole " +
-          (key.name == u"KeyCode" ? "decimal numbers" : "milliseconds") + " only");
+          (key.name == KEY_CODE_KEY ? "decimal numbers" : "milliseconds") + " only");
       return;
     }
-    if (key.name == u"KeyCode") {
+    if (key.name == KEY_CODE_KEY) {
       if (number == 0 || number > 254) {
         add(line.number, "keycode-range", "KeyCode " + text8(trimmed) + " is read as " + std::to_string(number) +
             ", outside 1 to 254: no key has it");
@@ -431,7 +427,7 @@ class Walk {
 
   void textValue(const FileLine& line, const Key& key, std::u16string_view value) {
     std::string name = text8(key.name);
-    bool command = key.name == u"Command";
+    bool command = key.name == COMMAND_KEY;
     bool comment = commentStart(value) != std::u16string_view::npos;
     if (!comment && !value.empty() && isBlank(value.back())) {
       add(line.number, "trailing-blanks", "the " + name + " value ends in blanks, and they are part of it: the "
@@ -477,18 +473,18 @@ class Walk {
       std::string header = text8(strayHeader_->second);
       std::string text = header + " stands inside the " + blockName(block_) + " block of line " + std::to_string(blockLine_) +
                          " because the empty line before it is missing: the device does not begin a new block here";
-      if (block_ == Block::Binding && !overwritten_.empty()) {
+      if (block_ == BINDING_BLOCK && !overwritten_.empty()) {
         text += ", and the lines after it overwrite ";
         for (size_t i = 0; i < overwritten_.size(); ++i) text += (i ? ", " : "") + overwritten_[i];
         text += " of that binding";
-      } else if (block_ == Block::Binding) {
+      } else if (block_ == BINDING_BLOCK) {
         text += "; the lines after it still belong to that binding";
       } else {
         text += "; the lines after it are read as settings";
       }
       add(strayHeader_->first, "header-inside-block", text);
     }
-    block_ = Block::None;
+    block_ = NO_BLOCK;
     strayHeader_.reset();
     keysInBlock_.clear();
     overwritten_.clear();
@@ -555,21 +551,22 @@ class Walk {
           "is meant to load another file, name that one");
       return;
     }
-    bool ownSettings = check_.checkInterval != kDefaultCheckInterval || check_.elapseTime != kDefaultElapseTime;
+    bool ownSettings = check_.checkInterval != DEFAULT_CHECK_INTERVAL || check_.elapseTime != DEFAULT_ELAPSE_TIME;
     HostFile target = readHostFile(*resolved);
     if (!ownSettings || !target.bytes) return;
     for (const FileLine& targetLine : deviceLines(*target.bytes)) {
       if (startsWith(targetLine.text, kSettingsHeader)) return;
     }
-    add(line, "newini-without-settings", *resolved + " has no SETTINGS block: once it is loaded, CheckIntervall "
-        "and ElapseTime are back at 100 and 1000 ms");
+    add(line, "newini-without-settings", *resolved + " has no SETTINGS block: once it is loaded, " +
+        keyWords(SETTINGS_BLOCK) + " are back at " + std::to_string(DEFAULT_CHECK_INTERVAL) + " and " +
+        std::to_string(DEFAULT_ELAPSE_TIME) + " ms");
   }
 
   const std::string& hostFile_;
   const std::vector<FileLine>& lines_;
   const FileCheck& check_;
   std::vector<Hint>& hints_;
-  Block block_ = Block::None;
+  ConfigBlock block_ = NO_BLOCK;
   unsigned blockLine_ = 0;
   std::optional<unsigned> blockEndedBy_;  // the empty line that ended the last block, while key lines follow
   std::map<std::u16string, unsigned> keysInBlock_;

@@ -18,17 +18,24 @@
 
 #include "config/text.h"
 #include "engine/binding_table.h"
+#include "res/texts.h"
 
 namespace {
-
-enum BlockState { NO_BLOCK, BINDING_BLOCK, SETTINGS_BLOCK };
 
 const WCHAR CR = 0x0D;
 const WCHAR LF = 0x0A;
 
 bool isCommentStart(WCHAR unit) {
-  return unit == TEXT('#') || unit == TEXT('/') || unit == TEXT(';') || unit == TEXT('\'') ||
-         unit == TEXT('(');
+  for (DWORD i = 0; i < wordLength(COMMENT_STARTS); ++i) {
+    if (unit == COMMENT_STARTS[i]) return true;
+  }
+  return false;
+}
+
+/* Whether the line begins with the whole word. */
+template <DWORD size>
+bool startsWith(const WCHAR* line, const WCHAR (&word)[size]) {
+  return compareText(line, word, wordLength(word)) == 0;
 }
 
 void reportLine(const WCHAR* line, const WCHAR* caption) {
@@ -41,7 +48,7 @@ void reportFileFailure(const WCHAR* sentence, const WCHAR* path) {
   WCHAR text[sentenceCapacity + LINE_CAPACITY];
   copyText(sentence, text, sentenceCapacity);
   copyText(path, text + textLength(text), LINE_CAPACITY);
-  MessageBoxW(NULL, text, TEXT("Fehler"), MB_OK | MB_ICONHAND);
+  MessageBoxW(NULL, text, ERROR_CAPTION, MB_OK | MB_ICONHAND);
 }
 
 /* Replaces an owned text with a copy of the value; on no memory the old text stays. */
@@ -87,8 +94,7 @@ int BindingTable::loadFromProgramDir(HINSTANCE instance) {
   DWORD length = GetModuleFileNameW(instance, path, pathRoom);
   // A path that fills all the room was cut short: the file beside it is not ours.
   if (length == 0 || length >= pathRoom) {
-    MessageBoxW(NULL, TEXT("Der Pfad zum Programm konnte nicht ermittelt werden."),
-                TEXT("Fehler"), MB_OK | MB_ICONHAND);
+    MessageBoxW(NULL, NO_PROGRAM_PATH, ERROR_CAPTION, MB_OK | MB_ICONHAND);
     return 1;
   }
   DWORD nameStart = 1;
@@ -120,7 +126,7 @@ int BindingTable::readFile(const WCHAR* path) {
   HANDLE file = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) {
-    MessageBoxW(NULL, ownPath, TEXT("Datei nicht gefunden:"), MB_OK | MB_ICONHAND);
+    MessageBoxW(NULL, ownPath, FILE_NOT_FOUND, MB_OK | MB_ICONHAND);
     postStatus(STATUS_LOADED, count_);
     return 1;
   }
@@ -128,13 +134,13 @@ int BindingTable::readFile(const WCHAR* path) {
   DWORD markRead = 0;
   if (!ReadFile(file, mark, 2, &markRead, NULL) || markRead != 2 || mark[0] != 0xFF ||
       mark[1] != 0xFE) {
-    reportFileFailure(TEXT("Die Datei ist leer oder nicht im Unicode Format:\n"), ownPath);
+    reportFileFailure(NOT_UNICODE, ownPath);
     CloseHandle(file);
     postStatus(STATUS_LOADED, count_);
     return 1;
   }
 
-  BlockState state = NO_BLOCK;
+  ConfigBlock state = NO_BLOCK;
   KeyBinding* blockBinding = NULL;  // null when its binding could not be made
   WCHAR line[LINE_CAPACITY];
   bool readFailed = false;
@@ -155,23 +161,23 @@ int BindingTable::readFile(const WCHAR* path) {
       if (blockBinding != NULL) blockBinding->parseLine(line, length);
     } else if (state == SETTINGS_BLOCK) {
       parseSettingsLine(line, length);
-    } else if (compareText(line, TEXT("KURVIX"), 6) == 0) {
+    } else if (startsWith(line, BINDING_HEADER)) {
       KeyBinding* binding = new (std::nothrow) KeyBinding();
       DWORD before = count_;
       append(binding);
       blockBinding = count_ > before ? binding : NULL;
       state = BINDING_BLOCK;
-    } else if (compareText(line, TEXT("SETTINGS"), 8) == 0) {
+    } else if (startsWith(line, SETTINGS_HEADER)) {
       state = SETTINGS_BLOCK;
     } else {
-      reportLine(line, TEXT("Kurvix - Ignoriere unbekannten Typ:"));
+      reportLine(line, UNKNOWN_TYPE);
     }
   }
   CloseHandle(file);
 
   if (readFailed) {
     // Half a configuration is not what its author wrote: refuse it like an unreadable file.
-    reportFileFailure(TEXT("Die Datei konnte nicht vollst\x00E4ndig gelesen werden:\n"), ownPath);
+    reportFileFailure(READ_INCOMPLETE, ownPath);
     clear();
     resetSettings();
     postStatus(STATUS_LOADED, count_);
@@ -182,39 +188,41 @@ int BindingTable::readFile(const WCHAR* path) {
 }
 
 void KeyBinding::parseLine(const WCHAR* line, DWORD length) {
-  const WCHAR* missingValue = TEXT("Kurvix - Ignoriere Fehler:");
   DWORD value;
-  if (compareText(line, TEXT("KeyCode"), 7) == 0) {
-    value = findValue(line, length, 1);
-    if (value == TEXT_NOT_FOUND) return reportLine(line, missingValue);
+  if (startsWith(line, KEY_CODE_KEY)) {
+    value = findValue(line, length, KEY_CODE_VALUE_START);
+    if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     keyCode_ = parseDecimal(line + value);
-  } else if (compareText(line, TEXT("Command"), 7) == 0) {
-    value = findValue(line, length, 5);
-    if (value == TEXT_NOT_FOUND) return reportLine(line, missingValue);
+  } else if (startsWith(line, COMMAND_KEY)) {
+    value = findValue(line, length, COMMAND_VALUE_START);
+    if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     storeText(command_, line + value);
-  } else if (compareText(line, TEXT("NewIni"), 6) == 0) {
-    value = findValue(line, length, 5);
-    if (value == TEXT_NOT_FOUND) return reportLine(line, missingValue);
+  } else if (startsWith(line, NEW_INI_KEY)) {
+    value = findValue(line, length, NEW_INI_VALUE_START);
+    if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     storeText(newIniPath_, line + value);
-  } else if (compareText(line, TEXT("Disable"), 7) == 0) {
-    value = findValue(line, length, 5);
-    if (value == TEXT_NOT_FOUND) return reportLine(line, missingValue);
+  } else if (startsWith(line, DISABLE_KEY)) {
+    value = findValue(line, length, DISABLE_VALUE_START);
+    if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_BINDING_VALUE);
     disableAll_ = parseFlag(line + value);
   } else {
-    reportLine(line, TEXT("Kurvix - Ignoriere unbekannten Wert:"));
+    reportLine(line, UNKNOWN_BINDING_KEY);
   }
 }
 
 void BindingTable::parseSettingsLine(const WCHAR* line, DWORD length) {
   DWORD* setting;
-  if (compareText(line, TEXT("CheckIntervall"), 14) == 0) {
+  DWORD valueStart;
+  if (startsWith(line, CHECK_INTERVAL_KEY)) {
     setting = &checkInterval_;
-  } else if (compareText(line, TEXT("ElapseTime"), 10) == 0) {
+    valueStart = CHECK_INTERVAL_VALUE_START;
+  } else if (startsWith(line, ELAPSE_TIME_KEY)) {
     setting = &elapseTime_;
+    valueStart = ELAPSE_TIME_VALUE_START;
   } else {
-    return reportLine(line, TEXT("Settings - Ignoriere unbekannten Wert:"));
+    return reportLine(line, UNKNOWN_SETTING);
   }
-  DWORD value = findValue(line, length, 1);
-  if (value == TEXT_NOT_FOUND) return reportLine(line, TEXT("Settings - Ignoriere Fehler:"));
+  DWORD value = findValue(line, length, valueStart);
+  if (value == TEXT_NOT_FOUND) return reportLine(line, BAD_SETTING_VALUE);
   *setting = parseDecimal(line + value);
 }

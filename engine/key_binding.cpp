@@ -1,6 +1,7 @@
 #include "engine/key_binding.h"
 
 #include "config/text.h"
+#include "res/texts.h"
 
 KeyBinding::KeyBinding()
     : keyCode_(0),
@@ -37,8 +38,7 @@ void KeyBinding::launch() {
     // asking about a ghost.
     if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
       HANDLE asked = process_;
-      int answer = MessageBoxW(NULL, TEXT("Der Prozess l\x00E4uft schon.\nSoll er terminiert werden?"),
-                               TEXT("Terminieren?"), MB_YESNO | MB_ICONEXCLAMATION);
+      int answer = MessageBoxW(NULL, TERMINATE_QUESTION, TERMINATE_CAPTION, MB_YESNO | MB_ICONEXCLAMATION);
       // While the question was open, a new press of this key may have dealt with the
       // program already (and started another): the answer is only about the one asked for.
       if (answer == IDYES && process_ == asked) {

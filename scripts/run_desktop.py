@@ -18,14 +18,16 @@ from pathlib import Path
 # No __pycache__ beside the shared module in the source tree.
 sys.dont_write_bytecode = True
 
-from wineenv import BUILD_DIR, ROOT, Picture, Session, WinePrefix, wait_until  # noqa: E402
+from wineenv import BUILD_DIR, CLASS_NAME, ROOT, Picture, Session, WinePrefix, wait_until  # noqa: E402
+from device_facts import LAYOUT, TEXTS  # noqa: E402
 
 EXAMPLE_INI = ROOT / "examples" / "desktop" / "Kurvix.ini"
 DESKTOP_DIR = BUILD_DIR / "desktop"
 KEY_A = 0x41
 SEPARATOR = (0x60, 0x60, 0x60)
 # Windows that are not a program a binding started: ours, and Wine's desktop and taskbar.
-OWN_CLASSES = ("Kurvix.Class", "KvSink.Class", "#32769", "Shell_TrayWnd")
+TERMINATE = TEXTS["TERMINATE_CAPTION"].german
+OWN_CLASSES = (CLASS_NAME, "KvSink.Class", "#32769", "Shell_TrayWnd")
 
 
 def read_example():
@@ -131,7 +133,7 @@ class Demonstration:
 
     def show_start(self):
         title = f"Kurvix ({len(self.bindings)})"
-        self.expect(self.driver("window", "Kurvix.Class", "--title", title), "start")
+        self.expect(self.driver("window", CLASS_NAME, "--title", title), "start")
         box = self.driver("box", "--timeout", 300)
         if box["ok"]:
             raise RuntimeError(f"Kurvix reports: {box['caption']} {box['text']}")
@@ -140,8 +142,8 @@ class Demonstration:
 
     def show_status_window(self):
         self.expect(self.driver.tap_tray_icon(), "tray icon")
-        window = self.expect(self.driver("window", "Kurvix.Class", "--visible", 1), "show")
-        self.expect(self.driver("foreground", "--set", "Kurvix.Class"), "focus")
+        window = self.expect(self.driver("window", CLASS_NAME, "--visible", 1), "show")
+        self.expect(self.driver("foreground", "--set", CLASS_NAME), "focus")
         shot = DESKTOP_DIR / "status-window.png"
         w, h = window["client_size"]
         client = (*window["client_origin"], w, h)
@@ -152,7 +154,7 @@ class Demonstration:
         def painted():
             # The separator left of the letter column is drawn with the rest.
             first = picture()
-            return first.pixel(w - 18, 0) == SEPARATOR and first
+            return first.pixel(w - LAYOUT["COLUMN_WIDTH"], 0) == SEPARATOR and first
 
         before = wait_until(painted, 3, 0.1)
         self.driver("press", KEY_A, 30)
@@ -160,7 +162,7 @@ class Demonstration:
         self.say("status window opened by a tap on the tray icon; key A pressed in it, its "
                  f"text changed to the key code; screenshot saved to {shot}", changed)
         self.driver.tap(w - 1, h - 1)
-        hidden = self.driver("window", "Kurvix.Class", "--visible", 0)["ok"]
+        hidden = self.driver("window", CLASS_NAME, "--visible", 0)["ok"]
         self.say("status window hidden again by a tap on its corner mark", hidden)
 
     def show_presses(self):
@@ -180,9 +182,9 @@ class Demonstration:
                      + (f" (window \"{started['title']}\")" if started else ""), started)
             if started:
                 self.long_press(self.key)
-                box = self.driver("box", "--caption", "Terminieren?", "--press", "yes")
+                box = self.driver("box", "--caption", TERMINATE, "--press", "yes")
                 ended = box["ok"] and self.driver("window", started["class"], "--gone", 1)["ok"]
-                self.say(f"long press of key {self.key} again: Kurvix asked \"Terminieren?\", "
+                self.say(f"long press of key {self.key} again: Kurvix asked \"{TERMINATE}\", "
                          "answered Yes, the program ended", ended)
 
             self.long_press(self.switch_key)

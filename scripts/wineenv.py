@@ -15,10 +15,14 @@ import os
 import select
 import shutil
 import subprocess
+import sys
 import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
+
+from device_facts import CLASS_NAME, TRAY  # noqa: E402  (beside this module in scripts/)
+
 BUILD_DIR = Path(os.environ.get("KURVIX_BUILD_DIR", ROOT / "build-win64"))
 HELPER_DIR = BUILD_DIR / "tests" / "e2e"
 WINE_FONTS = Path("/usr/share/wine/fonts")  # Debian's fonts-wine
@@ -41,8 +45,6 @@ PREFIX_SETTINGS = f"""REGEDIT4
 WM_KEYDOWN = 0x0100
 WM_CLOSE = 0x0010
 WM_LBUTTONDOWN = 0x0201
-WM_APP_TRAY = 0x8001
-TRAY_ICON_ID = 100
 
 
 def windows_path(path):
@@ -262,15 +264,15 @@ class Driver:
     # Named forms of the messages Kurvix's window understands; all but the last return
     # once the window has handled them.
     def tap_tray_icon(self):
-        return self("send", "Kurvix.Class", WM_APP_TRAY, TRAY_ICON_ID, WM_LBUTTONDOWN)
+        return self("send", CLASS_NAME, TRAY["WM_APP_TRAY"], TRAY["TRAY_ICON_ID"], WM_LBUTTONDOWN)
 
     def tap(self, x, y):
-        return self("send", "Kurvix.Class", WM_LBUTTONDOWN, 0, make_lparam(x, y))
+        return self("send", CLASS_NAME, WM_LBUTTONDOWN, 0, make_lparam(x, y))
 
     def key_down(self, vk):
-        return self("send", "Kurvix.Class", WM_KEYDOWN, vk, 1)
+        return self("send", CLASS_NAME, WM_KEYDOWN, vk, 1)
 
-    def close(self, window_class="Kurvix.Class"):
+    def close(self, window_class=CLASS_NAME):
         return self("post", window_class, WM_CLOSE)
 
 

@@ -4,11 +4,10 @@
  * and timer messages to the binding table and keeps the tray icon and the title in step
  * with the table's status messages.
  *
- * Layout: an 18-pixel column at the right edge holds the "D" square (top), the "E"
- * square (below it) and the corner mark (foot); an 18-pixel strip at the bottom holds the
- * contact line. Taps count from 2 pixels left of the drawn separator. Everything is
- * measured from the client rectangle, so a window narrowed to a small screen keeps the
- * column at its right edge. There the key-code text may not fit on one line: it is then
+ * Layout (shell/layout.h): a column at the right edge with the "D" and "E" squares and
+ * the corner mark, a strip at the bottom with the contact line. Everything is measured
+ * from the client rectangle, so a window narrowed to a small screen keeps the column at
+ * its right edge. There the key-code text may not fit on one line: it is then
  * broken between words, so that the number is never cut off.
  *
  * The procedure is entered again while the table waits in a modal message box; the
@@ -17,6 +16,8 @@
 #include "shell/main_window.h"
 
 #include "res/resource.h"
+#include "res/texts.h"
+#include "shell/layout.h"
 #include "shell/tray_icon.h"
 
 BindingTable* bindingTable = NULL;
@@ -24,9 +25,6 @@ DWORD lastKeyCode = 0;
 
 namespace {
 
-const LONG COLUMN_WIDTH = 18;
-const LONG TAP_COLUMN_WIDTH = 20;
-const LONG SQUARE = 18;
 const COLORREF DARK_GREY = 0x606060;
 const UINT CENTRED_LINE = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
 
@@ -104,16 +102,16 @@ void onPaint(HWND window) {
   selectStatusFont(dc);
 
   WCHAR keyText[64];
-  const WCHAR* text = TEXT("dr\x00FC") TEXT("cken Sie eine Taste f\x00FCr deren Key-Code");
+  const WCHAR* text = PRESS_A_KEY;
   if (lastKeyCode != 0) {
-    wsprintfW(keyText, TEXT("der Key-Code der letzten Taste ist %u"), static_cast<UINT>(lastKeyCode));
+    wsprintfW(keyText, LAST_KEY_CODE, static_cast<UINT>(lastKeyCode));
     text = keyText;
   }
   drawKeyCodeText(dc, text, makeRect(0, 0, w - COLUMN_WIDTH, h - SQUARE));
 
   SetTextColor(dc, DARK_GREY);
   RECT contactArea = makeRect(0, h - SQUARE, w - COLUMN_WIDTH, h);
-  DrawTextW(dc, TEXT("Kontakt: ") TEXT(KURVIX_CONTACT), -1, &contactArea, CENTRED_LINE);
+  DrawTextW(dc, CONTACT_LINE, -1, &contactArea, CENTRED_LINE);
 
   client = clientRect(window);
   HPEN pen = CreatePen(PS_SOLID, 1, DARK_GREY);
@@ -125,10 +123,10 @@ void onPaint(HWND window) {
   SetTextColor(dc, DARK_GREY);
   if (bindingsOff()) {
     RECT square = makeRect(w - COLUMN_WIDTH, SQUARE, w, 2 * SQUARE);
-    DrawTextW(dc, TEXT("E"), 1, &square, CENTRED_LINE);
+    DrawTextW(dc, ENABLE_BUTTON, 1, &square, CENTRED_LINE);
   } else {
     RECT square = makeRect(w - COLUMN_WIDTH, 0, w, SQUARE);
-    DrawTextW(dc, TEXT("D"), 1, &square, CENTRED_LINE);
+    DrawTextW(dc, DISABLE_BUTTON, 1, &square, CENTRED_LINE);
   }
   EndPaint(window, &paint);
 }
@@ -190,7 +188,7 @@ void onStatus(HWND window, WPARAM status, LPARAM value) {
   }
   if (status == STATUS_LOADED) {
     WCHAR title[32];
-    wsprintfW(title, TEXT("%s (%u)"), TEXT("Kurvix"), static_cast<UINT>(value));
+    wsprintfW(title, TEXT("%s (%u)"), PROGRAM_NAME, static_cast<UINT>(value));
     SetWindowTextW(window, title);
   }
 }

@@ -16,12 +16,11 @@
  * folder, with its own Kurvix.ini, has another name and runs beside it.
  */
 #include "config/text.h"
+#include "res/texts.h"
+#include "shell/layout.h"
 #include "shell/main_window.h"
 
 namespace {
-const int WINDOW_WIDTH = 276;
-const int CLIENT_HEIGHT_BELOW_CAPTION = 68;
-const WCHAR* const CLASS_NAME = TEXT("Kurvix.Class");
 const WCHAR* const INSTANCE_PREFIX = TEXT("Kurvix:");
 /* The longest object name Windows CE takes, with its zero. */
 const DWORD INSTANCE_NAME_CAPACITY = 260;
@@ -85,7 +84,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, WinMainCommandLine, int) {
   int x = (areaWidth - width) / 2;
   int y = (workArea.bottom - workArea.top - height) / 2;
 
-  HWND window = CreateWindowExW(0, CLASS_NAME, TEXT("Kurvix"), WS_CAPTION | WS_SYSMENU, x, y,
+  HWND window = CreateWindowExW(0, CLASS_NAME, PROGRAM_NAME, WS_CAPTION | WS_SYSMENU, x, y,
                                 width, height, NULL, NULL, instance, NULL);
   // No window: the configuration could not be loaded (the reader has said why) or the
   // system refused the window. Either way there is nothing to run.

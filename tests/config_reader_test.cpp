@@ -84,6 +84,9 @@ TEST_F(ReaderTest, ByteOrderMarkAloneLoadsAnEmptyTableWithDefaults) {
   EXPECT_EQ(table->count(), 0u);
   EXPECT_EQ(table->checkInterval(), 100u);
   EXPECT_EQ(table->elapseTime(), 1000u);
+  // The grammar's defaults, which kurvix-check's hints tell, are what a load starts from.
+  EXPECT_EQ(table->checkInterval(), DEFAULT_CHECK_INTERVAL);
+  EXPECT_EQ(table->elapseTime(), DEFAULT_ELAPSE_TIME);
   EXPECT_EQ(statusReports().back(), (std::pair<WPARAM, LPARAM>{STATUS_LOADED, 0}));
   EXPECT_TRUE(boxes().empty());
 }

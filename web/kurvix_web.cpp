@@ -20,11 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
+#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
 #include "check/check_api.h"
 #include "check/convert.h"
+#include "check/device_texts.h"
 #include "check/hint_table.h"
 #include "check/utf.h"
 
@@ -144,6 +147,17 @@ EMSCRIPTEN_KEEPALIVE void kurvix_remove_file(const char* path) {
   std::filesystem::remove(path, error);
 }
 
+// The device's facts the page shows: its texts by their names in the device code, and the
+// resource ids of the tray icon's two pictures.
+EMSCRIPTEN_KEEPALIVE const char* kurvix_device_facts() {
+  std::string out = "{\"texts\": {";
+  for (const DeviceText& text : deviceTexts()) {
+    out += std::string(out.back() == '{' ? "" : ", ") + "\"" + text.name + "\": " + jsonString(text.german);
+  }
+  return answer(out + "}, \"trayIcons\": {\"enabled\": " + std::to_string(IDI_TRAY_ENABLED) +
+                ", \"disabled\": " + std::to_string(IDI_TRAY_DISABLED) + "}}");
+}
+
 // kurvix-check --explain ID; "" when no hint has that id.
 EMSCRIPTEN_KEEPALIVE const char* kurvix_explain(const char* id) {
   const HintEntry* entry = findHintEntry(id);
@@ -180,14 +194,14 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
   sim::setWorkArea({0, 0, screenWidth, screenHeight - kTaskBarHeight});
   std::string painting;
   sim::at(1000, [] {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     if (!sim::window(window).visible) sim::tapTrayIcon(window, TRAY_ICON_ID);
   });
   if (lastKey != 0) sim::pressAt(lastKey, 2000, 2010);
   for (int i = 0; i < count; ++i) {
     int kind = taps[3 * i], x = taps[3 * i + 1], y = taps[3 * i + 2];
     sim::at(3000 + 100 * uint64_t(i), [kind, x, y] {
-      HWND window = sim::findWindow(u"Kurvix.Class");
+      HWND window = sim::findWindow(CLASS_NAME);
       if (kind == 1) {
         if (sim::trayIcon(window, TRAY_ICON_ID)) sim::tapTrayIcon(window, TRAY_ICON_ID);
       } else {
@@ -196,7 +210,7 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
     });
   }
   sim::at(10000 + 100 * uint64_t(count), [&painting, screenWidth, screenHeight] {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     sim::WindowInfo info = sim::window(window);
     std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
     painting = paintingJson(window);

@@ -114,6 +114,13 @@
   };
 
   // Exactly what `kurvix-check --explain ID` prints; an id no hint has throws.
+  // The device's texts by their names in the device code (res/texts.h), and the resource ids
+  // of the tray icon's pictures: {texts: {TERMINATE_CAPTION: 'Terminieren?', ...},
+  // trayIcons: {enabled, disabled}}.
+  kurvix.deviceFacts = function () {
+    return JSON.parse(text(loaded()._kurvix_device_facts()));
+  };
+
   kurvix.explain = function (id) {
     const explanation = withMemory([String(id)], function (i) { return text(loaded()._kurvix_explain(i)); });
     if (explanation === '') throw new TypeError('no hint has the id "' + id + '"');
@@ -877,7 +884,12 @@
   }
 
   // The tray icon's pictures: red while the bindings work, olive while they are off.
-  const TRAY_COLOURS = { 102: ['#d00000', 'red: the bindings work'], 103: ['#808000', 'olive: the bindings are off'] };
+  function trayLook(iconId) {
+    const icons = kurvix.deviceFacts().trayIcons;
+    if (iconId === icons.enabled) return ['#d00000', 'red: the bindings work'];
+    if (iconId === icons.disabled) return ['#808000', 'olive: the bindings are off'];
+    return ['#888', 'unknown'];
+  }
   const TRAY_SIZE = 16;
 
   // Where the tray icon sits on the screen: at the right end of the task bar.
@@ -904,7 +916,7 @@
     const words = [];
     if (picture.trayIcon !== null) {
       const [x, y] = trayIconPlace(picture);
-      const look = TRAY_COLOURS[picture.trayIcon] || ['#888', 'unknown'];
+      const look = trayLook(picture.trayIcon);
       g.fillStyle = look[0];
       g.fillRect(x, y, TRAY_SIZE, TRAY_SIZE);
       g.fillStyle = '#fff';
@@ -1359,6 +1371,10 @@
   });
 
   kurvix.ready.then(function () {
+    const texts = kurvix.deviceFacts().texts;
+    document.querySelectorAll('[data-device-text]').forEach(function (element) {
+      element.textContent = texts[element.dataset.deviceText];
+    });
     setStatus('Ready. The device runs in this page.');
     renderPresses();
     renderSet();

@@ -22,9 +22,10 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 
-from wineenv import (BUILD_DIR, HELPER_DIR, ROOT, WM_CLOSE, WM_KEYDOWN, WM_LBUTTONDOWN, Picture,  # noqa: E402
+from wineenv import (BUILD_DIR, CLASS_NAME, HELPER_DIR, ROOT, WM_CLOSE, WM_KEYDOWN, WM_LBUTTONDOWN, Picture,  # noqa: E402
                      Session, end_process, make_lparam, wait_for, wait_until, windows_path,
                      write_ini)
+from device_facts import LAYOUT  # noqa: E402
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
 WITNESS_EXE = HELPER_DIR / "witness.exe"
@@ -49,8 +50,8 @@ DARK_GREY = (0x60, 0x60, 0x60)
 TRAY_RED = (255, 0, 0)
 TRAY_OLIVE = (128, 128, 0)
 
-COLUMN = 18
-TAP_COLUMN = 20
+COLUMN = LAYOUT["COLUMN_WIDTH"]
+TAP_COLUMN = LAYOUT["TAP_COLUMN_WIDTH"]
 QVGA = (240, 320)
 
 # One display and one prefix for the whole run (see setUpModule).
@@ -136,7 +137,7 @@ class WineTestCase(unittest.TestCase):
 
     def start_with_bindings(self):
         process = self.start_kurvix(binding_ini(self.dir))
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (3)")
         self.assertTrue(window["ok"], window)
         return process, window
 
@@ -239,7 +240,7 @@ class StartTest(WineTestCase):
     def test_bindings_keep_the_window_hidden_with_a_tray_icon(self):
         self.start_with_bindings()
         self.assert_tray({TRAY_RED})
-        window = self.driver("window", "Kurvix.Class")
+        window = self.driver("window", CLASS_NAME)
         self.assertEqual(window["title"], "Kurvix (3)")
         self.assertFalse(window["visible"])
         keys = (KEY_COMMAND, KEY_DISABLE, KEY_NEW_INI, KEY_SECOND_COMMAND)
@@ -247,7 +248,7 @@ class StartTest(WineTestCase):
 
     def test_no_bindings_show_the_window_at_once_without_tray_icon(self):
         self.start_kurvix(["SETTINGS", "ElapseTime=800"])
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (0)", "--visible", 1)
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (0)", "--visible", 1)
         self.assertTrue(window["ok"], window)
         self.assert_tray(set())
 
@@ -259,7 +260,7 @@ class StartTest(WineTestCase):
         self.assertEqual(box["text"], windows_path(self.dir / "Kurvix.ini"))
         self.assertEqual(box["buttons"], [IDOK])
         self.assertEqual(process.wait(10), 1)
-        self.assertTrue(self.driver("window", "Kurvix.Class", "--gone", 1)["ok"])
+        self.assertTrue(self.driver("window", CLASS_NAME, "--gone", 1)["ok"])
 
     def test_file_without_byte_order_mark_is_refused(self):
         (self.dir / "Kurvix.ini").write_bytes("SETTINGS\r\nElapseTime=800\r\n".encode("utf-16-le"))
@@ -281,7 +282,7 @@ class StartTest(WineTestCase):
             box = self.driver("box", "--press", "ok")
             self.assertTrue(box["ok"], box)
             self.assertEqual((box["caption"], box["text"]), (caption, text))
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (2)")
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (2)")
         self.assertTrue(window["ok"], window)
         self.assertEqual(self.taken_keys(KEY_COMMAND, KEY_DISABLE), {KEY_COMMAND, KEY_DISABLE})
 
@@ -372,7 +373,7 @@ class PressTest(WineTestCase):
             f"Command={windows_path(self.dir / 'witness.exe')}", "",
             "KURVIX", f"KeyCode={KEY_SECOND_DISABLE}", "Disable=1"])
         self.long_press(KEY_NEW_INI)
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (2)")
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (2)")
         self.assertTrue(window["ok"], window)
         self.assertFalse(window["visible"])
         keys = range(KEY_COMMAND, KEY_SECOND_DISABLE + 1)
@@ -410,13 +411,13 @@ class HeldKeyTest(WineTestCase):
         keyboard = self.keys(f"{KEY_NEW_INI}+0", f"{KEY_NEW_INI}-1800")
         self.assertGreater(keyboard["repeats"], 25)
         time.sleep(SETTLE_S)
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (2)", "--timeout", 0)
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (2)", "--timeout", 0)
         self.assertTrue(window["ok"], window)
         self.assertEqual([kind for kind, _ in self.wait_for_sink(KEY_NEW_INI, ["up"])], ["up"])
         # Released, the key is the new file's binding: the next long press loads the first file.
         self.assertEqual(self.taken_keys(KEY_NEW_INI), {KEY_NEW_INI})
         self.keys(f"{KEY_NEW_INI}+0", f"{KEY_NEW_INI}-{LONG_HOLD_MS}")
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (3)")
         self.assertTrue(window["ok"], window)
 
     def test_new_ini_key_let_go_during_the_new_files_message_is_not_reported_as_taken(self):
@@ -432,11 +433,11 @@ class HeldKeyTest(WineTestCase):
         time.sleep(SETTLE_S)
         other = self.driver("box", "--timeout", 500)
         self.assertFalse(other["ok"], f"Kurvix's own key reported: {other}")
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (1)")
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (1)")
         self.assertTrue(window["ok"], window)
         # The key is the new file's binding: its long press loads the first file again.
         self.keys(f"{KEY_NEW_INI}+0", f"{KEY_NEW_INI}-{LONG_HOLD_MS}")
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (3)")
         self.assertTrue(window["ok"], window)
 
     def test_held_disable_key_keeps_its_repeats_from_the_focused_window(self):
@@ -487,7 +488,7 @@ class CommandTest(WineTestCase):
             f'Command="{windows_path(self.dir / "witness.exe")}"  \\My Documents\\Liste.psw -x  ',
             "", "KURVIX", f"KeyCode={KEY_SECOND_COMMAND}",
             f"Command={windows_path(spaced / 'witness.exe')}"])
-        self.assertTrue(self.driver("window", "Kurvix.Class", "--title", "Kurvix (2)")["ok"])
+        self.assertTrue(self.driver("window", CLASS_NAME, "--title", "Kurvix (2)")["ok"])
         self.long_press(KEY_COMMAND)
         (pid, _), = self.wait_for_witness_starts(1)
         arguments = (self.dir / "witness-arguments.log").read_text().splitlines()
@@ -503,7 +504,7 @@ class CommandTest(WineTestCase):
             "SETTINGS", f"CheckIntervall={CHECK_INTERVAL_MS}", f"ElapseTime={ELAPSE_MS}", "",
             "KURVIX", f"KeyCode={KEY_COMMAND}",
             f'Command="{windows_path(self.dir / "witness.exe")}" exit 259'])
-        self.assertTrue(self.driver("window", "Kurvix.Class", "--title", "Kurvix (1)")["ok"])
+        self.assertTrue(self.driver("window", CLASS_NAME, "--title", "Kurvix (1)")["ok"])
         self.long_press(KEY_COMMAND)
         (pid, _), = self.wait_for_witness_starts(1)
         ended = self.driver("watch", pid, "--timeout", 10000)
@@ -530,7 +531,7 @@ class TakenKeyTest(WineTestCase):
         self.assertTrue(box["ok"], box)
         self.assertEqual((box["caption"], box["text"], box["buttons"]),
                          ("Kurvix - Taste belegt:", str(KEY_DISABLE), [IDOK]))
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (3)")
         self.assertTrue(window["ok"], window)
         self.assertEqual(self.taken_keys(KEY_COMMAND, KEY_NEW_INI), {KEY_COMMAND, KEY_NEW_INI})
         self.assert_tray({TRAY_RED})
@@ -550,7 +551,7 @@ class OneInstanceTest(WineTestCase):
         first, _ = self.start_with_bindings()
         second = self.start_kurvix()
         self.assertEqual(second.wait(10), 0)
-        window = self.driver("window", "Kurvix.Class", "--title", "Kurvix (3)")
+        window = self.driver("window", CLASS_NAME, "--title", "Kurvix (3)")
         self.assertEqual((window["ok"], window["count"], window["visible"]), (True, 1, False))
         self.assertIsNone(first.poll())
         self.assertEqual(self.taken_keys(KEY_COMMAND, KEY_DISABLE), {KEY_COMMAND, KEY_DISABLE})
@@ -568,7 +569,7 @@ class OneInstanceTest(WineTestCase):
                                          f"Command={windows_path(self.dir / 'witness.exe')}"])
         second = prefix.start(other / "kurvix.exe", other, other / "kurvix.log")
         self.addCleanup(self.end_kurvix, second)
-        both = wait_for(lambda: self.driver("window", "Kurvix.Class")["count"], 2, 10)
+        both = wait_for(lambda: self.driver("window", CLASS_NAME)["count"], 2, 10)
         self.assertEqual(both, 2)
         self.assertEqual(self.wait_for_taken_keys((KEY_COMMAND, KEY_SECOND_COMMAND),
                                                   {KEY_COMMAND, KEY_SECOND_COMMAND}),
@@ -582,7 +583,7 @@ class StatusWindowTest(WineTestCase):
 
     def show_status_window(self):
         self.assertTrue(self.driver.tap_tray_icon()["ok"])
-        window = self.driver("window", "Kurvix.Class", "--visible", 1)
+        window = self.driver("window", CLASS_NAME, "--visible", 1)
         self.assertTrue(window["ok"], window)
         return window
 
@@ -606,7 +607,7 @@ class StatusWindowTest(WineTestCase):
         self.assertEqual(self.taken_keys(*keys), set(keys), "\"E\"")
 
         self.driver.tap(w - 1, h - COLUMN)
-        hidden = self.driver("window", "Kurvix.Class", "--visible", 0)
+        hidden = self.driver("window", CLASS_NAME, "--visible", 0)
         self.assertTrue(hidden["ok"], hidden)
         self.assert_tray({TRAY_RED})
 
@@ -635,10 +636,10 @@ class StatusWindowTest(WineTestCase):
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def close():
-            drive("post", "Kurvix.Class", WM_CLOSE)
+            drive("post", CLASS_NAME, WM_CLOSE)
             end_process(process, 10)
         self.addCleanup(close)
-        window = drive("window", "Kurvix.Class", "--visible", 1)
+        window = drive("window", CLASS_NAME, "--visible", 1)
         self.assertTrue(window["ok"], window)
         left, top, right, bottom = window["window_rect"]
         self.assertTrue(0 <= left and right <= QVGA[0] and 0 <= top and bottom <= QVGA[1],
@@ -646,7 +647,7 @@ class StatusWindowTest(WineTestCase):
         self.assertEqual(right - left, QVGA[0])
         w, h = window["client_size"]
         text_area = (0, 0, w - COLUMN, h - COLUMN)
-        self.assertTrue(drive("send", "Kurvix.Class", WM_KEYDOWN, 0xFFFFFFFF, 1)["ok"])
+        self.assertTrue(drive("send", CLASS_NAME, WM_KEYDOWN, 0xFFFFFFFF, 1)["ok"])
 
         # The desktop's X window stands at the screen's top left corner.
         def longest_shown():
@@ -663,9 +664,9 @@ class StatusWindowTest(WineTestCase):
         self.assertEqual({xy for xy in corner_mark(w, h) if picture.pixel(*xy) != DARK_GREY},
                          set(), "the corner mark")
 
-        self.assertTrue(drive("send", "Kurvix.Class", WM_LBUTTONDOWN, 0,
+        self.assertTrue(drive("send", CLASS_NAME, WM_LBUTTONDOWN, 0,
                               make_lparam(w - 1, h - 1))["ok"])
-        hidden = drive("window", "Kurvix.Class", "--visible", 0)
+        hidden = drive("window", CLASS_NAME, "--visible", 0)
         self.assertTrue(hidden["ok"], "a tap on the corner mark hides the window")
 
     def letter_squares(self, window):

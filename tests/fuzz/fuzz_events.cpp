@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
@@ -106,11 +107,11 @@ class Session {
   // One event of the main sequence, then the next one scheduled.
   void step() {
     sim::pump();
-    require(bindingTable == nullptr || sim::findWindow(u"Kurvix.Class") != nullptr,
+    require(bindingTable == nullptr || sim::findWindow(CLASS_NAME) != nullptr,
             "a table is in use only while its window lives (create never returns a destroyed one)");
     if (openBoxes_ == 0) checkInvariants();
     if (exhausted()) {
-      PostMessageW(sim::findWindow(u"Kurvix.Class"), WM_CLOSE, 0, 0);
+      PostMessageW(sim::findWindow(CLASS_NAME), WM_CLOSE, 0, 0);
       return;
     }
     uint64_t delay = apply();
@@ -119,7 +120,7 @@ class Session {
 
   // Applies one event and returns how long until the next one.
   uint64_t apply() {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     uint8_t kind = next() % 12;
     uint8_t value = next();
     switch (kind) {
@@ -214,7 +215,7 @@ class Session {
   }
 
   bool kurvixHasTheFocus() {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     return window != nullptr && sim::foreground() == window && sim::window(window).visible;
   }
 
@@ -279,7 +280,7 @@ class Session {
   }
 
   void checkInvariants() {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     if (window == nullptr || bindingTable == nullptr || sim::quitCode()) {
       released_.clear();  // closing lets go of every key
       return;
@@ -373,7 +374,7 @@ class Session {
 
   // Must hold at every moment a box can open, too.
   static void checkRegistrations(const BindingTable& table) {
-    HWND window = sim::findWindow(u"Kurvix.Class");
+    HWND window = sim::findWindow(CLASS_NAME);
     for (const sim::HotKey& hotKey : sim::hotKeys()) {
       bool bound = false;
       for (DWORD i = 0; i < table.count(); ++i) bound |= table.binding(i)->keyCode() == hotKey.virtualKey;

@@ -30,6 +30,8 @@ from cab_reader import extract  # noqa: E402
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
 from page_browser import PAGE, ROOT, device_file, start_browser  # noqa: E402
 
+from device_facts import ICONS, TEXTS  # noqa: E402
+
 SCREENSHOT = ROOT / "build-web" / "page.png"
 KURVIX_CHECK = pathlib.Path(os.environ.get("KURVIX_CHECK", ROOT / "build" / "kurvix-check"))
 
@@ -273,6 +275,15 @@ class ScriptingInterfaceTest(PageTest):
         self.assertEqual(loaded, [])
         self.assertEqual(browser.execute_script("return document.getElementById('status').textContent;"),
                          "Ready. The device runs in this page.")
+
+    def test_the_page_names_the_devices_texts_and_icons_as_the_device_code_does(self):
+        shown = browser.execute_script("return Array.from(document.querySelectorAll('[data-device-text]'))"
+                                       ".map(e => [e.dataset.deviceText, e.textContent]);")
+        self.assertEqual(shown, [["TERMINATE_CAPTION", "Terminieren?"]])
+        facts = browser.execute_script("return kurvix.deviceFacts();")
+        self.assertEqual(sorted(facts["texts"]), sorted(TEXTS))
+        self.assertEqual(facts["trayIcons"], {"enabled": ICONS["IDI_TRAY_ENABLED"],
+                                              "disabled": ICONS["IDI_TRAY_DISABLED"]})
 
     def test_wrong_presses_are_refused_with_an_error(self):
         for call in ("press", "timeline"):
