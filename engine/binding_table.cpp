@@ -2,7 +2,9 @@
 
 #include <new>
 
+#include "config/reader.h"
 #include "config/text.h"
+#include "res/texts.h"
 
 namespace {
 
@@ -107,8 +109,8 @@ BindingTable::~BindingTable() {
 
 void BindingTable::resetSettings() {
   bindings_ = NULL;
-  checkInterval_ = 100;
-  elapseTime_ = 1000;
+  checkInterval_ = DEFAULT_CHECK_INTERVAL;
+  elapseTime_ = DEFAULT_ELAPSE_TIME;
   count_ = 0;
 }
 
@@ -172,7 +174,7 @@ int BindingTable::registerKey(DWORD index) {
   // The box's own message loop may switch the bindings off, ask for a reload or destroy
   // the table; the scope keeps the bindings in place until it ends.
   BoxScope scope(*this);
-  MessageBoxW(NULL, text, TEXT("Kurvix - Taste belegt:"), MB_OK | MB_ICONEXCLAMATION);
+  MessageBoxW(NULL, text, KEY_TAKEN, MB_OK | MB_ICONEXCLAMATION);
   // Registering stops when the bindings went off, the table is to go, or a reload asked for
   // meanwhile is about to replace these bindings and register its own.
   return disabled_ || destroyed_ || pendingReload_ != NULL;
