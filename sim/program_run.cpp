@@ -1,0 +1,129 @@
+#include "sim/program_run.h"
+
+#include <sstream>
+
+#include "shell/main_window.h"
+#include "shell/tray_icon.h"
+#include "tools/utf.h"
+
+namespace sim {
+
+int startProgram() {
+  WCHAR commandLine[1] = {0};
+  return WinMain(instance(), nullptr, commandLine, 0);
+}
+
+HWND mainWindow() { return findWindow(u"Kurvix.Class"); }
+
+ProgramRun::ProgramRun(std::u16string modulePath)
+    : modulePath_(std::move(modulePath)), pending_(std::make_shared<size_t>(0)) {
+  reset();
+  setModulePath(modulePath_);
+}
+
+std::u16string ProgramRun::configurationPath() const {
+  size_t folderEnd = modulePath_.find_last_of(u"\\/");
+  return modulePath_.substr(0, folderEnd == std::u16string::npos ? 0 : folderEnd + 1) + u"Kurvix.ini";
+}
+
+void ProgramRun::configure(std::vector<uint8_t> bytes) { sim::putFile(configurationPath(), std::move(bytes)); }
+
+void ProgramRun::at(uint64_t t, std::function<void(HWND)> action) {
+  ++*pending_;
+  std::shared_ptr<size_t> pending = pending_;
+  sim::at(t, [pending, action = std::move(action)] {
+    --*pending;
+    action(mainWindow());
+  });
+}
+
+void ProgramRun::press(UINT virtualKey, uint64_t down, uint64_t hold) {
+  at(down, [virtualKey](HWND) { keyDown(virtualKey); });
+  at(down + hold, [virtualKey](HWND) { keyUp(virtualKey); });
+}
+
+void ProgramRun::tap(uint64_t t, int x, int y) {
+  at(t, [x, y](HWND window) { sim::tap(window, x, y); });
+}
+
+void ProgramRun::tapTrayIcon(uint64_t t) {
+  at(t, [](HWND window) {
+    if (trayIcon(window, TRAY_ICON_ID)) sim::tapTrayIcon(window, TRAY_ICON_ID);
+  });
+}
+
+void ProgramRun::close(uint64_t t) {
+  at(t, [](HWND window) { PostMessageW(window, WM_CLOSE, 0, 0); });
+}
+
+void ProgramRun::putFile(uint64_t t, const std::u16string& path, std::vector<uint8_t> bytes) {
+  at(t, [path, bytes = std::move(bytes)](HWND) { sim::putFile(path, bytes); });
+}
+
+void ProgramRun::removeFile(uint64_t t, const std::u16string& path) {
+  at(t, [path](HWND) { sim::removeFile(path); });
+}
+
+void ProgramRun::failTimers(uint64_t t, bool on) {
+  at(t, [on](HWND) { sim::failTimers(on); });
+}
+
+int ProgramRun::run() {
+  exitCode_ = startProgram();
+  return *exitCode_;
+}
+
+size_t ProgramRun::actionsNotRun() const { return *pending_; }
+
+namespace {
+
+void keyEventsJson(std::ostringstream& out, const std::vector<KeyEvent>& events) {
+  out << "[";
+  for (size_t i = 0; i < events.size(); ++i) {
+    const KeyEvent& event = events[i];
+    out << (i ? ", " : "") << "{\"at\": " << event.at << ", \"key\": " << event.virtualKey
+        << ", \"down\": " << (event.down ? "true" : "false") << ", \"flags\": " << event.flags
+        << ", \"repeat\": " << (event.repeat ? "true" : "false") << "}";
+  }
+  out << "]";
+}
+
+}  // namespace
+
+std::string ProgramRun::traceJson() const {
+  std::ostringstream out;
+  out << "{\"exitCode\": ";
+  if (exitCode_) {
+    out << *exitCode_;
+  } else {
+    out << "null";
+  }
+  out << ", \"boxes\": [";
+  const std::vector<MessageBoxRecord>& boxes = messageBoxes();
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    out << (i ? ", " : "") << "{\"at\": " << boxes[i].at
+        << ", \"caption\": " << jsonString(boxes[i].caption) << ", \"text\": " << jsonString(boxes[i].text)
+        << ", \"type\": " << boxes[i].type << ", \"answer\": " << boxes[i].answer << "}";
+  }
+  out << "], \"started\": [";
+  for (size_t i = 0; i < programs().size(); ++i) {
+    const Program& program = programs()[i];
+    out << (i ? ", " : "") << "{\"at\": " << program.at << ", \"file\": " << jsonString(program.file)
+        << ", \"parameters\": " << (program.parametersNull ? "null" : jsonString(program.parameters))
+        << ", \"running\": " << (program.running ? "true" : "false")
+        << ", \"terminated\": " << (program.terminated ? "true" : "false") << "}";
+  }
+  out << "], \"injected\": ";
+  keyEventsJson(out, injectedKeys());
+  out << ", \"keysToOthers\": ";
+  keyEventsJson(out, keysToOthers());
+  out << ", \"calls\": [";
+  for (size_t i = 0; i < calls().size(); ++i) {
+    out << (i ? ", " : "") << "{\"at\": " << callTimes()[i] << ", \"call\": " << jsonString(utf8ToUtf16(calls()[i]))
+        << "}";
+  }
+  out << "]}";
+  return out.str();
+}
+
+}  // namespace sim
