@@ -16,7 +16,9 @@ int startProgram() {
 HWND mainWindow() { return findWindow(u"Kurvix.Class"); }
 
 ProgramRun::ProgramRun(std::u16string modulePath)
-    : modulePath_(std::move(modulePath)), pending_(std::make_shared<size_t>(0)) {
+    : modulePath_(std::move(modulePath)),
+      pending_(std::make_shared<size_t>(0)),
+      boxPlans_(std::make_shared<std::deque<BoxPlan>>()) {
   reset();
   setModulePath(modulePath_);
 }
@@ -66,6 +68,20 @@ void ProgramRun::removeFile(uint64_t t, const std::u16string& path) {
 
 void ProgramRun::failTimers(uint64_t t, bool on) {
   at(t, [on](HWND) { sim::failTimers(on); });
+}
+
+void ProgramRun::answerBox(uint64_t openMs, std::optional<int> answer) {
+  if (boxPlans_->empty()) {
+    std::shared_ptr<std::deque<BoxPlan>> plans = boxPlans_;
+    whileBoxOpen([plans](const MessageBoxRecord&) {
+      if (plans->empty()) return;
+      BoxPlan plan = plans->front();
+      plans->pop_front();
+      runFor(plan.openMs);
+      if (plan.answer) answerBoxes({*plan.answer});
+    });
+  }
+  boxPlans_->push_back({openMs, answer});
 }
 
 int ProgramRun::run() {

@@ -10,8 +10,10 @@
 #define KURVIX_SIM_PROGRAM_RUN_H
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,10 @@ class ProgramRun {
   void putFile(uint64_t t, const std::u16string& path, std::vector<uint8_t> bytes);
   void removeFile(uint64_t t, const std::u16string& path);
   void failTimers(uint64_t t, bool on);
+  // The next box the program opens stays open for openMs while the script goes on, then is
+  // answered with `answer`, or as answerBoxes() says when there is none. Boxes beyond the
+  // planned ones are answered at once. Takes the place of a whileBoxOpen callback.
+  void answerBox(uint64_t openMs, std::optional<int> answer);
 
   // Runs the program to its end and returns its exit code.
   int run();
@@ -63,7 +69,12 @@ class ProgramRun {
 
  private:
   std::u16string modulePath_;
+  struct BoxPlan {
+    uint64_t openMs;
+    std::optional<int> answer;
+  };
   std::shared_ptr<size_t> pending_;  // shared with the scheduled actions, which may outlive a move
+  std::shared_ptr<std::deque<BoxPlan>> boxPlans_;
   std::optional<int> exitCode_;
 };
 

@@ -959,8 +959,8 @@ TEST_F(ShellTest, DTappedWhileANewIniPressWaitsForABoxKeepsTheBindingsOffAndTheL
 TEST_F(ShellTest, TheTraceListsBoxesWithTheirAnswersStartedProgramsAndInjectedKeysInTime) {
   configure(kThreeBindings);
   program.press(193, 100, 1200);   // starts the calendar
-  sim::answerBoxes({IDYES});
-  program.press(193, 2000, 1200);  // asks whether to end it: yes
+  program.press(193, 2000, 1200);  // asks whether to end it: yes, after half a second
+  program.answerBox(500, IDYES);
   program.press(193, 4000, 100);   // short: handed back
   program.close(5000);
   EXPECT_EQ(runProgram(), 0);
@@ -974,6 +974,7 @@ TEST_F(ShellTest, TheTraceListsBoxesWithTheirAnswersStartedProgramsAndInjectedKe
             "true, \"flags\": 4, \"repeat\": false}, {\"at\": 4100, \"key\": 193, \"down\": false, \"flags\": 2, "
             "\"repeat\": false}]");
   EXPECT_NE(trace.find("{\"at\": 1100, \"call\": \"ShellExecuteExW()\"}"), std::string::npos);
+  EXPECT_NE(trace.find("{\"at\": 3500, \"call\": \"TerminateProcess("), std::string::npos);
 }
 
 // The run counts what its script still had to do when the program ended, so that a test's
