@@ -2,7 +2,7 @@
 // the reference that other layers (the emulated Windows CE run) compare their own runs with.
 //
 //   scenario_run [--module PATH] [--file DEVICE_PATH=HOST_FILE]... [--hold-hot-key KEY]...
-//                [--tick-start TICK] [--box OPEN_MS:ANSWER | --box OPEN_MS:]...
+//                [--hold-mutex NAME]... [--tick-start TICK] [--box OPEN_MS:ANSWER | --box OPEN_MS:]...
 //                [--press KEY:DOWN:UP | --tap-tray T | --tap T:X:Y | --close T]...
 // Times are virtual milliseconds from the device's start; a box without an answer gets its
 // default one.
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     if (i + 1 == argc) return usage(std::string(argv[i]) + " needs a value");
     std::string option = argv[i], value = argv[i + 1];
     std::vector<unsigned long long> n;
-    if (option != "--module" && option != "--file") n = numbers(value);
+    if (option != "--module" && option != "--file" && option != "--hold-mutex") n = numbers(value);
     if (option == "--module") continue;
     if (option == "--file") {
       size_t equals = value.find('=');
@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
       if (equals == std::string::npos || !in) return usage("cannot read the file of " + value);
       sim::putFile(utf8ToUtf16(value.substr(0, equals)),
                    std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    } else if (option == "--hold-mutex") {
+      sim::holdMutex(utf8ToUtf16(value));
     } else if (option == "--hold-hot-key" && n.size() == 1) {
       sim::holdHotKey(static_cast<UINT>(n[0]));
     } else if (option == "--tick-start" && n.size() == 1) {

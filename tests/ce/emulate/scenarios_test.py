@@ -52,9 +52,6 @@ def ini(text):
 
 with open(os.path.join(ROOT, "examples", "Kurvix.ini"), "rb") as example:
     EXAMPLE = example.read()
-SECOND_FILE = "\\Speicher\\Zweite.ini"
-UNKNOWN_LINE = ini("SETTINGS\nElapseTime=800\n\nVERKNUEPFUNG\n\nKURVIX\nKeyCode=193\n"
-                   "Command=\\Windows\\Kalender.exe\n")
 
 
 def show_and_close(model, at):
@@ -163,8 +160,9 @@ def expect_switched_off(test, model):
 
 def expect_unknown_line_reported(test, model):
     shown = [(b["caption"], b["text"], b["type"]) for b in model.boxes]
+    configuration = scenario_files(load_scenario("unknown-line-reported.json"))[INI_PATH]
     test.assertEqual(shown, [(m["caption"], m["text"], m["type"])
-                             for m in check_messages(UNKNOWN_LINE)])
+                             for m in check_messages(configuration)])
     test.assertEqual(shown[0][0], "Kurvix - Ignoriere unbekannten Typ:")
     # Reading went on: the binding after the unknown line works.
     test.assertEqual(hot_key_codes(model, "RegisterHotKey")[:1], [193])
@@ -196,10 +194,6 @@ def expect_press_during_the_taken_key_box_handed_back(test, model):
     test.assertEqual([event[:3] for event in model.keys_to_others if event[3]],
                      [(193, True, KEYEVENTF_SILENT), (193, False, KEYEVENTF_KEYUP)])
     test.assertEqual(model.programs, [])
-
-
-RELOAD_195 = ini("KURVIX\nKeyCode=195\nNewIni=\\Speicher\\Zweite.ini\n")
-KEY_CODE_CHANGED = ini("KURVIX\nKeyCode=195\nCommand=\\c.exe\nbad line\nKeyCode=196\n")
 
 
 def expect_key_of_a_half_read_block_never_caught(test, model):
@@ -244,8 +238,12 @@ def scenario_files(scenario):
 
 
 def scenario_input(scenario):
-    """The scenario's script as calls of the model."""
+    """The scenario's script as calls of the model, after what other programs hold."""
     def drive(model):
+        for key in scenario.get("hotKeysHeld", []):
+            model.hold_hot_key(key)
+        for name in scenario.get("mutexesHeld", []):
+            model.mutexes[model.new_handle()] = name
         for event in scenario["script"]:
             kind, arguments = event[0], event[1:]
             if kind == "press":
@@ -265,7 +263,8 @@ def from_data(file_name, expect):
     """A row of SCENARIOS from a scenario file; its name is the file's."""
     scenario = load_scenario(file_name)
     boxes = tuple((open_ms, answer) for open_ms, answer in scenario["boxes"])
-    return (file_name, scenario_files(scenario), scenario_input(scenario), boxes, {},
+    options = {"tick_start": scenario["tickStart"]} if "tickStart" in scenario else {}
+    return (file_name, scenario_files(scenario), scenario_input(scenario), boxes, options,
             scenario["exitCode"], expect)
 
 
@@ -279,6 +278,12 @@ def simulated_trace(file_name):
             with open(host_file, "wb") as file:
                 file.write(data)
             arguments += ["--file", f"{path}={host_file}"]
+        for key in scenario.get("hotKeysHeld", []):
+            arguments += ["--hold-hot-key", str(key)]
+        for name in scenario.get("mutexesHeld", []):
+            arguments += ["--hold-mutex", name]
+        if "tickStart" in scenario:
+            arguments += ["--tick-start", str(scenario["tickStart"])]
         for open_ms, answer in scenario["boxes"]:
             arguments += ["--box", f"{open_ms}:{'' if answer is None else answer}"]
         options = {"press": "--press", "tapTray": "--tap-tray", "tap": "--tap", "close": "--close"}
@@ -309,37 +314,21 @@ def comparable_emulated(exit_code, model):
 
 
 # name, files, input (model -> None), boxes (ms open, answer), options, exit code, expectation
-SCENARIOS = (
-    ("start-up, show, close", {INI_PATH: EXAMPLE},
-     lambda m: show_and_close(m, 1000), (), {}, 0, expect_started_and_closed),
-    from_data("long-press-starts-the-calendar.json", expect_calendar_started),
-    ("long press of 193 across the tick counter's wrap", {INI_PATH: EXAMPLE},
-     lambda m: (m.press(193, 1000, 2300), show_and_close(m, 3000)), (),
-     {"tick_start": 0xFFFFFFFF - 1500}, 0, expect_calendar_started),
-    from_data("short-press-is-handed-back.json", expect_handed_back),
-    from_data("long-press-switches-off.json", expect_switched_off),
-    ("a line the device does not know", {INI_PATH: UNKNOWN_LINE},
-     lambda m: (m.press(193, 1000, 2300), show_and_close(m, 3000)), ((500, None),), {}, 0,
-     expect_unknown_line_reported),
-    from_data("question-open-while-a-key-is-held.json", expect_question_answered_while_keys_pressed),
-    ("key code shown, D tapped", {INI_PATH: EXAMPLE},
-     lambda m: (m.at(500, m.tap_tray_icon), m.press(65, 1000, 1100),
-                m.at(1500, lambda: m.tap(265, 9)), m.at(2000, m.close)), (), {}, 0,
-     expect_key_code_shown_and_switched_off_by_tap),
-    from_data("another-file-loaded.json", expect_second_file_loaded),
-    ("a second instance ends at once", {INI_PATH: EXAMPLE},
-     lambda m: m.mutexes.update({m.new_handle(): "Kurvix:/WINDOWS/KURVIX.EXE"}), (), {}, 0,
-     expect_nothing_done),
-    ("another program holds 195; 193 pressed while that box is open", {INI_PATH: EXAMPLE},
-     lambda m: (m.hold_hot_key(195), m.press(193, 200, 450), show_and_close(m, 2000)),
-     ((1000, None),), {}, 0, expect_press_during_the_taken_key_box_handed_back),
-    ("a reload's block changes its KeyCode after a bad line while its old key is pressed",
-     {INI_PATH: RELOAD_195, SECOND_FILE: KEY_CODE_CHANGED},
-     lambda m: (m.press(195, 1000, 2600), m.press(195, 2800, 4000), m.press(196, 5000, 6500),
-                show_and_close(m, 7000)),
-     ((1500, None),), {}, 0, expect_key_of_a_half_read_block_never_caught),
-    ("no Kurvix.ini", {}, None, (), {}, 1, expect_missing_file),
-)
+SCENARIOS = tuple(from_data(file_name, expect) for file_name, expect in (
+    ("start-show-close.json", expect_started_and_closed),
+    ("long-press-starts-the-calendar.json", expect_calendar_started),
+    ("long-press-across-the-tick-wrap.json", expect_calendar_started),
+    ("short-press-is-handed-back.json", expect_handed_back),
+    ("long-press-switches-off.json", expect_switched_off),
+    ("unknown-line-reported.json", expect_unknown_line_reported),
+    ("question-open-while-a-key-is-held.json", expect_question_answered_while_keys_pressed),
+    ("key-code-shown-and-d-tapped.json", expect_key_code_shown_and_switched_off_by_tap),
+    ("another-file-loaded.json", expect_second_file_loaded),
+    ("second-instance-ends-at-once.json", expect_nothing_done),
+    ("taken-key-box-open-while-a-key-is-tapped.json", expect_press_during_the_taken_key_box_handed_back),
+    ("reload-block-changes-its-key-code.json", expect_key_of_a_half_read_block_never_caught),
+    ("no-configuration.json", expect_missing_file),
+))
 
 
 class EmulatedRunTest(unittest.TestCase):
@@ -347,8 +336,7 @@ class EmulatedRunTest(unittest.TestCase):
     base and relocated, with either reading of GetAsyncKeyState's narrow result."""
 
     def test_scenarios(self):
-        simulated = {name: comparable_simulated(simulated_trace(name))
-                     for name, *_ in SCENARIOS if name.endswith(".json")}
+        simulated = {name: comparable_simulated(simulated_trace(name)) for name, *_ in SCENARIOS}
         for cpu_name, cpu, thumb_callers in CPUS:
             for base_name, base in (("at its base", None), ("relocated", RELOCATED_BASE)):
                 for sign_extend in (False, True):
@@ -367,9 +355,8 @@ class EmulatedRunTest(unittest.TestCase):
                             self.assertEqual(machine.calls_entered > 1, bool(model.windows))
                             self.assertEqual(code, exit_code)
                             expect(self, model)
-                            if name in simulated:
-                                self.assertEqual(comparable_emulated(code, model), simulated[name],
-                                                 "the simulated device's run differs")
+                            self.assertEqual(comparable_emulated(code, model), simulated[name],
+                                             "the simulated device's run differs")
                             self.assertEqual(model.hot_keys, [], "a key stays registered")
                             self.assertEqual(model.tray_icons, {}, "the tray icon stays")
                             self.assertEqual(model.blocks, {}, "memory is not freed")
