@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "sim/program_run.h"
+#include "harness/program_run.h"
 
 int main(int argc, char** argv) {
   const char* example = argc > 1 ? argv[1] : "examples/Kurvix.ini";
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: idle_sim [CONFIGURATION]  (cannot read %s)\n", example);
     return 64;
   }
-  sim::ProgramRun program;
+  harness::ProgramRun program;
   program.configure(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
 
   const uint64_t day = 24ull * 3600 * 1000;

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "harness/program_run.h"
 #include "shell/main_window.h"
 #include "sim/device.h"
-#include "sim/program_run.h"
 #include "tools/utf.h"
 
 namespace {
@@ -136,7 +136,7 @@ class Soak {
     if (presses_ == 0) atStart_ = count();
     if (presses_ >= pressesWanted_) {
       atEnd_ = count();
-      PostMessageW(sim::mainWindow(), WM_CLOSE, 0, 0);
+      PostMessageW(harness::mainWindow(), WM_CLOSE, 0, 0);
       return;
     }
     uint64_t t = sim::now();
@@ -158,7 +158,7 @@ class Soak {
     ++presses_;
   }
 
-  sim::ProgramRun program_;
+  harness::ProgramRun program_;
   uint64_t pressesWanted_;
   uint64_t presses_ = 0;
   uint64_t reloads_ = 0;

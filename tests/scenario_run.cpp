@@ -1,4 +1,4 @@
-// Runs one scenario on the simulated device and prints the run's trace (sim/program_run.h):
+// Runs one scenario on the simulated device and prints the run's trace (harness/program_run.h):
 // the reference that other layers (the emulated Windows CE run) compare their own runs with.
 //
 //   scenario_run [--module PATH] [--file DEVICE_PATH=HOST_FILE]... [--hold-hot-key KEY]...
@@ -13,7 +13,7 @@
 #include <iterator>
 #include <string>
 
-#include "sim/program_run.h"
+#include "harness/program_run.h"
 #include "tools/utf.h"
 
 namespace {
@@ -43,11 +43,11 @@ std::vector<unsigned long long> numbers(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::u16string modulePath(sim::ProgramRun::kModulePath);
+  std::u16string modulePath(harness::ProgramRun::kModulePath);
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--module") == 0) modulePath = utf8ToUtf16(argv[i + 1]);
   }
-  sim::ProgramRun program(modulePath);
+  harness::ProgramRun program(modulePath);
   for (int i = 1; i < argc; i += 2) {
     if (i + 1 == argc) return usage(std::string(argv[i]) + " needs a value");
     std::string option = argv[i], value = argv[i + 1];

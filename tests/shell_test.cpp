@@ -3,10 +3,10 @@
 #include <functional>
 #include <string>
 
+#include "harness/program_run.h"
 #include "res/resource.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
-#include "sim/program_run.h"
 #include "tests/device_test.h"
 
 namespace {
@@ -24,13 +24,13 @@ const LONG H = 66;
 const LONG WIDE_W = 274;
 const RECT WIDE_WORK_AREA = {0, 0, 640, 456};
 
-using sim::mainWindow;
+using harness::mainWindow;
 
 class ShellTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    program = sim::ProgramRun();
+    program = harness::ProgramRun();
   }
   void configure(std::u16string_view text) { program.configure(unicodeFile(text)); }
   // Runs an action on the main window at virtual time t.
@@ -42,7 +42,7 @@ class ShellTest : public DeviceTest {
     EXPECT_EQ(program.actionsNotRun(), 0u);
     return exitCode;
   }
-  sim::ProgramRun program;
+  harness::ProgramRun program;
   std::optional<int> trayPicture(HWND window) {
     std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
     if (!icon) return std::nullopt;
@@ -589,7 +589,7 @@ TEST_F(ShellTest, AQuotedProgramTakesTheRestOfTheCommandAsItsParameters) {
 int startAgain(const std::u16string& modulePath, Calls* calls) {
   sim::setModulePath(modulePath);
   size_t before = sim::calls().size();
-  int exitCode = sim::startProgram();
+  int exitCode = harness::startProgram();
   calls->assign(sim::calls().begin() + before, sim::calls().end());
   return exitCode;
 }

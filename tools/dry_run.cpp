@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "engine/binding_table.h"
+#include "harness/program_run.h"
 #include "shell/main_window.h"
-#include "sim/program_run.h"
 #include "tools/device_session.h"
 #include "tools/file_check.h"
 #include "tools/press_timeline.h"
@@ -77,7 +77,7 @@ void replaceAll(std::u16string& text, const std::u16string& from, const std::u16
 
 class Run {
  public:
-  Run(sim::ProgramRun& program, const std::vector<Press>& presses,
+  Run(harness::ProgramRun& program, const std::vector<Press>& presses,
       std::map<std::u16string, std::vector<FileLine>> lines)
       : program_(program), presses_(presses), log_(std::move(lines)) {}
 
@@ -109,7 +109,7 @@ class Run {
 
   void next(size_t index) {
     if (index == presses_.size() || bindingTable == nullptr) {
-      PostMessageW(sim::mainWindow(), WM_CLOSE, 0, 0);
+      PostMessageW(harness::mainWindow(), WM_CLOSE, 0, 0);
       return;
     }
     const Press& press = presses_[index];
@@ -213,7 +213,7 @@ class Run {
     }
   }
 
-  sim::ProgramRun& program_;
+  harness::ProgramRun& program_;
   std::vector<Press> presses_;
   MessageLog log_;
   std::vector<Event> events_;
@@ -233,7 +233,7 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   for (const NewIniFile& other : others) sources.emplace(sim::fileKey(other.devicePath), std::make_pair(other.hostPath, &other.bytes));
   std::filesystem::path directory = std::filesystem::path(hostFile).parent_path();
   std::u16string deviceDirectory = utf8ToUtf16(directory.empty() ? "." : directory.string());
-  sim::ProgramRun program(deviceDirectory + u"/kurvix.exe");
+  harness::ProgramRun program(deviceDirectory + u"/kurvix.exe");
   sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
   std::u16string workingCopy = program.configurationPath();
   std::map<std::u16string, std::vector<FileLine>> lines;

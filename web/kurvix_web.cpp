@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "harness/program_run.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
-#include "sim/program_run.h"
 #include "tools/check_api.h"
 #include "tools/convert.h"
 #include "tools/hint_table.h"
@@ -174,7 +174,7 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_press(const char* name, const uint8_t* b
 EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, unsigned lastKey, int screenWidth,
                                                int screenHeight, const int32_t* taps, int count) {
   const int kTaskBarHeight = 26;
-  sim::ProgramRun program(u"\\Programme\\kurvix.exe");
+  harness::ProgramRun program(u"\\Programme\\kurvix.exe");
   program.configure(std::vector<uint8_t>(bytes, bytes + size));
   // The work area is the screen above the task bar; the caption keeps the device's 26 pixels.
   sim::setWorkArea({0, 0, screenWidth, screenHeight - kTaskBarHeight});

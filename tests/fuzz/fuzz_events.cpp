@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "harness/program_run.h"
 #include "res/resource.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
-#include "sim/program_run.h"
 #include "tools/utf.h"
 
 namespace {
@@ -103,11 +103,11 @@ class Session {
   // One event of the main sequence, then the next one scheduled.
   void step() {
     sim::pump();
-    require(bindingTable == nullptr || sim::mainWindow() != nullptr,
+    require(bindingTable == nullptr || harness::mainWindow() != nullptr,
             "a table is in use only while its window lives (create never returns a destroyed one)");
     if (openBoxes_ == 0) checkInvariants();
     if (exhausted()) {
-      PostMessageW(sim::mainWindow(), WM_CLOSE, 0, 0);
+      PostMessageW(harness::mainWindow(), WM_CLOSE, 0, 0);
       return;
     }
     uint64_t delay = apply();
@@ -116,7 +116,7 @@ class Session {
 
   // Applies one event and returns how long until the next one.
   uint64_t apply() {
-    HWND window = sim::mainWindow();
+    HWND window = harness::mainWindow();
     uint8_t kind = next() % 12;
     uint8_t value = next();
     switch (kind) {
@@ -211,7 +211,7 @@ class Session {
   }
 
   bool kurvixHasTheFocus() {
-    HWND window = sim::mainWindow();
+    HWND window = harness::mainWindow();
     return window != nullptr && sim::foreground() == window && sim::window(window).visible;
   }
 
@@ -276,7 +276,7 @@ class Session {
   }
 
   void checkInvariants() {
-    HWND window = sim::mainWindow();
+    HWND window = harness::mainWindow();
     if (window == nullptr || bindingTable == nullptr || sim::quitCode()) {
       released_.clear();  // closing lets go of every key
       return;
@@ -370,7 +370,7 @@ class Session {
 
   // Must hold at every moment a box can open, too.
   static void checkRegistrations(const BindingTable& table) {
-    HWND window = sim::mainWindow();
+    HWND window = harness::mainWindow();
     for (const sim::HotKey& hotKey : sim::hotKeys()) {
       bool bound = false;
       for (DWORD i = 0; i < table.count(); ++i) bound |= table.binding(i)->keyCode() == hotKey.virtualKey;
@@ -384,7 +384,7 @@ class Session {
 
   const uint8_t* data_;
   size_t size_;
-  sim::ProgramRun program_;
+  harness::ProgramRun program_;
   size_t position_ = 0;
   bool othersKey_ = false;
   int openBoxes_ = 0;

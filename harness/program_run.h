@@ -2,12 +2,14 @@
 // timed script of what the user and the device do going in and a trace of what the program
 // did coming out. Every host that runs the program (the shell tests, the event fuzzer,
 // kurvix-check's dry run, the page, the soak and the idle benchmark) runs it through this.
+// It stands apart from sim/ because it links the device code, which the simulated device
+// itself must not.
 //
 // The script's times are absolute virtual milliseconds since the device was reset, as
-// sim::at takes them. Anything not listed here (a file failing to open, a program ending, an
-// answer queued from inside a box) is done with device.h's control calls from an action.
-#ifndef KURVIX_SIM_PROGRAM_RUN_H
-#define KURVIX_SIM_PROGRAM_RUN_H
+// sim::at takes them. Anything not listed here (a file written or removed, a program ending,
+// an answer queued from inside a box) is done with device.h's control calls from an action.
+#ifndef KURVIX_HARNESS_PROGRAM_RUN_H
+#define KURVIX_HARNESS_PROGRAM_RUN_H
 
 #include <cstdint>
 #include <deque>
@@ -15,11 +17,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/device.h"
 
-namespace sim {
+namespace harness {
 
 // WinMain as the device's loader calls it: the program's module, no previous instance, an
 // empty command line. A second call while a first one runs is a second start of the program.
@@ -32,7 +35,7 @@ class ProgramRun {
  public:
   static constexpr std::u16string_view kModulePath = u"\\Programme\\Kurvix.exe";
 
-  // A fresh device (reset()) with the program file at modulePath and nothing else.
+  // A fresh device (sim::reset()) with the program file at modulePath and nothing else.
   explicit ProgramRun(std::u16string modulePath = std::u16string(kModulePath));
 
   // "Kurvix.ini" in the program's folder, where the program looks for its configuration.
@@ -43,17 +46,15 @@ class ProgramRun {
   // Any action; it is handed the main window as it is when the action runs.
   void at(uint64_t t, std::function<void(HWND mainWindow)> action);
   // The user holds the key from `down` until `down + hold`; it repeats as the device's
-  // keyboard does (setKeyRepeat).
+  // keyboard does (sim::setKeyRepeat).
   void press(UINT virtualKey, uint64_t down, uint64_t hold);
   void tap(uint64_t t, int x, int y);  // in the main window's client area
   void tapTrayIcon(uint64_t t);        // nothing when the icon is not there
   void close(uint64_t t);              // WM_CLOSE, as another program or the caption's button
-  void putFile(uint64_t t, const std::u16string& path, std::vector<uint8_t> bytes);
-  void removeFile(uint64_t t, const std::u16string& path);
   void failTimers(uint64_t t, bool on);
   // The next box the program opens stays open for openMs while the script goes on, then is
-  // answered with `answer`, or as answerBoxes() says when there is none. Boxes beyond the
-  // planned ones are answered at once. Takes the place of a whileBoxOpen callback.
+  // answered with `answer`, or as sim::answerBoxes() says when there is none. Boxes beyond the
+  // planned ones are answered at once. Takes the place of a sim::whileBoxOpen callback.
   void answerBox(uint64_t openMs, std::optional<int> answer);
 
   // Runs the program to its end and returns its exit code.
@@ -64,7 +65,7 @@ class ProgramRun {
 
   // What the program did, as JSON: {"exitCode", "boxes", "started", "injected",
   // "keysToOthers", "calls"}; each event with its virtual time "at". Built from the device's
-  // records, so after clearRecords() it holds only what came later.
+  // records, so after sim::clearRecords() it holds only what came later.
   std::string traceJson() const;
 
  private:
@@ -78,6 +79,6 @@ class ProgramRun {
   std::optional<int> exitCode_;
 };
 
-}  // namespace sim
+}  // namespace harness
 
 #endif

@@ -1,4 +1,4 @@
-#include "sim/program_run.h"
+#include "harness/program_run.h"
 
 #include <sstream>
 
@@ -6,21 +6,21 @@
 #include "shell/tray_icon.h"
 #include "tools/utf.h"
 
-namespace sim {
+namespace harness {
 
 int startProgram() {
   WCHAR commandLine[1] = {0};
-  return WinMain(instance(), nullptr, commandLine, 0);
+  return WinMain(sim::instance(), nullptr, commandLine, 0);
 }
 
-HWND mainWindow() { return findWindow(u"Kurvix.Class"); }
+HWND mainWindow() { return sim::findWindow(u"Kurvix.Class"); }
 
 ProgramRun::ProgramRun(std::u16string modulePath)
     : modulePath_(std::move(modulePath)),
       pending_(std::make_shared<size_t>(0)),
       boxPlans_(std::make_shared<std::deque<BoxPlan>>()) {
-  reset();
-  setModulePath(modulePath_);
+  sim::reset();
+  sim::setModulePath(modulePath_);
 }
 
 std::u16string ProgramRun::configurationPath() const {
@@ -40,8 +40,8 @@ void ProgramRun::at(uint64_t t, std::function<void(HWND)> action) {
 }
 
 void ProgramRun::press(UINT virtualKey, uint64_t down, uint64_t hold) {
-  at(down, [virtualKey](HWND) { keyDown(virtualKey); });
-  at(down + hold, [virtualKey](HWND) { keyUp(virtualKey); });
+  at(down, [virtualKey](HWND) { sim::keyDown(virtualKey); });
+  at(down + hold, [virtualKey](HWND) { sim::keyUp(virtualKey); });
 }
 
 void ProgramRun::tap(uint64_t t, int x, int y) {
@@ -50,20 +50,12 @@ void ProgramRun::tap(uint64_t t, int x, int y) {
 
 void ProgramRun::tapTrayIcon(uint64_t t) {
   at(t, [](HWND window) {
-    if (trayIcon(window, TRAY_ICON_ID)) sim::tapTrayIcon(window, TRAY_ICON_ID);
+    if (sim::trayIcon(window, TRAY_ICON_ID)) sim::tapTrayIcon(window, TRAY_ICON_ID);
   });
 }
 
 void ProgramRun::close(uint64_t t) {
   at(t, [](HWND window) { PostMessageW(window, WM_CLOSE, 0, 0); });
-}
-
-void ProgramRun::putFile(uint64_t t, const std::u16string& path, std::vector<uint8_t> bytes) {
-  at(t, [path, bytes = std::move(bytes)](HWND) { sim::putFile(path, bytes); });
-}
-
-void ProgramRun::removeFile(uint64_t t, const std::u16string& path) {
-  at(t, [path](HWND) { sim::removeFile(path); });
 }
 
 void ProgramRun::failTimers(uint64_t t, bool on) {
@@ -73,12 +65,12 @@ void ProgramRun::failTimers(uint64_t t, bool on) {
 void ProgramRun::answerBox(uint64_t openMs, std::optional<int> answer) {
   if (boxPlans_->empty()) {
     std::shared_ptr<std::deque<BoxPlan>> plans = boxPlans_;
-    whileBoxOpen([plans](const MessageBoxRecord&) {
+    sim::whileBoxOpen([plans](const sim::MessageBoxRecord&) {
       if (plans->empty()) return;
       BoxPlan plan = plans->front();
       plans->pop_front();
-      runFor(plan.openMs);
-      if (plan.answer) answerBoxes({*plan.answer});
+      sim::runFor(plan.openMs);
+      if (plan.answer) sim::answerBoxes({*plan.answer});
     });
   }
   boxPlans_->push_back({openMs, answer});
@@ -93,10 +85,10 @@ size_t ProgramRun::actionsNotRun() const { return *pending_; }
 
 namespace {
 
-void keyEventsJson(std::ostringstream& out, const std::vector<KeyEvent>& events) {
+void keyEventsJson(std::ostringstream& out, const std::vector<sim::KeyEvent>& events) {
   out << "[";
   for (size_t i = 0; i < events.size(); ++i) {
-    const KeyEvent& event = events[i];
+    const sim::KeyEvent& event = events[i];
     out << (i ? ", " : "") << "{\"at\": " << event.at << ", \"key\": " << event.virtualKey
         << ", \"down\": " << (event.down ? "true" : "false") << ", \"flags\": " << event.flags
         << ", \"repeat\": " << (event.repeat ? "true" : "false") << "}";
@@ -115,31 +107,31 @@ std::string ProgramRun::traceJson() const {
     out << "null";
   }
   out << ", \"boxes\": [";
-  const std::vector<MessageBoxRecord>& boxes = messageBoxes();
+  const std::vector<sim::MessageBoxRecord>& boxes = sim::messageBoxes();
   for (size_t i = 0; i < boxes.size(); ++i) {
     out << (i ? ", " : "") << "{\"at\": " << boxes[i].at
         << ", \"caption\": " << jsonString(boxes[i].caption) << ", \"text\": " << jsonString(boxes[i].text)
         << ", \"type\": " << boxes[i].type << ", \"answer\": " << boxes[i].answer << "}";
   }
   out << "], \"started\": [";
-  for (size_t i = 0; i < programs().size(); ++i) {
-    const Program& program = programs()[i];
+  for (size_t i = 0; i < sim::programs().size(); ++i) {
+    const sim::Program& program = sim::programs()[i];
     out << (i ? ", " : "") << "{\"at\": " << program.at << ", \"file\": " << jsonString(program.file)
         << ", \"parameters\": " << (program.parametersNull ? "null" : jsonString(program.parameters))
         << ", \"running\": " << (program.running ? "true" : "false")
         << ", \"terminated\": " << (program.terminated ? "true" : "false") << "}";
   }
   out << "], \"injected\": ";
-  keyEventsJson(out, injectedKeys());
+  keyEventsJson(out, sim::injectedKeys());
   out << ", \"keysToOthers\": ";
-  keyEventsJson(out, keysToOthers());
+  keyEventsJson(out, sim::keysToOthers());
   out << ", \"calls\": [";
-  for (size_t i = 0; i < calls().size(); ++i) {
-    out << (i ? ", " : "") << "{\"at\": " << callTimes()[i] << ", \"call\": " << jsonString(utf8ToUtf16(calls()[i]))
+  for (size_t i = 0; i < sim::calls().size(); ++i) {
+    out << (i ? ", " : "") << "{\"at\": " << sim::callTimes()[i] << ", \"call\": " << jsonString(utf8ToUtf16(sim::calls()[i]))
         << "}";
   }
   out << "]}";
   return out.str();
 }
 
-}  // namespace sim
+}  // namespace harness
