@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "harness/program_run.h"
-#include "shell/main_window.h"
 #include "sim/device.h"
 #include "tools/utf.h"
 
