@@ -7,9 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "shell/layout.h"
-#include "shell/main_window.h"
-#include "sim/device.h"
+#include "harness/program_run.h"
 
 int main(int argc, char** argv) {
   const char* example = argc > 1 ? argv[1] : "examples/Kurvix.ini";
@@ -18,18 +16,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: idle_sim [CONFIGURATION]  (cannot read %s)\n", example);
     return 64;
   }
-  sim::reset();
-  sim::setModulePath(u"\\Programme\\Kurvix.exe");
-  sim::putFile(u"\\Programme\\Kurvix.ini",
-               std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  harness::ProgramRun program;
+  program.configure(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
 
   const uint64_t day = 24ull * 3600 * 1000;
   size_t startupMessages = 0;
-  sim::at(1000, [&] {
+  program.at(1000, [&](HWND) {
     startupMessages = sim::callsOf({"GetMessageW"}).size();
     sim::clearCalls();
   });
-  sim::at(1000 + day, [] {
+  program.at(1000 + day, [](HWND window) {
     std::printf("idle on the simulated device for 24 h (virtual), no key held:\n");
     // One GetMessageW call waits through the whole day: it is still open when this runs.
     std::printf("  messages received        %zu\n", sim::callsOf({"GetMessageW"}).size());
@@ -37,10 +33,9 @@ int main(int argc, char** argv) {
     std::printf("  key-state queries        %zu\n", sim::callsOf({"GetAsyncKeyState"}).size());
     std::printf("  timers running           %zu\n", sim::timers().size());
     std::printf("  platform calls in all    %zu\n", sim::calls().size());
-    PostMessageW(sim::findWindow(CLASS_NAME), WM_CLOSE, 0, 0);
+    PostMessageW(window, WM_CLOSE, 0, 0);
   });
-  WCHAR commandLine[1] = {0};
-  int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+  int exitCode = program.run();
   std::printf("  (start-up took %zu messages; exit code %d)\n", startupMessages, exitCode);
   return exitCode;
 }

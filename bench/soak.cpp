@@ -17,8 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/layout.h"
-#include "shell/main_window.h"
+#include "harness/program_run.h"
 #include "sim/device.h"
 #include "check/utf.h"
 
@@ -102,14 +101,11 @@ class Soak {
   explicit Soak(uint64_t presses) : pressesWanted_(presses) {}
 
   int run() {
-    sim::reset();
-    sim::setModulePath(u"\\Programme\\Kurvix.exe");
-    sim::putFile(u"\\Programme\\Kurvix.ini", unicodeFile(configuration(u"\\a.exe", u"\\Programme\\B.ini")));
+    program_.configure(unicodeFile(configuration(u"\\a.exe", u"\\Programme\\B.ini")));
     sim::putFile(u"\\Programme\\B.ini", unicodeFile(configuration(u"\\b.exe", u"\\Programme\\Kurvix.ini")));
-    sim::at(10, [this] { round(); });
+    program_.at(10, [this](HWND) { round(); });
     auto started = std::chrono::steady_clock::now();
-    WCHAR commandLine[1] = {0};
-    int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+    int exitCode = program_.run();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     std::printf("presses            %llu (%llu reloads), %.1f s, %.0f presses/s\n",
@@ -139,7 +135,7 @@ class Soak {
     if (presses_ == 0) atStart_ = count();
     if (presses_ >= pressesWanted_) {
       atEnd_ = count();
-      PostMessageW(sim::findWindow(CLASS_NAME), WM_CLOSE, 0, 0);
+      PostMessageW(harness::mainWindow(), WM_CLOSE, 0, 0);
       return;
     }
     uint64_t t = sim::now();
@@ -153,14 +149,15 @@ class Soak {
       ++reloads_;
       t += 500;
     }
-    sim::at(t + 100, [this] { round(); });
+    program_.at(t + 100, [this](HWND) { round(); });
   }
 
   void press(UINT key, uint64_t down, uint64_t hold) {
-    sim::pressAt(key, down, down + hold);
+    program_.press(key, down, hold);
     ++presses_;
   }
 
+  harness::ProgramRun program_;
   uint64_t pressesWanted_;
   uint64_t presses_ = 0;
   uint64_t reloads_ = 0;

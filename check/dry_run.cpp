@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "engine/binding_table.h"
+#include "harness/program_run.h"
 #include "res/texts.h"
-#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "check/device_session.h"
 #include "check/file_check.h"
@@ -78,17 +78,17 @@ void replaceAll(std::u16string& text, const std::u16string& from, const std::u16
 
 class Run {
  public:
-  Run(const std::vector<Press>& presses, std::map<std::u16string, std::vector<FileLine>> lines)
-      : presses_(presses), log_(std::move(lines)) {}
+  Run(harness::ProgramRun& program, const std::vector<Press>& presses,
+      std::map<std::u16string, std::vector<FileLine>> lines)
+      : program_(program), presses_(presses), log_(std::move(lines)) {}
 
   // Runs the program on the prepared device; the events of start-up come as press 0.
   int run() {
-    sim::at(1000, [this] {
+    program_.at(1000, [this](HWND) {
       collect(0, Snapshot{});
       next(0);
     });
-    WCHAR commandLine[1] = {0};
-    int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+    int exitCode = program_.run();
     if (exitCode != 0) collect(0, Snapshot{});  // start-up failed: nothing was collected yet
     return exitCode;
   }
@@ -109,9 +109,8 @@ class Run {
   }
 
   void next(size_t index) {
-    HWND window = sim::findWindow(CLASS_NAME);
     if (index == presses_.size() || bindingTable == nullptr) {
-      PostMessageW(window, WM_CLOSE, 0, 0);
+      PostMessageW(harness::mainWindow(), WM_CLOSE, 0, 0);
       return;
     }
     const Press& press = presses_[index];
@@ -122,9 +121,9 @@ class Run {
     before_ = snapshot(press.key);
     timeline_.begin(static_cast<unsigned>(index + 1), press.key, press.ms, down, bindingTable->elapseTime(),
                     bindingTable->checkInterval());
-    sim::pressAt(press.key, down, down + press.ms);
+    program_.press(press.key, down, press.ms);
     sweepUntil(index, end);
-    sim::at(end, [this, index, down] {
+    program_.at(end, [this, index, down](HWND) {
       timeline_.read();
       collect(static_cast<unsigned>(index + 1), before_);
       settleTimeline(down);
@@ -150,7 +149,7 @@ class Run {
   void sweepUntil(size_t index, uint64_t end) {
     uint64_t at = sim::now() + kSweepMs;
     if (at >= end) return;
-    sim::at(at, [this, index, end] {
+    program_.at(at, [this, index, end](HWND) {
       collect(static_cast<unsigned>(index + 1), before_);
       timeline_.read();
       sim::clearRecords();
@@ -215,6 +214,7 @@ class Run {
     }
   }
 
+  harness::ProgramRun& program_;
   std::vector<Press> presses_;
   MessageLog log_;
   std::vector<Event> events_;
@@ -232,12 +232,11 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   // when a press did nothing while it was loaded, to tell why.
   std::map<std::u16string, std::pair<std::string, const std::vector<uint8_t>*>> sources;
   for (const NewIniFile& other : others) sources.emplace(sim::fileKey(other.devicePath), std::make_pair(other.hostPath, &other.bytes));
-  sim::reset();
-  sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
   std::filesystem::path directory = std::filesystem::path(hostFile).parent_path();
   std::u16string deviceDirectory = utf8ToUtf16(directory.empty() ? "." : directory.string());
-  std::u16string workingCopy = deviceDirectory + u"/Kurvix.ini";
-  sim::setModulePath(deviceDirectory + u"/kurvix.exe");
+  harness::ProgramRun program(deviceDirectory + u"/kurvix.exe");
+  sim::setKeyRepeat(true);  // a held key repeats as on the device: a long hold shows what it does
+  std::u16string workingCopy = program.configurationPath();
   std::map<std::u16string, std::vector<FileLine>> lines;
   for (const NewIniFile& other : others) {
     lines[other.devicePath] = deviceLines(other.bytes);
@@ -245,11 +244,11 @@ DryRun dryRun(const std::string& hostFile, const std::optional<std::vector<uint8
   }
   if (bytes) {
     lines[workingCopy] = deviceLines(*bytes);
-    sim::putFile(workingCopy, *bytes);
+    program.configure(*bytes);
     sources.emplace(sim::fileKey(workingCopy), std::make_pair(hostFile, &*bytes));
   }
 
-  Run run(presses, std::move(lines));
+  Run run(program, presses, std::move(lines));
   int exitCode = run.run();
 
   // The check runs on the simulated device too, so only once the presses are over.

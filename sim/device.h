@@ -133,6 +133,7 @@ struct MessageBoxRecord {
   UINT type;
   int answer;  // what MessageBoxW returned (0 while the box is still open)
   int depth;   // 1 for a box opened with no other box open, 2 for one nested in it, ...
+  uint64_t at = 0;  // the virtual time of the call
 };
 const std::vector<MessageBoxRecord>& messageBoxes();
 // Answers for the next boxes, first in first out. With no answer queued a box is

@@ -265,7 +265,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   logCall("MessageBoxW", {logName(owner), logName(type)});
   Device& d = device();
   size_t index = d.boxes.size();
-  d.boxes.push_back({owner, wide(text), wide(caption), type, 0, d.openBoxes + 1});
+  d.boxes.push_back({owner, wide(text), wide(caption), type, 0, d.openBoxes + 1, d.now});
   // A posted WM_QUIT ends a box's modal loop at once: nobody gets to answer it.
   if (!d.quitPending) {
     ++d.openBoxes;

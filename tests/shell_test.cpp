@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "harness/program_run.h"
 #include "res/resource.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
@@ -12,7 +13,6 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-const std::u16string kClass = u"Kurvix.Class";
 const std::u16string kThreeBindings =
     joinLines({u"KURVIX", u"KeyCode=193", u"Command=\\Windows\\Kalender.exe", u"", u"KURVIX",
                u"KeyCode=194", u"Disable=1", u"", u"KURVIX", u"KeyCode=195"});
@@ -24,39 +24,25 @@ const LONG H = 66;
 const LONG WIDE_W = 274;
 const RECT WIDE_WORK_AREA = {0, 0, 640, 456};
 
-HWND mainWindow() { return sim::findWindow(kClass); }
+using harness::mainWindow;
 
 class ShellTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    sim::setModulePath(u"\\Programme\\Kurvix.exe");
+    program = harness::ProgramRun();
   }
-  void configure(std::u16string_view text) {
-    sim::putFile(u"\\Programme\\Kurvix.ini", unicodeFile(text));
-  }
+  void configure(std::u16string_view text) { program.configure(unicodeFile(text)); }
   // Runs an action on the main window at virtual time t.
-  void at(uint64_t t, std::function<void(HWND)> action) {
-    ++actionsScheduled;
-    sim::at(t, [this, action] {
-      ++actionsRun;
-      action(mainWindow());
-    });
-  }
-  // Closing as another program (or the caption's button) does: WM_CLOSE.
-  void closeAt(uint64_t t) {
-    at(t, [](HWND window) { PostMessageW(window, WM_CLOSE, 0, 0); });
-  }
+  void at(uint64_t t, std::function<void(HWND)> action) { program.at(t, std::move(action)); }
+  void closeAt(uint64_t t) { program.close(t); }
   // Runs WinMain to its end; every action scheduled with at() must have run by then.
   int runProgram() {
-    WCHAR commandLine[1] = {0};
-    int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
-    EXPECT_EQ(actionsRun, actionsScheduled);
-    actionsRun = actionsScheduled = 0;
+    int exitCode = program.run();
+    EXPECT_EQ(program.actionsNotRun(), 0u);
     return exitCode;
   }
-  int actionsScheduled = 0;
-  int actionsRun = 0;
+  harness::ProgramRun program;
   std::optional<int> trayPicture(HWND window) {
     std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
     if (!icon) return std::nullopt;
@@ -603,8 +589,7 @@ TEST_F(ShellTest, AQuotedProgramTakesTheRestOfTheCommandAsItsParameters) {
 int startAgain(const std::u16string& modulePath, Calls* calls) {
   sim::setModulePath(modulePath);
   size_t before = sim::calls().size();
-  WCHAR commandLine[1] = {0};
-  int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+  int exitCode = harness::startProgram();
   calls->assign(sim::calls().begin() + before, sim::calls().end());
   return exitCode;
 }
@@ -625,7 +610,7 @@ TEST_F(ShellTest, ASecondStartOfTheSameProgramEndsAtOnceAndTheFirstKeepsWorking)
       EXPECT_EQ(calls[4], "GetLastError()");
       EXPECT_EQ(calls[5].rfind("CloseHandle(", 0), 0u);
     }
-    EXPECT_EQ(sim::findWindow(kClass), window);
+    EXPECT_EQ(mainWindow(), window);
     EXPECT_EQ(sim::trayIcons().size(), 1u);
     EXPECT_EQ(sim::hotKeys().size(), 3u);
     EXPECT_EQ(sim::mutexNames().size(), 1u);
@@ -965,6 +950,43 @@ TEST_F(ShellTest, DTappedWhileANewIniPressWaitsForABoxKeepsTheBindingsOffAndTheL
   closeAt(6100);
   EXPECT_EQ(runProgram(), 0);
   expectNothingLeft();
+}
+
+// ---- The run's trace ---------------------------------------------------------------------
+
+// What the trace says of a session: the program started, the question with the user's answer
+// and the program it ended, the short press handed back, each at its virtual time.
+TEST_F(ShellTest, TheTraceListsBoxesWithTheirAnswersStartedProgramsAndInjectedKeysInTime) {
+  configure(kThreeBindings);
+  program.press(193, 100, 1200);   // starts the calendar
+  program.press(193, 2000, 1200);  // asks whether to end it: yes, after half a second
+  program.answerBox(500, IDYES);
+  program.press(193, 4000, 100);   // short: handed back
+  program.close(5000);
+  EXPECT_EQ(runProgram(), 0);
+  std::string trace = program.traceJson();
+  std::string events = trace.substr(0, trace.find(", \"keysToOthers\""));
+  EXPECT_EQ(events,
+            "{\"exitCode\": 0, \"boxes\": [{\"at\": 3000, \"caption\": \"Terminieren?\", \"text\": "
+            "\"Der Prozess l\u00e4uft schon.\\nSoll er terminiert werden?\", \"type\": 52, \"answer\": 6}], "
+            "\"started\": [{\"at\": 1100, \"file\": \"\\\\Windows\\\\Kalender.exe\", \"parameters\": null, "
+            "\"running\": false, \"terminated\": true}], \"injected\": [{\"at\": 4100, \"key\": 193, \"down\": "
+            "true, \"flags\": 4, \"repeat\": false}, {\"at\": 4100, \"key\": 193, \"down\": false, \"flags\": 2, "
+            "\"repeat\": false}]");
+  EXPECT_NE(trace.find("{\"at\": 1100, \"call\": \"ShellExecuteExW()\"}"), std::string::npos);
+  EXPECT_NE(trace.find("{\"at\": 3500, \"call\": \"TerminateProcess("), std::string::npos);
+}
+
+// The run counts what its script still had to do when the program ended, so that a test's
+// checks scheduled after the end cannot pass unseen.
+TEST_F(ShellTest, ActionsScheduledAfterTheProgramEndedAreCountedAsNotRun) {
+  configure(kThreeBindings);
+  program.close(100);
+  bool ran = false;
+  program.at(200, [&ran](HWND) { ran = true; });
+  EXPECT_EQ(program.run(), 0);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(program.actionsNotRun(), 1u);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ HELD = [
     ("docs/testing.md", "152 bytes", "platform/wince/coredll.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
     ("docs/testing.md", "20,000 executions", "tests/fuzz/CMakeLists.txt", r"-runs=20000\b"),
     ("docs/testing.md", "30,000 presses", "tests/CMakeLists.txt", r"soak --presses 30000\b"),
-    ("docs/testing.md", "4 s", "tests/ce/emulate/scenarios_test.py", r"\(\(4000, IDYES\),\)"),
+    ("docs/testing.md", "4 s", "tests/scenarios/question-open-while-a-key-is-held.json", r'"boxes": \[\[4000, 6\]\]'),
     ("docs/companion-page.md", "500 ms", "sim/state.h", r"repeatDelay = 500, repeatInterval = 40\b"),
     ("docs/companion-page.md", "40 ms", "sim/state.h", r"repeatDelay = 500, repeatInterval = 40\b"),
     ("docs/companion-page.md", "16 bytes", "web/page.js", r"hex\(bytes, 16\)"),

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/program_run.h"
 #include "res/resource.h"
-#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
@@ -187,30 +187,24 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_press(const char* name, const uint8_t* b
 EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, unsigned lastKey, int screenWidth,
                                                int screenHeight, const int32_t* taps, int count) {
   const int kTaskBarHeight = 26;
-  sim::reset();
-  sim::setModulePath(u"\\Programme\\kurvix.exe");
-  sim::putFile(u"\\Programme\\Kurvix.ini", std::vector<uint8_t>(bytes, bytes + size));
+  harness::ProgramRun program(u"\\Programme\\kurvix.exe");
+  program.configure(std::vector<uint8_t>(bytes, bytes + size));
   // The work area is the screen above the task bar; the caption keeps the device's 26 pixels.
   sim::setWorkArea({0, 0, screenWidth, screenHeight - kTaskBarHeight});
   std::string painting;
-  sim::at(1000, [] {
-    HWND window = sim::findWindow(CLASS_NAME);
+  program.at(1000, [](HWND window) {
     if (!sim::window(window).visible) sim::tapTrayIcon(window, TRAY_ICON_ID);
   });
-  if (lastKey != 0) sim::pressAt(lastKey, 2000, 2010);
+  if (lastKey != 0) program.press(lastKey, 2000, 10);
   for (int i = 0; i < count; ++i) {
     int kind = taps[3 * i], x = taps[3 * i + 1], y = taps[3 * i + 2];
-    sim::at(3000 + 100 * uint64_t(i), [kind, x, y] {
-      HWND window = sim::findWindow(CLASS_NAME);
-      if (kind == 1) {
-        if (sim::trayIcon(window, TRAY_ICON_ID)) sim::tapTrayIcon(window, TRAY_ICON_ID);
-      } else {
-        sim::tap(window, x, y);
-      }
-    });
+    if (kind == 1) {
+      program.tapTrayIcon(3000 + 100 * uint64_t(i));
+    } else {
+      program.tap(3000 + 100 * uint64_t(i), x, y);
+    }
   }
-  sim::at(10000 + 100 * uint64_t(count), [&painting, screenWidth, screenHeight] {
-    HWND window = sim::findWindow(CLASS_NAME);
+  program.at(10000 + 100 * uint64_t(count), [&painting, screenWidth, screenHeight](HWND window) {
     sim::WindowInfo info = sim::window(window);
     std::optional<sim::TrayIcon> icon = sim::trayIcon(window, TRAY_ICON_ID);
     painting = paintingJson(window);
@@ -222,8 +216,7 @@ EMSCRIPTEN_KEEPALIVE const char* kurvix_window(const uint8_t* bytes, int size, u
                 (icon ? std::to_string(icon->iconResource) : "null") + "}";
     PostMessageW(window, WM_CLOSE, 0, 0);
   });
-  WCHAR commandLine[1] = {0};
-  int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+  int exitCode = program.run();
   return answer(exitCode != 0 || painting.empty() ? "{\"ended\": true}" : painting);
 }
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/program_run.h"
 #include "res/resource.h"
-#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
@@ -27,7 +27,6 @@
 
 namespace {
 
-const std::u16string kIni = u"\\Programme\\Kurvix.ini";
 const std::u16string kOtherInis[] = {u"\\F\\A.ini", u"\\F\\B.ini", u"\\F\\C.ini"};
 const UINT kKeys[] = {193, 194, 195, 196, 197, 65};
 // The key another program holds in some sessions.
@@ -71,10 +70,8 @@ class Session {
   Session(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
   void run() {
-    sim::reset();
-    sim::setModulePath(u"\\Programme\\Kurvix.exe");
     uint8_t first = next();
-    sim::putFile(kIni, kFiles[first % 4]);  // the first file always loads
+    program_.configure(kFiles[first % 4]);  // the first file always loads
     sim::setKeyRepeat(true, 250 + first / 4 % 4 * 250, 30 + first / 16 % 3 * 10);
     if (first / 64 % 2) sim::setTickCount(0xFFFFFFFFu - first * 20u);
     othersKey_ = first >= 128;
@@ -82,9 +79,8 @@ class Session {
     nestedEvents_ = next() % 6;  // during start-up's boxes
     for (const std::u16string& path : kOtherInis) sim::putFile(path, kFiles[next() % kFiles.size()]);
     sim::whileBoxOpen([this](const sim::MessageBoxRecord& box) { whileBoxOpen(box); });
-    sim::at(1, [this] { step(); });
-    WCHAR commandLine[1] = {0};
-    int exitCode = WinMain(sim::instance(), nullptr, commandLine, 0);
+    program_.at(1, [this](HWND) { step(); });
+    int exitCode = program_.run();
     // Start-up is over once the window showed itself or its tray icon; a close during one of
     // start-up's boxes ends the program before that.
     bool cameUp = false;
@@ -107,20 +103,20 @@ class Session {
   // One event of the main sequence, then the next one scheduled.
   void step() {
     sim::pump();
-    require(bindingTable == nullptr || sim::findWindow(CLASS_NAME) != nullptr,
+    require(bindingTable == nullptr || harness::mainWindow() != nullptr,
             "a table is in use only while its window lives (create never returns a destroyed one)");
     if (openBoxes_ == 0) checkInvariants();
     if (exhausted()) {
-      PostMessageW(sim::findWindow(CLASS_NAME), WM_CLOSE, 0, 0);
+      PostMessageW(harness::mainWindow(), WM_CLOSE, 0, 0);
       return;
     }
     uint64_t delay = apply();
-    sim::at(sim::now() + delay, [this] { step(); });
+    program_.at(sim::now() + delay, [this](HWND) { step(); });
   }
 
   // Applies one event and returns how long until the next one.
   uint64_t apply() {
-    HWND window = sim::findWindow(CLASS_NAME);
+    HWND window = harness::mainWindow();
     uint8_t kind = next() % 12;
     uint8_t value = next();
     switch (kind) {
@@ -157,7 +153,7 @@ class Session {
         // No timer left for a while.
         sim::failTimers(true);
         timersRefused_ = true;
-        sim::at(sim::now() + 1 + value, [] { sim::failTimers(false); });
+        program_.failTimers(sim::now() + 1 + value, false);
         break;
       case 11:
         if (!sim::programs().empty()) sim::failWait(value % sim::programs().size());
@@ -215,7 +211,7 @@ class Session {
   }
 
   bool kurvixHasTheFocus() {
-    HWND window = sim::findWindow(CLASS_NAME);
+    HWND window = harness::mainWindow();
     return window != nullptr && sim::foreground() == window && sim::window(window).visible;
   }
 
@@ -280,7 +276,7 @@ class Session {
   }
 
   void checkInvariants() {
-    HWND window = sim::findWindow(CLASS_NAME);
+    HWND window = harness::mainWindow();
     if (window == nullptr || bindingTable == nullptr || sim::quitCode()) {
       released_.clear();  // closing lets go of every key
       return;
@@ -374,7 +370,7 @@ class Session {
 
   // Must hold at every moment a box can open, too.
   static void checkRegistrations(const BindingTable& table) {
-    HWND window = sim::findWindow(CLASS_NAME);
+    HWND window = harness::mainWindow();
     for (const sim::HotKey& hotKey : sim::hotKeys()) {
       bool bound = false;
       for (DWORD i = 0; i < table.count(); ++i) bound |= table.binding(i)->keyCode() == hotKey.virtualKey;
@@ -388,6 +384,7 @@ class Session {
 
   const uint8_t* data_;
   size_t size_;
+  harness::ProgramRun program_;
   size_t position_ = 0;
   bool othersKey_ = false;
   int openBoxes_ = 0;

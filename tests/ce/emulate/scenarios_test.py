@@ -6,7 +6,9 @@ own message loop and window procedure with input as a user makes it, to its exit
 
     /usr/bin/python3 tests/ce/emulate/scenarios_test.py [build-ce/kurvix.exe] [-v] [TestName]
 KURVIX_CHECK names kurvix-check (default build/kurvix-check) for the comparison of
-message boxes with the simulated device.
+message boxes with the simulated device; SCENARIO_RUN names scenario_run (default
+build/tests/scenario_run), which runs the scenarios of tests/scenarios/ on the simulated
+device: each run here is compared with that run's trace.
 """
 import json
 import os
@@ -27,6 +29,8 @@ from coredll_model import (IDYES, NIF_ICON, NIF_MESSAGE, NIM_ADD, NIM_DELETE,  #
 
 EXE = os.path.join(ROOT, "build-ce", "kurvix.exe")
 KURVIX_CHECK = os.environ.get("KURVIX_CHECK", os.path.join(ROOT, "build", "kurvix-check"))
+SCENARIO_RUN = os.environ.get("SCENARIO_RUN", os.path.join(ROOT, "build", "tests", "scenario_run"))
+SCENARIO_DIR = os.path.join(ROOT, "tests", "scenarios")
 INI_PATH = "\\Windows\\Kurvix.ini"
 CALENDAR = "\\Windows\\Kalender.exe"
 KEYEVENTF_SILENT, KEYEVENTF_KEYUP = 4, 2
@@ -48,10 +52,6 @@ def ini(text):
 
 with open(os.path.join(ROOT, "examples", "Kurvix.ini"), "rb") as example:
     EXAMPLE = example.read()
-SECOND_FILE = "\\Speicher\\Zweite.ini"
-SECOND = ini("KURVIX Notizen\nKeyCode=196\nCommand=\\Windows\\Notizen.exe\n")
-UNKNOWN_LINE = ini("SETTINGS\nElapseTime=800\n\nVERKNUEPFUNG\n\nKURVIX\nKeyCode=193\n"
-                   "Command=\\Windows\\Kalender.exe\n")
 
 
 def show_and_close(model, at):
@@ -160,8 +160,9 @@ def expect_switched_off(test, model):
 
 def expect_unknown_line_reported(test, model):
     shown = [(b["caption"], b["text"], b["type"]) for b in model.boxes]
+    configuration = scenario_files(load_scenario("unknown-line-reported.json"))[INI_PATH]
     test.assertEqual(shown, [(m["caption"], m["text"], m["type"])
-                             for m in check_messages(UNKNOWN_LINE)])
+                             for m in check_messages(configuration)])
     test.assertEqual(shown[0][0], "Kurvix - Ignoriere unbekannten Typ:")
     # Reading went on: the binding after the unknown line works.
     test.assertEqual(hot_key_codes(model, "RegisterHotKey")[:1], [193])
@@ -195,10 +196,6 @@ def expect_press_during_the_taken_key_box_handed_back(test, model):
     test.assertEqual(model.programs, [])
 
 
-RELOAD_195 = ini("KURVIX\nKeyCode=195\nNewIni=\\Speicher\\Zweite.ini\n")
-KEY_CODE_CHANGED = ini("KURVIX\nKeyCode=195\nCommand=\\c.exe\nbad line\nKeyCode=196\n")
-
-
 def expect_key_of_a_half_read_block_never_caught(test, model):
     test.assertEqual([b["text"] for b in model.boxes], ["bad line"])
     # 195, let go and pressed again while the box was open, was never registered for the block
@@ -221,50 +218,117 @@ def check_messages(data):
     return json.loads(result.stdout)["messages"]
 
 
+# ---- scenarios written as data (tests/scenarios/), run here and on the simulated device ----
+
+def load_scenario(file_name):
+    with open(os.path.join(SCENARIO_DIR, file_name), encoding="utf-8") as scenario:
+        return json.load(scenario)
+
+
+def scenario_files(scenario):
+    """Each device path with its bytes: a file of the tree, or a text in the device's format."""
+    files = {}
+    for path, source in scenario["files"].items():
+        if "path" in source:
+            with open(os.path.join(ROOT, source["path"]), "rb") as file:
+                files[path] = file.read()
+        else:
+            files[path] = ini(source["text"])
+    return files
+
+
+def scenario_input(scenario):
+    """The scenario's script as calls of the model, after what other programs hold."""
+    def drive(model):
+        for key in scenario.get("hotKeysHeld", []):
+            model.hold_hot_key(key)
+        for name in scenario.get("mutexesHeld", []):
+            model.mutexes[model.new_handle()] = name
+        for event in scenario["script"]:
+            kind, arguments = event[0], event[1:]
+            if kind == "press":
+                model.press(*arguments)
+            elif kind == "tapTray":
+                model.at(arguments[0], model.tap_tray_icon)
+            elif kind == "tap":
+                model.at(arguments[0], lambda x=arguments[1], y=arguments[2]: model.tap(x, y))
+            elif kind == "close":
+                model.at(arguments[0], model.close)
+            else:
+                raise ValueError(f"{scenario['name']}: no such event {kind}")
+    return drive
+
+
+def from_data(file_name, expect):
+    """A row of SCENARIOS from a scenario file; its name is the file's."""
+    scenario = load_scenario(file_name)
+    boxes = tuple((open_ms, answer) for open_ms, answer in scenario["boxes"])
+    options = {"tick_start": scenario["tickStart"]} if "tickStart" in scenario else {}
+    return (file_name, scenario_files(scenario), scenario_input(scenario), boxes, options,
+            scenario["exitCode"], expect)
+
+
+def simulated_trace(file_name):
+    """The trace of the scenario's run on the simulated device (tests/scenario_run.cpp)."""
+    scenario = load_scenario(file_name)
+    arguments = [SCENARIO_RUN, "--module", "\\Windows\\Kurvix.exe"]
+    with tempfile.TemporaryDirectory() as folder:
+        for number, (path, data) in enumerate(scenario_files(scenario).items()):
+            host_file = os.path.join(folder, f"{number}.ini")
+            with open(host_file, "wb") as file:
+                file.write(data)
+            arguments += ["--file", f"{path}={host_file}"]
+        for key in scenario.get("hotKeysHeld", []):
+            arguments += ["--hold-hot-key", str(key)]
+        for name in scenario.get("mutexesHeld", []):
+            arguments += ["--hold-mutex", name]
+        if "tickStart" in scenario:
+            arguments += ["--tick-start", str(scenario["tickStart"])]
+        for open_ms, answer in scenario["boxes"]:
+            arguments += ["--box", f"{open_ms}:{'' if answer is None else answer}"]
+        options = {"press": "--press", "tapTray": "--tap-tray", "tap": "--tap", "close": "--close"}
+        for event in scenario["script"]:
+            arguments += [options[event[0]], ":".join(str(value) for value in event[1:])]
+        result = subprocess.run(arguments, capture_output=True, check=True)
+    return json.loads(result.stdout)
+
+
+def comparable(exit_code, boxes, started, injected):
+    """What both layers see alike: the exit code, the boxes with their answers, the programs
+    started, the keys handed back, each at its virtual time."""
+    return {"exitCode": exit_code,
+            "boxes": [(b["at"], b["caption"], b["text"], b["type"], b["answer"]) for b in boxes],
+            "started": [(p["at"], p["file"], p["parameters"] or "") for p in started],
+            "injected": [(k["at"], k["key"], k["down"], k["flags"]) for k in injected]}
+
+
+def comparable_simulated(trace):
+    return comparable(trace["exitCode"], trace["boxes"], trace["started"], trace["injected"])
+
+
+def comparable_emulated(exit_code, model):
+    return comparable(
+        exit_code, [dict(box, at=box["opened"]) for box in model.boxes], model.programs,
+        [{"key": key, "down": down, "flags": flags, "at": at}
+         for key, down, flags, at in model.injected_keys])
+
+
 # name, files, input (model -> None), boxes (ms open, answer), options, exit code, expectation
-SCENARIOS = (
-    ("start-up, show, close", {INI_PATH: EXAMPLE},
-     lambda m: show_and_close(m, 1000), (), {}, 0, expect_started_and_closed),
-    ("long press of 193", {INI_PATH: EXAMPLE},
-     lambda m: (m.press(193, 1000, 2300), show_and_close(m, 3000)), (), {}, 0,
-     expect_calendar_started),
-    ("long press of 193 across the tick counter's wrap", {INI_PATH: EXAMPLE},
-     lambda m: (m.press(193, 1000, 2300), show_and_close(m, 3000)), (),
-     {"tick_start": 0xFFFFFFFF - 1500}, 0, expect_calendar_started),
-    ("short press of 193", {INI_PATH: EXAMPLE},
-     lambda m: (m.press(193, 1000, 1250), show_and_close(m, 2000)), (), {}, 0,
-     expect_handed_back),
-    ("long press of 194", {INI_PATH: EXAMPLE},
-     lambda m: (m.press(194, 1000, 2300), show_and_close(m, 3000)), (), {}, 0,
-     expect_switched_off),
-    ("a line the device does not know", {INI_PATH: UNKNOWN_LINE},
-     lambda m: (m.press(193, 1000, 2300), show_and_close(m, 3000)), ((500, None),), {}, 0,
-     expect_unknown_line_reported),
-    ("a question stays open while 194 is held", {INI_PATH: EXAMPLE},
-     lambda m: (m.press(193, 1000, 2300), m.press(193, 3000, 4300), m.press(194, 5000, 6300),
-                show_and_close(m, 9000)),
-     ((4000, IDYES),), {}, 0, expect_question_answered_while_keys_pressed),
-    ("key code shown, D tapped", {INI_PATH: EXAMPLE},
-     lambda m: (m.at(500, m.tap_tray_icon), m.press(65, 1000, 1100),
-                m.at(1500, lambda: m.tap(265, 9)), m.at(2000, m.close)), (), {}, 0,
-     expect_key_code_shown_and_switched_off_by_tap),
-    ("long press of 195 loads another file, whose key works",
-     {INI_PATH: EXAMPLE, SECOND_FILE: SECOND},
-     lambda m: (m.press(195, 1000, 2300), m.press(196, 3000, 4300), show_and_close(m, 5000)),
-     (), {}, 0, expect_second_file_loaded),
-    ("a second instance ends at once", {INI_PATH: EXAMPLE},
-     lambda m: m.mutexes.update({m.new_handle(): "Kurvix:/WINDOWS/KURVIX.EXE"}), (), {}, 0,
-     expect_nothing_done),
-    ("another program holds 195; 193 pressed while that box is open", {INI_PATH: EXAMPLE},
-     lambda m: (m.hold_hot_key(195), m.press(193, 200, 450), show_and_close(m, 2000)),
-     ((1000, None),), {}, 0, expect_press_during_the_taken_key_box_handed_back),
-    ("a reload's block changes its KeyCode after a bad line while its old key is pressed",
-     {INI_PATH: RELOAD_195, SECOND_FILE: KEY_CODE_CHANGED},
-     lambda m: (m.press(195, 1000, 2600), m.press(195, 2800, 4000), m.press(196, 5000, 6500),
-                show_and_close(m, 7000)),
-     ((1500, None),), {}, 0, expect_key_of_a_half_read_block_never_caught),
-    ("no Kurvix.ini", {}, None, (), {}, 1, expect_missing_file),
-)
+SCENARIOS = tuple(from_data(file_name, expect) for file_name, expect in (
+    ("start-show-close.json", expect_started_and_closed),
+    ("long-press-starts-the-calendar.json", expect_calendar_started),
+    ("long-press-across-the-tick-wrap.json", expect_calendar_started),
+    ("short-press-is-handed-back.json", expect_handed_back),
+    ("long-press-switches-off.json", expect_switched_off),
+    ("unknown-line-reported.json", expect_unknown_line_reported),
+    ("question-open-while-a-key-is-held.json", expect_question_answered_while_keys_pressed),
+    ("key-code-shown-and-d-tapped.json", expect_key_code_shown_and_switched_off_by_tap),
+    ("another-file-loaded.json", expect_second_file_loaded),
+    ("second-instance-ends-at-once.json", expect_nothing_done),
+    ("taken-key-box-open-while-a-key-is-tapped.json", expect_press_during_the_taken_key_box_handed_back),
+    ("reload-block-changes-its-key-code.json", expect_key_of_a_half_read_block_never_caught),
+    ("no-configuration.json", expect_missing_file),
+))
 
 
 class EmulatedRunTest(unittest.TestCase):
@@ -272,6 +336,7 @@ class EmulatedRunTest(unittest.TestCase):
     base and relocated, with either reading of GetAsyncKeyState's narrow result."""
 
     def test_scenarios(self):
+        simulated = {name: comparable_simulated(simulated_trace(name)) for name, *_ in SCENARIOS}
         for cpu_name, cpu, thumb_callers in CPUS:
             for base_name, base in (("at its base", None), ("relocated", RELOCATED_BASE)):
                 for sign_extend in (False, True):
@@ -290,6 +355,8 @@ class EmulatedRunTest(unittest.TestCase):
                             self.assertEqual(machine.calls_entered > 1, bool(model.windows))
                             self.assertEqual(code, exit_code)
                             expect(self, model)
+                            self.assertEqual(comparable_emulated(code, model), simulated[name],
+                                             "the simulated device's run differs")
                             self.assertEqual(model.hot_keys, [], "a key stays registered")
                             self.assertEqual(model.tray_icons, {}, "the tray icon stays")
                             self.assertEqual(model.blocks, {}, "memory is not freed")
