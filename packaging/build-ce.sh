@@ -6,10 +6,10 @@
 #
 # No Debian package targets Windows CE, but upstream GNU binutils does: the first run builds
 # it from Debian's binutils-source for arm-mingw32ce into build-ce-toolchain/ (a few
-# minutes) and every later run reuses it. Debian's arm-linux-gnueabi-g++ writes ARMv4
-# assembly, tools/ce_asm.py turns its ELF directives into PE/COFF ones, and the binutils
-# just built assemble it, compile the resources and link against an import library of
-# coredll. packaging/build-ce.mk recompiles only what changed.
+# minutes) and every later run reuses it until binutils-source changes. Debian's
+# arm-linux-gnueabi-g++ writes ARMv4 assembly, tools/ce_asm.py turns its ELF directives into
+# PE/COFF ones, and the binutils just built assemble it, compile the resources and link
+# against an import library of coredll. packaging/build-ce.mk recompiles only what changed.
 #
 # Then packaging/make_cab.py packs the two installation cabs beside it: build-ce/kurvix.cab
 # (started from \Windows\StartUp) and build-ce/kurvix-registry.cab (started from HKLM\Init).
@@ -52,11 +52,13 @@ build_binutils() {
   fi
   cd "$root"
   rm -rf "$toolchain/work"
-  touch "$toolchain/complete"
+  echo "$source_version" >"$toolchain/complete"
 }
 
-# The stamp is written last, so an interrupted build is started again from the beginning.
-[ -f "$toolchain/complete" ] || build_binutils
+# The stamp holds the version of binutils-source the build came from and is written last: an
+# interrupted build, or a new binutils-source, builds it again from the beginning.
+source_version=$(dpkg-query -W -f='${Version}' binutils-source)
+[ "$(cat "$toolchain/complete" 2>/dev/null)" = "$source_version" ] || build_binutils
 
 # The version and the default contact address come from CMakeLists.txt, as for the desktop
 # program, so that both carry the same version resource.
