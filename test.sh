@@ -28,8 +28,12 @@ ensure_packages cmake make g++ gcc binutils libgtest-dev libgmock-dev python3 he
   qemu-user
 
 # Compiler caching for every CMake build folder made from here on (host, sanitizers, fuzzers,
-# Windows, ARM); emscripten takes it through its own wrapper.
+# Windows, ARM); emscripten takes it through its own wrapper. The cache is named here because
+# a test builds kurvix-check with HOME moved into a temporary folder; and the compiler's folder
+# is left out of the key, so that this build in its temporary folder finds the host build's
+# objects (only the folder written into the debugging data can then differ).
 export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache} CCACHE_NOHASHDIR=1
 
 jobs=$(nproc)
 
