@@ -37,6 +37,11 @@ export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache} CCACHE_NOHASHDIR=1
 
 jobs=$(nproc)
 
+# Needs nothing but packages: it runs beside the host build.
+stage_ce_toolchain() {
+  echo "GNU binutils for Windows CE, built once per version of binutils-source"
+  packaging/build-ce.sh --toolchain-only
+}
 stage_host_build() {
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build build -j "$jobs"
@@ -84,6 +89,7 @@ stage_coredll() {
 }
 stage_device_program() {
   echo "the Windows CE program"
+  await_stage ce-toolchain
   tests/ce/check_exe.sh
 }
 stage_emulated_device() {
@@ -120,6 +126,7 @@ stage_arm() {
 }
 
 stages_begin build-logs
+[ $quick -eq 1 ] || run_lane ce-toolchain
 run_stage host-build
 if [ -e build-logs/host-build.ok ]; then
   run_lane host-tests

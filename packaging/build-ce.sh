@@ -21,6 +21,7 @@
 # KURVIX_INI=FILE the Kurvix.ini they carry (default examples/Kurvix.ini), checked with
 # kurvix-check first. Arguments go to packaging/make_cab.py: --extra FILE for a further
 # configuration file, --launch N for the registry cab's Launch number, --ignore-findings.
+# packaging/build-ce.sh --toolchain-only builds (or keeps) the binutils and stops there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -59,6 +60,7 @@ build_binutils() {
 # interrupted build, or a new binutils-source, builds it again from the beginning.
 source_version=$(dpkg-query -W -f='${Version}' binutils-source)
 [ "$(cat "$toolchain/complete" 2>/dev/null)" = "$source_version" ] || build_binutils
+[ "${1:-}" != --toolchain-only ] || exit 0
 
 # The version and the default contact address come from CMakeLists.txt, as for the desktop
 # program, so that both carry the same version resource.
