@@ -6,10 +6,10 @@
 #
 # No Debian package targets Windows CE, but upstream GNU binutils does: the first run builds
 # it from Debian's binutils-source for arm-mingw32ce into build-ce-toolchain/ (a few
-# minutes) and every later run reuses it. Debian's arm-linux-gnueabi-g++ writes ARMv4
-# assembly, ce/ce_asm.py turns its ELF directives into PE/COFF ones, and the binutils
-# just built assemble it, compile the resources and link against an import library of
-# coredll. ce/build-ce.mk recompiles only what changed.
+# minutes) and every later run reuses it until binutils-source changes. Debian's
+# arm-linux-gnueabi-g++ writes ARMv4 assembly, ce/ce_asm.py turns its ELF directives into
+# PE/COFF ones, and the binutils just built assemble it, compile the resources and link
+# against an import library of coredll. ce/build-ce.mk recompiles only what changed.
 #
 # Then packaging/make_cab.py packs the two installation cabs beside it: build-ce/kurvix.cab
 # (started from \Windows\StartUp) and build-ce/kurvix-registry.cab (started from HKLM\Init).
@@ -21,6 +21,7 @@
 # KURVIX_INI=FILE the Kurvix.ini they carry (default examples/Kurvix.ini), checked with
 # kurvix-check first. Arguments go to packaging/make_cab.py: --extra FILE for a further
 # configuration file, --launch N for the registry cab's Launch number, --ignore-findings.
+# ce/build-ce.sh --toolchain-only builds (or keeps) the binutils and stops there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -52,11 +53,14 @@ build_binutils() {
   fi
   cd "$root"
   rm -rf "$toolchain/work"
-  touch "$toolchain/complete"
+  echo "$source_version" >"$toolchain/complete"
 }
 
-# The stamp is written last, so an interrupted build is started again from the beginning.
-[ -f "$toolchain/complete" ] || build_binutils
+# The stamp holds the version of binutils-source the build came from and is written last: an
+# interrupted build, or a new binutils-source, builds it again from the beginning.
+source_version=$(dpkg-query -W -f='${Version}' binutils-source)
+[ "$(cat "$toolchain/complete" 2>/dev/null)" = "$source_version" ] || build_binutils
+[ "${1:-}" != --toolchain-only ] || exit 0
 
 # The version and the default contact come from kurvix.mk, as for the desktop program, so
 # that both carry the same version resource. The contact text reaches the program through

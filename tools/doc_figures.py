@@ -48,6 +48,7 @@ HELD = [
     ("docs/testing.md", "64 KiB", "ce/build-ce.mk", r"--stack 0x10000,"),
     ("docs/testing.md", "152 bytes", "platform/wince/coredll.h", r"sizeof\(NOTIFYICONDATA\) == 152\b"),
     ("docs/testing.md", "20,000 executions", "tests/fuzz/CMakeLists.txt", r"-runs=20000\b"),
+    ("docs/testing.md", "120 s", "tests/fuzz/CMakeLists.txt", r"-max_total_time=120\b"),
     ("docs/testing.md", "30,000 presses", "tests/CMakeLists.txt", r"soak --presses 30000\b"),
     ("docs/testing.md", "4 s", "tests/scenarios/question-open-while-a-key-is-held.json", r'"boxes": \[\[4000, 6\]\]'),
     ("docs/companion-page.md", "500 ms", "sim/state.h", r"repeatDelay = 500, repeatInterval = 40\b"),
