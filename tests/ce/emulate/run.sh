@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../../.."
 source scripts/packages.sh
 # Debian's own Python: python3-unicorn and python3-pefile are installed for it alone.
-ensure_packages python3-unicorn python3-pefile cmake make g++ g++-arm-linux-gnueabi
+ensure_packages python3-unicorn python3-pefile cmake make g++ libgtest-dev g++-arm-linux-gnueabi
 exe=${1:-build-ce/kurvix.exe}
 [ -f "$exe" ] || { echo "$exe does not exist: build it with ce/build-ce.sh"; exit 1; }
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -8,7 +8,7 @@ own message loop and window procedure with input as a user makes it, to its exit
 KURVIX_CHECK names kurvix-check (default build/kurvix-check) for the comparison of
 message boxes with the simulated device; SCENARIO_RUN names scenario_run (default
 build/tests/scenario_run), which runs the scenarios of tests/scenarios/ on the simulated
-device: each run here is compared with that run's trace.
+device: each run here is compared with that run's trace, times included.
 """
 import json
 import os
@@ -23,14 +23,14 @@ from unicorn.arm_const import UC_CPU_ARM_PXA270, UC_CPU_ARM_SA1110, UC_CPU_ARM_T
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "ce", "emulator"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "scenarios"))
+import scenarios  # noqa: E402
 from arm_machine import EmulationFault, LoadedImage, Machine  # noqa: E402
 from coredll_model import (IDYES, NIF_ICON, NIF_MESSAGE, NIM_ADD, NIM_DELETE,  # noqa: E402
                            NIM_MODIFY, SEE_MASK_NOCLOSEPROCESS, Coredll)
 
 EXE = os.path.join(ROOT, "build-ce", "kurvix.exe")
 KURVIX_CHECK = os.environ.get("KURVIX_CHECK", os.path.join(ROOT, "build", "kurvix-check"))
-SCENARIO_RUN = os.environ.get("SCENARIO_RUN", os.path.join(ROOT, "build", "tests", "scenario_run"))
-SCENARIO_DIR = os.path.join(ROOT, "tests", "scenarios")
 INI_PATH = "\\Windows\\Kurvix.ini"
 CALENDAR = "\\Windows\\Kalender.exe"
 KEYEVENTF_SILENT, KEYEVENTF_KEYUP = 4, 2
@@ -44,10 +44,6 @@ CPUS = (("StrongARM SA-1110", UC_CPU_ARM_SA1110, False),
         ("ARMv4T TI925T, Thumb callers", UC_CPU_ARM_TI925T, True))
 RELOCATED_BASE = 0x01000000
 timings = []
-
-
-def ini(text):
-    return b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
 
 
 with open(os.path.join(ROOT, "examples", "Kurvix.ini"), "rb") as example:
@@ -160,7 +156,7 @@ def expect_switched_off(test, model):
 
 def expect_unknown_line_reported(test, model):
     shown = [(b["caption"], b["text"], b["type"]) for b in model.boxes]
-    configuration = scenario_files(load_scenario("unknown-line-reported.json"))[INI_PATH]
+    configuration = scenarios.files(scenarios.load("unknown-line-reported.json"))[INI_PATH]
     test.assertEqual(shown, [(m["caption"], m["text"], m["type"])
                              for m in check_messages(configuration)])
     test.assertEqual(shown[0][0], "Kurvix - Ignoriere unbekannten Typ:")
@@ -220,23 +216,6 @@ def check_messages(data):
 
 # ---- scenarios written as data (tests/scenarios/), run here and on the simulated device ----
 
-def load_scenario(file_name):
-    with open(os.path.join(SCENARIO_DIR, file_name), encoding="utf-8") as scenario:
-        return json.load(scenario)
-
-
-def scenario_files(scenario):
-    """Each device path with its bytes: a file of the tree, or a text in the device's format."""
-    files = {}
-    for path, source in scenario["files"].items():
-        if "path" in source:
-            with open(os.path.join(ROOT, source["path"]), "rb") as file:
-                files[path] = file.read()
-        else:
-            files[path] = ini(source["text"])
-    return files
-
-
 def scenario_input(scenario):
     """The scenario's script as calls of the model, after what other programs hold."""
     def drive(model):
@@ -261,53 +240,15 @@ def scenario_input(scenario):
 
 def from_data(file_name, expect):
     """A row of SCENARIOS from a scenario file; its name is the file's."""
-    scenario = load_scenario(file_name)
+    scenario = scenarios.load(file_name)
     boxes = tuple((open_ms, answer) for open_ms, answer in scenario["boxes"])
     options = {"tick_start": scenario["tickStart"]} if "tickStart" in scenario else {}
-    return (file_name, scenario_files(scenario), scenario_input(scenario), boxes, options,
+    return (file_name, scenarios.files(scenario), scenario_input(scenario), boxes, options,
             scenario["exitCode"], expect)
 
 
-def simulated_trace(file_name):
-    """The trace of the scenario's run on the simulated device (tests/scenario_run.cpp)."""
-    scenario = load_scenario(file_name)
-    arguments = [SCENARIO_RUN, "--module", "\\Windows\\Kurvix.exe"]
-    with tempfile.TemporaryDirectory() as folder:
-        for number, (path, data) in enumerate(scenario_files(scenario).items()):
-            host_file = os.path.join(folder, f"{number}.ini")
-            with open(host_file, "wb") as file:
-                file.write(data)
-            arguments += ["--file", f"{path}={host_file}"]
-        for key in scenario.get("hotKeysHeld", []):
-            arguments += ["--hold-hot-key", str(key)]
-        for name in scenario.get("mutexesHeld", []):
-            arguments += ["--hold-mutex", name]
-        if "tickStart" in scenario:
-            arguments += ["--tick-start", str(scenario["tickStart"])]
-        for open_ms, answer in scenario["boxes"]:
-            arguments += ["--box", f"{open_ms}:{'' if answer is None else answer}"]
-        options = {"press": "--press", "tapTray": "--tap-tray", "tap": "--tap", "close": "--close"}
-        for event in scenario["script"]:
-            arguments += [options[event[0]], ":".join(str(value) for value in event[1:])]
-        result = subprocess.run(arguments, capture_output=True, check=True)
-    return json.loads(result.stdout)
-
-
-def comparable(exit_code, boxes, started, injected):
-    """What both layers see alike: the exit code, the boxes with their answers, the programs
-    started, the keys handed back, each at its virtual time."""
-    return {"exitCode": exit_code,
-            "boxes": [(b["at"], b["caption"], b["text"], b["type"], b["answer"]) for b in boxes],
-            "started": [(p["at"], p["file"], p["parameters"] or "") for p in started],
-            "injected": [(k["at"], k["key"], k["down"], k["flags"]) for k in injected]}
-
-
-def comparable_simulated(trace):
-    return comparable(trace["exitCode"], trace["boxes"], trace["started"], trace["injected"])
-
-
 def comparable_emulated(exit_code, model):
-    return comparable(
+    return scenarios.comparable(
         exit_code, [dict(box, at=box["opened"]) for box in model.boxes], model.programs,
         [{"key": key, "down": down, "flags": flags, "at": at}
          for key, down, flags, at in model.injected_keys])
@@ -336,7 +277,8 @@ class EmulatedRunTest(unittest.TestCase):
     base and relocated, with either reading of GetAsyncKeyState's narrow result."""
 
     def test_scenarios(self):
-        simulated = {name: comparable_simulated(simulated_trace(name)) for name, *_ in SCENARIOS}
+        simulated = {name: scenarios.comparable_simulated(scenarios.simulated_trace(scenarios.load(name)))
+                     for name, *_ in SCENARIOS}
         for cpu_name, cpu, thumb_callers in CPUS:
             for base_name, base in (("at its base", None), ("relocated", RELOCATED_BASE)):
                 for sign_extend in (False, True):
@@ -346,7 +288,7 @@ class EmulatedRunTest(unittest.TestCase):
                         with self.subTest(label):
                             code, model, machine, seconds = run_program(
                                 files, cpu, base, drive, boxes=boxes,
-                                module_path="\\Windows\\Kurvix.exe",
+                                module_path=scenarios.MODULE_PATH,
                                 sign_extend_short=sign_extend, thumb_callers=thumb_callers,
                                 **options)
                             timings.append((cpu_name, seconds, machine.stand_in_calls))
@@ -355,8 +297,9 @@ class EmulatedRunTest(unittest.TestCase):
                             self.assertEqual(machine.calls_entered > 1, bool(model.windows))
                             self.assertEqual(code, exit_code)
                             expect(self, model)
-                            self.assertEqual(comparable_emulated(code, model), simulated[name],
-                                             "the simulated device's run differs")
+                            self.assertEqual(scenarios.differences(simulated[name],
+                                                                   comparable_emulated(code, model)),
+                                             [], "the simulated device's run differs")
                             self.assertEqual(model.hot_keys, [], "a key stays registered")
                             self.assertEqual(model.tray_icons, {}, "the tray icon stays")
                             self.assertEqual(model.blocks, {}, "memory is not freed")
