@@ -225,7 +225,7 @@ class PressBench:
         lines = complete_lines(witness.parent / "witness.log")
         seen = self.seen.get(witness, 0)
         self.seen[witness] = len(lines)
-        return [tuple(map(int, line.split())) for line in lines[seen:]]
+        return [tuple(map(int, line.split()[:2])) for line in lines[seen:]]
 
     def sink_downs(self, vk, since):
         """Ticks of the key-downs of vk the focused window received from tick `since` on."""

@@ -27,6 +27,8 @@
  *   sink LOG [--timeout MS]                   a focused window logging its key messages
  *   version PATH                              the file's version resource as the file's
  *                                             properties read it (GetFileVersionInfoW)
+ *   scenario EXE --class C --tray MSG:ID ...  runs a program through a scenario's script
+ *                                             (see cmdScenario); one answer at its end
  */
 #include <windows.h>
 // shellapi.h needs the types of windows.h.
@@ -35,6 +37,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -84,6 +87,16 @@ class Json {
     body_ += ']';
     return *this;
   }
+  Json& objects(const char* name, const std::vector<Json>& values) {
+    key(name);
+    body_ += '[';
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) body_ += ", ";
+      body_ += '{' + values[i].body_ + '}';
+    }
+    body_ += ']';
+    return *this;
+  }
   void print() const {
     std::printf("{%s}\n", body_.c_str());
     std::fflush(stdout);
@@ -113,7 +126,8 @@ unsigned long number(const std::string& text) {
 
 struct Args {
   std::vector<std::string> positional;
-  std::map<std::string, std::string> options;
+  std::map<std::string, std::string> options;  // the last of each name
+  std::vector<std::pair<std::string, std::string>> optionsInOrder;
 
   std::optional<std::string> option(const char* name) const {
     auto found = options.find(name);
@@ -294,6 +308,12 @@ int cmdBox(const Args& args) {
   });
 }
 
+/* The driver's own keys carry this as their extra information, so that a low-level hook can
+   tell them from the keys Kurvix hands back. */
+const ULONG_PTR DRIVER_KEY = 0x4B56;
+
+void inject(BYTE key, bool down) { keybd_event(key, 0, down ? 0 : KEYEVENTF_KEYUP, DRIVER_KEY); }
+
 int cmdPress(const Args& args) {
   auto gap = args.option("--gap");
   for (size_t i = 1; i == 1 || i < args.positional.size(); i += 2) {
@@ -302,10 +322,10 @@ int cmdPress(const Args& args) {
     DWORD hold = number(positional(args, i + 1));
     DWORD downTick = GetTickCount();
     long long downUs = microseconds();
-    keybd_event(key, 0, 0, 0);
+    inject(key, true);
     Sleep(hold);
     DWORD upTick = GetTickCount();
-    keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+    inject(key, false);
     report(true, [&](Json& json) {
       json.number("vk", key)
           .number("down_tick", downTick)
@@ -316,14 +336,60 @@ int cmdPress(const Args& args) {
   return 0;
 }
 
-/* Typematic repeat as a keyboard makes it: only the key that went down last repeats, and
-   another key going down ends that repeat for good. */
+struct KeyEvent {
+  DWORD at;
+  BYTE key;
+  bool down;
+};
+
+/* Plays key events at their times, with typematic repeat as a keyboard makes it: only the key
+   that went down last repeats, and another key going down ends that repeat for good. */
+class Keyboard {
+ public:
+  Keyboard(std::vector<KeyEvent> events, bool repeat, DWORD delay, DWORD interval)
+      : events_(std::move(events)), repeat_(repeat), delay_(delay), interval_(interval) {
+    std::stable_sort(events_.begin(), events_.end(),
+                     [](const KeyEvent& a, const KeyEvent& b) { return a.at < b.at; });
+  }
+  bool done() const { return next_ == events_.size(); }
+  size_t eventsLeft() const { return events_.size() - next_; }
+  long long repeats() const { return repeats_; }
+  // When the next injection is due; only while !done().
+  DWORD due() const { return repeatFirst() ? nextRepeat_ : events_[next_].at; }
+  // Injects the next key: true for a scripted event, false for a repeat.
+  bool injectNext() {
+    if (repeatFirst()) {
+      inject(static_cast<BYTE>(repeating_), true);
+      ++repeats_;
+      nextRepeat_ += interval_;
+      return false;
+    }
+    const KeyEvent& event = events_[next_++];
+    inject(event.key, event.down);
+    if (event.down) {
+      repeating_ = repeat_ ? event.key : -1;
+      nextRepeat_ = event.at + delay_;
+    } else if (event.key == repeating_) {
+      repeating_ = -1;
+    }
+    return true;
+  }
+
+ private:
+  bool repeatFirst() const { return repeating_ >= 0 && nextRepeat_ < events_[next_].at; }
+
+  std::vector<KeyEvent> events_;
+  bool repeat_;
+  DWORD delay_, interval_;
+  size_t next_ = 0;
+  int repeating_ = -1;
+  DWORD nextRepeat_ = 0;
+  long long repeats_ = 0;
+};
+
+const DWORD REPEAT_DELAY_MS = 500, REPEAT_INTERVAL_MS = 40;
+
 int cmdKeys(const Args& args) {
-  struct KeyEvent {
-    DWORD at;
-    BYTE key;
-    bool down;
-  };
   std::vector<KeyEvent> events;
   for (size_t i = 1; i < args.positional.size(); ++i) {
     const std::string& text = args.positional[i];
@@ -333,9 +399,7 @@ int cmdKeys(const Args& args) {
                       static_cast<BYTE>(number(text.substr(0, sign))), text[sign] == '+'});
   }
   if (events.empty()) throw UsageError{"missing argument"};
-  std::stable_sort(events.begin(), events.end(),
-                   [](const KeyEvent& a, const KeyEvent& b) { return a.at < b.at; });
-  DWORD delay = 500, interval = 40;
+  DWORD delay = REPEAT_DELAY_MS, interval = REPEAT_INTERVAL_MS;
   bool repeat = true;
   if (auto option = args.option("--repeat")) {
     size_t colon = option->find(':');
@@ -350,36 +414,20 @@ int cmdKeys(const Args& args) {
     }
   }
 
+  Keyboard keyboard(std::move(events), repeat, delay, interval);
   DWORD start = GetTickCount();
-  int repeating = -1;
-  DWORD nextRepeat = 0;
-  long long repeats = 0;
   std::vector<long long> ticks;
-  for (size_t next = 0; next < events.size();) {
+  while (!keyboard.done()) {
     DWORD now = GetTickCount() - start;
-    bool repeatFirst = repeating >= 0 && nextRepeat < events[next].at;
-    DWORD due = repeatFirst ? nextRepeat : events[next].at;
-    if (now < due) {
-      Sleep(due - now);
-      continue;
-    }
-    if (repeatFirst) {
-      keybd_event(static_cast<BYTE>(repeating), 0, 0, 0);
-      ++repeats;
-      nextRepeat += interval;
-      continue;
-    }
-    const KeyEvent& event = events[next++];
-    keybd_event(event.key, 0, event.down ? 0 : KEYEVENTF_KEYUP, 0);
-    ticks.push_back(GetTickCount());
-    if (event.down) {
-      repeating = repeat ? event.key : -1;
-      nextRepeat = event.at + delay;
-    } else if (event.key == repeating) {
-      repeating = -1;
+    if (now < keyboard.due()) {
+      Sleep(keyboard.due() - now);
+    } else if (keyboard.injectNext()) {
+      ticks.push_back(GetTickCount());
     }
   }
-  return report(true, [&](Json& json) { json.numbers("ticks", ticks).number("repeats", repeats); });
+  return report(true, [&](Json& json) {
+    json.numbers("ticks", ticks).number("repeats", keyboard.repeats());
+  });
 }
 
 struct WindowMessage {
@@ -591,13 +639,294 @@ int cmdVersion(const Args& args) {
   });
 }
 
+/* Every key event of the session as a low-level keyboard hook sees it, on a thread of its own
+   that does nothing but take the hook's calls: the system waits for the hook before it
+   delivers a key, so the hook must never wait on the driver's own sleeps. */
+class KeyWatch {
+ public:
+  struct Seen {
+    long long us;
+    DWORD key;
+    bool down;
+    ULONG_PTR extra;
+  };
+
+  KeyWatch() {
+    InitializeCriticalSection(&lock_);
+    self_ = this;
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, run, this, 0, &threadId_);
+    WaitForSingleObject(ready_, 5000);
+  }
+  ~KeyWatch() {
+    PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+    WaitForSingleObject(thread_, 5000);
+    CloseHandle(thread_);
+    CloseHandle(ready_);
+    DeleteCriticalSection(&lock_);
+  }
+  bool watching() const { return hook_ != nullptr; }
+  std::vector<Seen> seen() {
+    EnterCriticalSection(&lock_);
+    std::vector<Seen> copy = seen_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+  }
+
+ private:
+  static DWORD WINAPI run(void* watch) {
+    KeyWatch* self = static_cast<KeyWatch*>(watch);
+    self->hook_ = SetWindowsHookExW(WH_KEYBOARD_LL, hook, GetModuleHandleW(nullptr), 0);
+    MSG message;
+    // The queue exists once the thread has asked for a message: only then can it be told to end.
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    SetEvent(self->ready_);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    if (self->hook_ != nullptr) UnhookWindowsHookEx(self->hook_);
+    return 0;
+  }
+  static LRESULT CALLBACK hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION) {
+      const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+      EnterCriticalSection(&self_->lock_);
+      self_->seen_.push_back({microseconds(), key->vkCode, (key->flags & LLKHF_UP) == 0, key->dwExtraInfo});
+      LeaveCriticalSection(&self_->lock_);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+
+  static KeyWatch* self_;
+  CRITICAL_SECTION lock_;
+  HANDLE ready_ = nullptr, thread_ = nullptr;
+  DWORD threadId_ = 0;
+  HHOOK hook_ = nullptr;
+  std::vector<Seen> seen_;
+};
+KeyWatch* KeyWatch::self_ = nullptr;
+
+/* The top-level windows of a class that belong to a process. */
+std::vector<HWND> windowsOf(DWORD pid, const wchar_t* windowClass) {
+  std::vector<HWND> found;
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, windowClass, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == pid) found.push_back(window);
+  }
+  return found;
+}
+
+std::vector<unsigned long> fields(const std::string& text, size_t count, bool lastMayBeEmpty) {
+  std::vector<unsigned long> values;
+  size_t start = 0;
+  for (size_t i = 0; i < count; ++i) {
+    size_t end = i + 1 < count ? text.find(':', start) : text.size();
+    if (end == std::string::npos) throw UsageError{"not enough fields: " + text};
+    std::string field = text.substr(start, end - start);
+    if (field.empty() && lastMayBeEmpty && i + 1 == count) break;
+    values.push_back(number(field));
+    start = end + 1;
+  }
+  return values;
+}
+
+/*
+ * scenario EXE --class CLASS --tray MESSAGE:ID [--cwd DIR] [--hold-hot-key VK]...
+ *          [--hold-mutex NAME]... [--box OPEN_MS:ANSWER | --box OPEN_MS:]...
+ *          [--press VK:DOWN:UP | --tap-tray T | --tap T:X:Y | --close T]...
+ * Starts the program and plays a scenario's script as scenario_run plays it on the simulated
+ * device: times in ms from the moment the program's first window (its main window or a box)
+ * is seen; held keys repeat; the n-th box the program opens stays open for the n-th --box's
+ * time and is then answered (OK when the answer is empty), later ones are answered at once.
+ * One answer when the program has ended: its exit code, the boxes it showed, and the keys
+ * it handed back (those the hook saw that the driver did not inject), each with its time.
+ */
+int cmdScenario(const Args& args) {
+  std::wstring exe = wide(positional(args, 1));
+  std::wstring mainClass = wide(args.option("--class").value_or(""));
+  std::vector<unsigned long> tray = fields(args.option("--tray").value_or(""), 2, false);
+  auto cwd = args.option("--cwd");
+
+  struct Action {
+    DWORD at;
+    enum { TAP_TRAY, TAP, CLOSE } kind;
+    int x, y;
+  };
+  struct BoxPlan {
+    DWORD openMs;
+    int answer;
+  };
+  std::vector<KeyEvent> keys;
+  std::vector<Action> actions;
+  std::deque<BoxPlan> boxPlans;
+  std::vector<HANDLE> mutexes;
+  int hotKeys = 0;
+  DWORD lastAt = 0;
+  for (const auto& [option, value] : args.optionsInOrder) {
+    if (option == "--press") {
+      std::vector<unsigned long> press = fields(value, 3, false);
+      if (press[2] < press[1]) throw UsageError{"let go before pressed: " + value};
+      keys.push_back({press[1], static_cast<BYTE>(press[0]), true});
+      keys.push_back({press[2], static_cast<BYTE>(press[0]), false});
+      lastAt = std::max<DWORD>(lastAt, press[2]);
+    } else if (option == "--tap-tray" || option == "--close") {
+      DWORD at = number(value);
+      actions.push_back({at, option == "--close" ? Action::CLOSE : Action::TAP_TRAY, 0, 0});
+      lastAt = std::max(lastAt, at);
+    } else if (option == "--tap") {
+      std::vector<unsigned long> tap = fields(value, 3, false);
+      actions.push_back({tap[0], Action::TAP, static_cast<int>(tap[1]), static_cast<int>(tap[2])});
+      lastAt = std::max<DWORD>(lastAt, tap[0]);
+    } else if (option == "--box") {
+      std::vector<unsigned long> box = fields(value, 2, true);
+      boxPlans.push_back({box[0], box.size() == 2 ? static_cast<int>(box[1]) : IDOK});
+    } else if (option == "--hold-hot-key") {
+      // Another program's hot key: this thread never takes its messages, as nobody needs them.
+      if (!RegisterHotKey(nullptr, ++hotKeys, 0, number(value))) {
+        return report(false, [&](Json& json) { json.text("error", L"hot key taken: " + wide(value)); });
+      }
+    } else if (option == "--hold-mutex") {
+      mutexes.push_back(CreateMutexW(nullptr, FALSE, wide(value).c_str()));
+    } else if (option != "--class" && option != "--tray" && option != "--cwd") {
+      throw UsageError{"not a scenario option: " + option};
+    }
+  }
+  std::stable_sort(actions.begin(), actions.end(),
+                   [](const Action& a, const Action& b) { return a.at < b.at; });
+  if (mainClass.empty()) throw UsageError{"--class names the program's main window class"};
+
+  KeyWatch keyWatch;
+  if (!keyWatch.watching()) return report(false, [](Json& json) { json.text("error", L"no keyboard hook"); });
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      cwd ? wide(*cwd).c_str() : nullptr, &startup, &process)) {
+    return report(false, [&](Json& json) { json.text("error", L"cannot start " + exe); });
+  }
+  CloseHandle(process.hThread);
+  DWORD pid = process.dwProcessId;
+
+  // The program's time starts when it shows itself first; one that ends first has no time.
+  auto ended = [&](DWORD waitMs) { return WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0; };
+  auto boxes = [&] {
+    std::vector<HWND> shown;
+    for (HWND box : windowsOf(pid, L"#32770")) {
+      if (IsWindowVisible(box)) shown.push_back(box);
+    }
+    return shown;
+  };
+  bool started = waitFor(20000, [&] {
+    return ended(0) || !windowsOf(pid, mainClass.c_str()).empty() || !boxes().empty();
+  });
+  long long startUs = microseconds();
+  DWORD startTick = GetTickCount();
+  auto now = [&] { return static_cast<DWORD>((microseconds() - startUs) / 1000); };
+
+  Keyboard keyboard(std::move(keys), true, REPEAT_DELAY_MS, REPEAT_INTERVAL_MS);
+  size_t nextAction = 0;
+  struct SeenBox {
+    HWND box;
+    DWORD at;
+    std::wstring caption, text;
+    std::vector<long long> buttons;
+    DWORD answerAt;
+    int answer;
+    bool answered;
+  };
+  std::vector<SeenBox> seenBoxes;
+  std::wstring error;
+  // Long enough for the script and a box or a start after it.
+  const DWORD deadline = lastAt + 15000;
+  while (started && error.empty() && !ended(1)) {
+    DWORD t = now();
+    if (t > deadline) {
+      error = L"the program did not end";
+      break;
+    }
+    while (!keyboard.done() && keyboard.due() <= t) keyboard.injectNext();
+    std::vector<HWND> mains = windowsOf(pid, mainClass.c_str());
+    HWND window = mains.empty() ? nullptr : mains.front();
+    for (; nextAction < actions.size() && actions[nextAction].at <= t; ++nextAction) {
+      const Action& action = actions[nextAction];
+      if (window == nullptr) continue;
+      if (action.kind == Action::TAP_TRAY) {
+        PostMessageW(window, tray[0], tray[1], WM_LBUTTONDOWN);
+        PostMessageW(window, tray[0], tray[1], WM_LBUTTONUP);
+      } else if (action.kind == Action::CLOSE) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+      } else if (IsWindowVisible(window)) {
+        PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(action.x, action.y));
+        PostMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(action.x, action.y));
+      }
+    }
+    for (HWND box : boxes()) {
+      // An answered box stays a moment before it goes.
+      bool known = std::any_of(seenBoxes.begin(), seenBoxes.end(),
+                               [&](const SeenBox& seen) { return seen.box == box; });
+      if (known) continue;
+      SeenBox seen = {box, t, windowText(box), windowText(GetDlgItem(box, 0xFFFF)), {}, t, IDOK, false};
+      for (int id = IDOK; id <= IDNO; ++id) {
+        if (GetDlgItem(box, id) != nullptr) seen.buttons.push_back(id);
+      }
+      if (!boxPlans.empty()) {
+        seen.answerAt = t + boxPlans.front().openMs;
+        seen.answer = boxPlans.front().answer;
+        boxPlans.pop_front();
+      }
+      seenBoxes.push_back(seen);
+    }
+    for (SeenBox& seen : seenBoxes) {
+      if (seen.answered || seen.answerAt > t) continue;
+      HWND button = GetDlgItem(seen.box, seen.answer);
+      if (button == nullptr) {
+        error = L"the box \"" + seen.caption + L"\" has no button " + std::to_wstring(seen.answer);
+        break;
+      }
+      PostMessageW(seen.box, WM_COMMAND, MAKEWPARAM(seen.answer, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+      seen.answered = true;
+    }
+  }
+  if (!started) error = L"the program showed nothing and did not end";
+  if (!error.empty()) TerminateProcess(process.hProcess, 9);
+  WaitForSingleObject(process.hProcess, 5000);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+  for (HANDLE mutex : mutexes) CloseHandle(mutex);
+  for (int id = 1; id <= hotKeys; ++id) UnregisterHotKey(nullptr, id);
+
+  std::vector<Json> shownBoxes, handedBack;
+  for (const SeenBox& seen : seenBoxes) {
+    Json box;
+    box.number("at", seen.at).text("caption", seen.caption).text("text", seen.text)
+        .numbers("buttons", seen.buttons).number("answer", seen.answer);
+    shownBoxes.push_back(box);
+  }
+  for (const KeyWatch::Seen& key : keyWatch.seen()) {
+    if (key.extra == DRIVER_KEY) continue;
+    Json injected;
+    injected.number("at", (key.us - startUs) / 1000).number("key", key.key).flag("down", key.down);
+    handedBack.push_back(injected);
+  }
+  return report(error.empty(), [&](Json& json) {
+    if (!error.empty()) json.text("error", error);
+    json.number("exitCode", exitCode)
+        .number("startTick", startTick)
+        .objects("boxes", shownBoxes)
+        .objects("injected", handedBack)
+        .number("actionsNotRun", static_cast<long long>(keyboard.eventsLeft() + actions.size() - nextAction));
+  });
+}
+
 int run(const Args& args) {
   static const std::map<std::string, int (*)(const Args&)> commands = {
       {"desktop", cmdDesktop},       {"window", cmdWindow}, {"box", cmdBox},
       {"press", cmdPress},           {"keys", cmdKeys},     {"post", cmdPost},     {"send", cmdSend},
       {"watch", cmdWatch},           {"kill", cmdKill},     {"hotkey", cmdHotkey},
       {"foreground", cmdForeground}, {"sink", cmdSink},     {"open", cmdOpen},
-      {"version", cmdVersion}};
+      {"version", cmdVersion},       {"scenario", cmdScenario}};
   auto command = commands.find(positional(args, 0));
   if (command == commands.end()) throw UsageError{"unknown command: " + args.positional[0]};
   return command->second(args);
@@ -610,7 +939,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string token = argv[i];
     if (token.rfind("--", 0) == 0 && i + 1 < argc) {
-      args.options[token] = argv[++i];
+      args.options[token] = argv[i + 1];
+      args.optionsInOrder.emplace_back(token, argv[++i]);
     } else {
       args.positional.push_back(token);
     }

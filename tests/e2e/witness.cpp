@@ -1,7 +1,8 @@
 /*
  * witness: the program a binding's Command starts in the end-to-end tests. Each start
- * appends "PID TICK" to witness.log beside the program, so the tests can count starts
- * and tell when each happened, and "PID ARGUMENTS" to witness-arguments.log when it was
+ * appends "PID TICK PATH" to witness.log beside the program, so the tests can count starts
+ * and tell when each happened and which copy ran, and "PID ARGUMENTS" to
+ * witness-arguments.log when it was
  * given arguments; then it waits to be terminated. It ends by itself with
  * exit code 3 after a minute, so it never outlives a test run. Given "exit N" as its
  * arguments, it ends at once with exit code N instead (259 looks like a running program's).
@@ -30,13 +31,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
   DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring folder(path, length);
   folder.erase(folder.find_last_of(L"\\/") + 1);
+  char narrowPath[MAX_PATH * 3];
+  int narrowLength = WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), narrowPath,
+                                         sizeof(narrowPath), nullptr, nullptr);
 
   std::string pid = std::to_string(GetCurrentProcessId());
   if (arguments != nullptr && arguments[0] != 0 &&
       !append(folder + L"witness-arguments.log", pid + " " + arguments + "\n")) {
     return 2;
   }
-  if (!append(folder + L"witness.log", pid + " " + std::to_string(GetTickCount()) + "\n")) return 2;
+  std::string line = pid + " " + std::to_string(GetTickCount()) + " " + std::string(narrowPath, narrowLength) + "\n";
+  if (!append(folder + L"witness.log", line)) return 2;
   if (arguments != nullptr && std::string(arguments).rfind("exit ", 0) == 0) {
     return std::atoi(arguments + 5);
   }
