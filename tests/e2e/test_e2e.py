@@ -4,7 +4,10 @@ Everything is observed from outside the program, as a user would: window titles 
 visibility, message boxes, keys arriving at another program's focused window, the
 programs a binding starts, the tray icon and the status window on the screen, exit codes.
 
-Needs build-win64 built with the helper programs, wine, Xvfb and ImageMagick;
+The scenario files of tests/scenarios/ run here too, each compared with the simulated
+device's run of it (SCENARIO_RUN names scenario_run, default build/tests/scenario_run).
+
+Needs build-win64 built with the helper programs, scenario_run, wine, Xvfb and ImageMagick;
 tests/e2e/run.sh installs, builds and runs. Alone:  python3 tests/e2e/test_e2e.py -v
 """
 
@@ -25,7 +28,10 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 from wineenv import (BUILD_DIR, CLASS_NAME, HELPER_DIR, ROOT, WM_CLOSE, WM_KEYDOWN, WM_LBUTTONDOWN, Picture,  # noqa: E402
                      Session, end_process, make_lparam, wait_for, wait_until, windows_path,
                      write_ini)
-from device_facts import LAYOUT  # noqa: E402
+from device_facts import LAYOUT, TRAY  # noqa: E402
+
+sys.path.insert(0, str(ROOT / "tests" / "scenarios"))
+import scenarios  # noqa: E402
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
 WITNESS_EXE = HELPER_DIR / "witness.exe"
@@ -173,7 +179,7 @@ class WineTestCase(unittest.TestCase):
         log = self.dir / "witness.log"
         if not log.exists():
             return []
-        return [tuple(map(int, line.split())) for line in log.read_text().splitlines()]
+        return [tuple(map(int, line.split()[:2])) for line in log.read_text().splitlines()]
 
     def wait_for_witness_starts(self, count):
         wait_until(lambda: len(self.witness_starts()) >= count, 5)
@@ -713,6 +719,91 @@ class StatusWindowTest(WineTestCase):
         self.assertNotEqual(set(after.region(*text_area)), {LIGHT_GREY}, "the key-code line")
         contact = after.region(0, h - COLUMN, w - COLUMN, h)
         self.assertNotEqual(set(contact), {LIGHT_GREY}, "the contact line")
+
+
+# The scenarios' times under Wine against the simulated device's. Wine delivers in real time:
+# an event that falls on a poll of the program's timer (CheckIntervall 50 ms in the example)
+# may be seen one poll later, the tick moves in steps of up to 16 ms, and a program a binding
+# starts runs some 30 ms after the call. The order of events is compared exactly.
+SCENARIO_TOLERANCE_MS = 100
+# The scenarios' device paths have no drive: under Wine they stand on a drive of their own.
+SCENARIO_DRIVE = "K:"
+# The buttons of the two kinds of box the program shows: MB_OK and MB_YESNO.
+BOX_BUTTONS = {0: [IDOK], 4: [IDYES, IDNO]}
+
+
+class ScenarioTest(unittest.TestCase):
+    """The scenarios of tests/scenarios/ with the real desktop program: each run's exit code,
+    boxes, programs started and keys handed back against the simulated device's run of the
+    same scenario. The programs the simulated run started are there as witnesses; the keys
+    handed back are the key events a low-level hook saw that the driver did not make."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.drive = run_root / "scenario-drive"
+        link = prefix.path / "dosdevices" / SCENARIO_DRIVE.lower()
+        if link.is_symlink():
+            link.unlink()
+        link.symlink_to(cls.drive)
+
+    def on_drive(self, device_path):
+        return self.drive / device_path.lstrip("\\").replace("\\", "/")
+
+    def run_scenario(self, file_name):
+        scenario = scenarios.load(file_name)
+        if "deviceOnly" in scenario:
+            self.skipTest(f"device only: {scenario['deviceOnly']}")
+        simulated = scenarios.simulated_trace(scenario)
+        shutil.rmtree(self.drive, ignore_errors=True)
+        places = dict(scenarios.files(scenario))
+        places.update({program["file"]: WITNESS_EXE.read_bytes() for program in simulated["started"]})
+        places[scenarios.MODULE_PATH] = KURVIX_EXE.read_bytes()
+        for path, data in places.items():
+            self.on_drive(path).parent.mkdir(parents=True, exist_ok=True)
+            self.on_drive(path).write_bytes(data)
+
+        driver, run = session.driver.start(
+            "scenario", SCENARIO_DRIVE + scenarios.MODULE_PATH, "--cwd", SCENARIO_DRIVE + "\\",
+            "--class", CLASS_NAME, "--tray", f"{TRAY['WM_APP_TRAY']}:{TRAY['TRAY_ICON_ID']}",
+            *scenarios.script_arguments(scenario, SCENARIO_DRIVE))
+        driver.wait(30)
+        driver.stdout.close()
+        starts = self.witness_starts()
+        for pid, *_ in starts:
+            session.driver("kill", pid)
+        self.assertTrue(run["ok"], run)
+        self.assertEqual(run["actionsNotRun"], 0, "the program ended before its script")
+
+        expected = scenarios.comparable_simulated(simulated)
+        actual = {
+            "exitCode": run["exitCode"],
+            "boxes": [(b["at"], b["caption"], b["text"].replace(SCENARIO_DRIVE + "\\", "\\"),
+                       b["buttons"], b["answer"]) for b in run["boxes"]],
+            "started": [(tick - run["startTick"], path.removeprefix(SCENARIO_DRIVE), arguments)
+                        for _, tick, path, arguments in starts],
+            "injected": [(k["at"], k["key"], k["down"]) for k in run["injected"]]}
+        # A box's type shows as its buttons; the flags of a key handed back are Windows CE's.
+        expected["boxes"] = [(at, caption, text, BOX_BUTTONS[kind & 0xF], answer)
+                             for at, caption, text, kind, answer in expected["boxes"]]
+        expected["injected"] = [event[:3] for event in expected["injected"]]
+        self.assertEqual(scenarios.differences(expected, actual, SCENARIO_TOLERANCE_MS), [])
+
+    def witness_starts(self):
+        """(pid, tick, path, arguments) of every start of a witness on the drive, by tick."""
+        starts = []
+        for log in self.drive.rglob("witness.log"):
+            arguments_log = log.with_name("witness-arguments.log")
+            arguments = dict(line.split(" ", 1) for line in arguments_log.read_text().splitlines()
+                             ) if arguments_log.exists() else {}
+            for line in log.read_text().splitlines():
+                pid, tick, path = line.split(" ", 2)
+                starts.append((int(pid), int(tick), path, arguments.get(pid, "")))
+        return sorted(starts, key=lambda start: start[1])
+
+
+for _file_name in scenarios.file_names():
+    setattr(ScenarioTest, "test_" + _file_name.removesuffix(".json").replace("-", "_"),
+            lambda self, file_name=_file_name: self.run_scenario(file_name))
 
 
 def build_setting(pattern, text):
