@@ -17,7 +17,7 @@
 #include "bench/load_bench_files.h"
 #include "config/reader.h"
 #include "engine/binding_table.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

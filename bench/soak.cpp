@@ -19,7 +19,7 @@
 
 #include "harness/program_run.h"
 #include "sim/device.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

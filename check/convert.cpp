@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

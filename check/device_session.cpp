@@ -8,7 +8,7 @@
 
 #include "config/reader.h"
 #include "engine/binding_table.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 HostFile readHostFile(const std::string& path) {
   HostFile file;

@@ -12,7 +12,7 @@
 #include "check/device_session.h"
 #include "check/file_check.h"
 #include "check/press_timeline.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "engine/binding_table.h"
 #include "check/device_texts.h"
 #include "check/hints.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <deque>
 
 #include "config/reader.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

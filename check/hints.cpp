@@ -12,7 +12,7 @@
 #include "config/text.h"
 #include "check/device_session.h"
 #include "check/hint_table.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

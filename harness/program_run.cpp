@@ -5,7 +5,7 @@
 #include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace harness {
 

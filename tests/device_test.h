@@ -12,7 +12,7 @@
 
 #include "engine/binding_table.h"
 #include "sim/device.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 // Lines joined by `end`, without an end behind the last one.
 std::u16string joinLines(std::initializer_list<std::u16string_view> lines,

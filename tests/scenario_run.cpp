@@ -14,7 +14,7 @@
 #include <string>
 
 #include "harness/program_run.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

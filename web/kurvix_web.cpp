@@ -29,7 +29,7 @@
 #include "check/convert.h"
 #include "check/device_texts.h"
 #include "check/hint_table.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 // Where WebAssembly's linker begins static data. Below 64 KiB the device takes a pointer for
 // an integer resource id, as Windows does, so a module built without -sGLOBAL_BASE=65536

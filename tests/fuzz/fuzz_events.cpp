@@ -23,7 +23,7 @@
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
 #include "sim/device.h"
-#include "check/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

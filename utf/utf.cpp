@@ -1,4 +1,4 @@
-#include "check/utf.h"
+#include "utf/utf.h"
 
 #include <cstdint>
 #include <cstdio>

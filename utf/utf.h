@@ -1,6 +1,6 @@
 // Conversions between the host's UTF-8 and the device's UTF-16, and JSON string quoting.
-#ifndef KURVIX_TOOLS_UTF_H
-#define KURVIX_TOOLS_UTF_H
+#ifndef KURVIX_UTF_UTF_H
+#define KURVIX_UTF_UTF_H
 
 #include <cstdint>
 #include <optional>
