@@ -810,13 +810,7 @@ int cmdScenario(const Args& args) {
 
   // The program's time starts when it shows itself first; one that ends first has no time.
   auto ended = [&](DWORD waitMs) { return WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0; };
-  auto boxes = [&] {
-    std::vector<HWND> shown;
-    for (HWND box : windowsOf(pid, L"#32770")) {
-      if (IsWindowVisible(box)) shown.push_back(box);
-    }
-    return shown;
-  };
+  auto boxes = [&] { return windowsOf(pid, L"#32770"); };
   bool started = waitFor(20000, [&] {
     return ended(0) || !windowsOf(pid, mainClass.c_str()).empty() || !boxes().empty();
   });
@@ -826,6 +820,9 @@ int cmdScenario(const Args& args) {
 
   Keyboard keyboard(std::move(keys), true, REPEAT_DELAY_MS, REPEAT_INTERVAL_MS);
   size_t nextAction = 0;
+  // A box counts from the moment its window exists: a busy machine takes a while to lay it
+  // out and show it. Its texts are read once it is shown.
+  std::map<HWND, DWORD> madeAt;
   struct SeenBox {
     HWND box;
     DWORD at;
@@ -862,16 +859,17 @@ int cmdScenario(const Args& args) {
       }
     }
     for (HWND box : boxes()) {
+      DWORD made = madeAt.emplace(box, t).first->second;
       // An answered box stays a moment before it goes.
       bool known = std::any_of(seenBoxes.begin(), seenBoxes.end(),
                                [&](const SeenBox& seen) { return seen.box == box; });
-      if (known) continue;
-      SeenBox seen = {box, t, windowText(box), windowText(GetDlgItem(box, 0xFFFF)), {}, t, IDOK, false};
+      if (known || !IsWindowVisible(box)) continue;
+      SeenBox seen = {box, made, windowText(box), windowText(GetDlgItem(box, 0xFFFF)), {}, t, IDOK, false};
       for (int id = IDOK; id <= IDNO; ++id) {
         if (GetDlgItem(box, id) != nullptr) seen.buttons.push_back(id);
       }
       if (!boxPlans.empty()) {
-        seen.answerAt = t + boxPlans.front().openMs;
+        seen.answerAt = made + boxPlans.front().openMs;
         seen.answer = boxPlans.front().answer;
         boxPlans.pop_front();
       }
