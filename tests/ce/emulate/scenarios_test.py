@@ -277,6 +277,8 @@ class EmulatedRunTest(unittest.TestCase):
     base and relocated, with either reading of GetAsyncKeyState's narrow result."""
 
     def test_scenarios(self):
+        self.assertEqual(sorted(name for name, *_ in SCENARIOS), scenarios.file_names(),
+                         "a scenario file that the emulated run leaves out")
         simulated = {name: scenarios.comparable_simulated(scenarios.simulated_trace(scenarios.load(name)))
                      for name, *_ in SCENARIOS}
         for cpu_name, cpu, thumb_callers in CPUS:
