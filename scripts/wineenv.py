@@ -10,6 +10,7 @@ Also write_ini (Kurvix.ini as UTF-16LE with BOM and CR LF) and windows_path.
 Standard library only.
 """
 
+import ctypes
 import json
 import os
 import select
@@ -45,6 +46,21 @@ PREFIX_SETTINGS = f"""REGEDIT4
 WM_KEYDOWN = 0x0100
 WM_CLOSE = 0x0010
 WM_LBUTTONDOWN = 0x0201
+
+
+# With the kernel's address randomisation, about one Wine start in 3,000 ends at once with
+# exit code 1 ("failed to map the shared user data": the loader's heap was placed across the
+# address Windows reserves for it). Programs started without randomisation never do.
+ADDR_NO_RANDOMIZE = 0x0040000
+
+
+def start_children_without_address_randomisation():
+    """Every program this process starts from now on (Wine's, and the programs they start in
+    turn) lays out its memory without randomisation."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    current = libc.personality(0xFFFFFFFF)
+    if current != -1:
+        libc.personality(current | ADDR_NO_RANDOMIZE)
 
 
 def windows_path(path):
@@ -165,6 +181,7 @@ class WinePrefix:
         })
         if display is not None:
             self.env["DISPLAY"] = display
+        start_children_without_address_randomisation()
 
     def exists(self):
         """Made, and with Marlett: a prefix from before that gets it from create() too."""
