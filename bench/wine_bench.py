@@ -37,8 +37,9 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "scripts"))
 
-from wineenv import (BUILD_DIR, CLASS_NAME, HELPER_DIR, ROOT, Session, WinePrefix, end_process,  # noqa: E402
-                     wait_until, windows_path, write_ini)
+from wineenv import (BUILD_DIR, CLASS_NAME, HELPER_DIR, ROOT, Session, WinePrefix,  # noqa: E402
+                     complete_lines, end_process, wait_until, windows_path, witness_starts,
+                     write_ini)
 
 KURVIX_EXE = BUILD_DIR / "kurvix.exe"
 KURVIX_EXE_I686 = ROOT / "build-win32" / "kurvix.exe"
@@ -99,13 +100,6 @@ def proc_figures(pid):
     figures["hwm_kib"] = status_value(status, "VmHWM")
     figures["rss_kib"] = status_value(status, "VmRSS")
     return figures
-
-
-def complete_lines(path):
-    """The lines of a log that another program appends to; a line still being written
-    is left for the next read."""
-    text = path.read_text() if path.exists() else ""
-    return text[:text.rfind("\n") + 1].splitlines()
 
 
 def status_value(status, name):
@@ -222,10 +216,10 @@ class PressBench:
 
     def new_starts(self, witness):
         """(pid, tick) of each start of this witness not read before."""
-        lines = complete_lines(witness.parent / "witness.log")
+        starts = witness_starts(witness.parent / "witness.log")
         seen = self.seen.get(witness, 0)
-        self.seen[witness] = len(lines)
-        return [tuple(map(int, line.split()[:2])) for line in lines[seen:]]
+        self.seen[witness] = len(starts)
+        return [(pid, tick) for pid, tick, _ in starts[seen:]]
 
     def sink_downs(self, vk, since):
         """Ticks of the key-downs of vk the focused window received from tick `since` on."""

@@ -6,7 +6,8 @@ Driver        runs kvdriver.exe (tests/e2e/driver.cpp) and returns its JSON answ
 Session       an Xvfb and a prefix on it, with Wine's desktop kept open until stop()
 Picture       pixels of a screenshot taken with ImageMagick
 
-Also write_ini (Kurvix.ini as UTF-16LE with BOM and CR LF) and windows_path.
+Also write_ini (Kurvix.ini as UTF-16LE with BOM and CR LF), windows_path, and the readers
+of the logs other programs append to (complete_lines, witness_starts).
 Standard library only.
 """
 
@@ -16,7 +17,6 @@ import os
 import select
 import shutil
 import subprocess
-import sys
 import time
 from pathlib import Path
 
@@ -71,6 +71,23 @@ def windows_path(path):
 def write_ini(path, lines):
     """Writes a Kurvix configuration: UTF-16LE with a byte order mark, CR LF line ends."""
     Path(path).write_bytes(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+
+
+def complete_lines(path):
+    """The lines of a log that another program appends to; a line still being written
+    is left for the next read."""
+    text = path.read_text() if path.exists() else ""
+    return text[:text.rfind("\n") + 1].splitlines()
+
+
+def witness_starts(log):
+    """(pid, tick, path) of each start that witness.exe (tests/e2e/witness.cpp) wrote to
+    this witness.log, in order."""
+    starts = []
+    for line in complete_lines(log):
+        pid, tick, path = line.split(" ", 2)
+        starts.append((int(pid), int(tick), path))
+    return starts
 
 
 def make_lparam(x, y):

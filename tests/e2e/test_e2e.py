@@ -27,7 +27,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 
 from wineenv import (BUILD_DIR, CLASS_NAME, HELPER_DIR, ROOT, WM_CLOSE, WM_KEYDOWN, WM_LBUTTONDOWN, Picture,  # noqa: E402
                      Session, end_process, make_lparam, wait_for, wait_until, windows_path,
-                     write_ini)
+                     complete_lines, witness_starts, write_ini)
 from device_facts import LAYOUT, TRAY  # noqa: E402
 
 sys.path.insert(0, str(ROOT / "tests" / "scenarios"))
@@ -176,10 +176,7 @@ class WineTestCase(unittest.TestCase):
 
     def witness_starts(self):
         """(pid, tick) of every start of witness.exe in this scenario."""
-        log = self.dir / "witness.log"
-        if not log.exists():
-            return []
-        return [tuple(map(int, line.split()[:2])) for line in log.read_text().splitlines()]
+        return [(pid, tick) for pid, tick, _ in witness_starts(self.dir / "witness.log")]
 
     def wait_for_witness_starts(self, count):
         wait_until(lambda: len(self.witness_starts()) >= count, 5)
@@ -520,9 +517,8 @@ class CommandTest(WineTestCase):
         self.assertFalse(self.driver("box", "--timeout", 0)["ok"], "no question about an ended program")
 
     def end_witnesses_in(self, folder):
-        log = folder / "witness.log"
-        for line in log.read_text().splitlines() if log.exists() else []:
-            self.driver("kill", line.split()[0])
+        for pid, *_ in witness_starts(folder / "witness.log"):
+            self.driver("kill", pid)
 
 
 class TakenKeyTest(WineTestCase):
@@ -769,7 +765,7 @@ class ScenarioTest(unittest.TestCase):
             *scenarios.script_arguments(scenario, SCENARIO_DRIVE))
         driver.wait(30)
         driver.stdout.close()
-        starts = self.witness_starts()
+        starts = self.started_programs()
         for pid, *_ in starts:
             session.driver("kill", pid)
         self.assertTrue(run["ok"], run)
@@ -789,16 +785,14 @@ class ScenarioTest(unittest.TestCase):
         expected["injected"] = [event[:3] for event in expected["injected"]]
         self.assertEqual(scenarios.differences(expected, actual, SCENARIO_TOLERANCE_MS), [])
 
-    def witness_starts(self):
+    def started_programs(self):
         """(pid, tick, path, arguments) of every start of a witness on the drive, by tick."""
         starts = []
         for log in self.drive.rglob("witness.log"):
-            arguments_log = log.with_name("witness-arguments.log")
-            arguments = dict(line.split(" ", 1) for line in arguments_log.read_text().splitlines()
-                             ) if arguments_log.exists() else {}
-            for line in log.read_text().splitlines():
-                pid, tick, path = line.split(" ", 2)
-                starts.append((int(pid), int(tick), path, arguments.get(pid, "")))
+            arguments = dict(line.split(" ", 1) for line in
+                             complete_lines(log.with_name("witness-arguments.log")))
+            starts += [(pid, tick, path, arguments.get(str(pid), ""))
+                       for pid, tick, path in witness_starts(log)]
         return sorted(starts, key=lambda start: start[1])
 
 
