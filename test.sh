@@ -89,21 +89,25 @@ stage_coredll() {
 }
 stage_device_program() {
   echo "the Windows CE program"
+  lower_priority
   await_stage ce-toolchain
   tests/ce/check_exe.sh
 }
 stage_emulated_device() {
   echo "the real Windows CE kurvix.exe on an emulated StrongARM SA-1110 and XScale PXA270"
+  lower_priority
   tests/ce/emulate/run.sh
 }
 stage_device_costs() {
   echo "the device program's own costs, counted on the emulated StrongARM (not timed)"
+  lower_priority
   # Fails when a run never reaches the idle message loop, when anything runs between events
   # while no key is held, or when docs/performance.md holds other figures.
   bench/ce_costs.sh --check-docs
 }
 stage_cabs() {
   echo "the device cabs (build-ce/kurvix.cab, build-ce/kurvix-registry.cab) read back"
+  lower_priority
   # ce/build-ce.sh, run by the device program's stage, made them beside kurvix.exe.
   python3 tests/ce/cab_test.py --exe build-ce/kurvix.exe --cab-dir build-ce
 }
@@ -111,6 +115,7 @@ stage_page_build() {
   echo "the configuration companion page, build-web/kurvix.html"
   # The page carries build-ce/kurvix.exe and packs its cabs: after the device program's stage.
   await_stage device-program
+  lower_priority
   # emcc's own compiler cache wrapper; CMake's launcher would wrap emcc's Python instead.
   env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER EM_COMPILER_WRAPPER=ccache \
     JOBS="$jobs" web/build.sh
@@ -126,13 +131,14 @@ stage_arm() {
 }
 
 stages_begin build-logs
-[ $quick -eq 1 ] || run_lane ce-toolchain
+[ $quick -eq 1 ] || lane_nice=10 run_lane ce-toolchain
 run_stage host-build
 if [ -e build-logs/host-build.ok ]; then
   run_lane host-tests
   if [ $quick -eq 0 ]; then
-    # The long, CPU-bound lanes at low priority: the Wine and Chromium stages drive programs
-    # in real time. One lane reads and writes build-win64 and build-ce at a time.
+    # Everything that only computes runs at low priority, whole lanes or single stages: the
+    # Wine and Chromium stages drive programs in real time, and their scenarios compare
+    # times. One lane reads and writes build-win64 and build-ce at a time.
     lane_nice=10 run_lane arm
     lane_nice=10 run_lane sanitize-build sanitize-tests
     lane_nice=10 run_lane fuzz-build fuzz-runs

@@ -219,7 +219,7 @@ class PressBench:
         starts = witness_starts(witness.parent / "witness.log")
         seen = self.seen.get(witness, 0)
         self.seen[witness] = len(starts)
-        return [(pid, tick) for pid, tick, _ in starts[seen:]]
+        return [(pid, tick) for pid, tick, _, _ in starts[seen:]]
 
     def sink_downs(self, vk, since):
         """Ticks of the key-downs of vk the focused window received from tick `since` on."""

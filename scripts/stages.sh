@@ -5,6 +5,7 @@
 #   stages_begin LOG_FOLDER
 #   run_lane STAGE...        (each STAGE names a shell function stage_STAGE, dashes as _)
 #   await_stage STAGE        (inside a lane: waits for a stage of another lane; fails with it)
+#   lower_priority           (inside a stage: the rest of it at low priority)
 #   stages_end               (prints failed logs and the table of times; fails if any stage did)
 
 stages_begin() {
@@ -43,6 +44,13 @@ run_lane() {
     done
   ) &
   lane_pids+=($!)
+}
+
+# Inside a stage: the rest of it at nice level 10, like a lane run with lane_nice=10. For the
+# stages that only compute while another stage of their lane, or of a lane beside them, drives
+# programs in real time.
+lower_priority() {
+  renice -n 10 -p "$BASHPID" >/dev/null
 }
 
 await_stage() {

@@ -81,12 +81,13 @@ def complete_lines(path):
 
 
 def witness_starts(log):
-    """(pid, tick, path) of each start that witness.exe (tests/e2e/witness.cpp) wrote to
-    this witness.log, in order."""
+    """(pid, tick, created, path) of each start that witness.exe (tests/e2e/witness.cpp) wrote
+    to this witness.log, in order: the ticks at which it ran and at which its process was
+    created."""
     starts = []
     for line in complete_lines(log):
-        pid, tick, path = line.split(" ", 2)
-        starts.append((int(pid), int(tick), path))
+        pid, tick, created, path = line.split(" ", 3)
+        starts.append((int(pid), int(tick), int(created), path))
     return starts
 
 

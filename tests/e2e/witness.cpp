@@ -1,7 +1,9 @@
 /*
  * witness: the program a binding's Command starts in the end-to-end tests. Each start
- * appends "PID TICK PATH" to witness.log beside the program, so the tests can count starts
- * and tell when each happened and which copy ran, and "PID ARGUMENTS" to
+ * appends "PID TICK CREATED PATH" to witness.log beside the program, so the tests can count
+ * starts and tell when each happened and which copy ran: TICK is when the witness ran,
+ * CREATED when its process was created, before the loader's work, which takes hundreds of
+ * milliseconds under Wine while the machine is busy. It also appends "PID ARGUMENTS" to
  * witness-arguments.log when it was
  * given arguments; then it waits to be terminated. It ends by itself with
  * exit code 3 after a minute, so it never outlives a test run. Given "exit N" as its
@@ -24,6 +26,21 @@ bool append(const std::wstring& path, const std::string& line) {
   return true;
 }
 
+// The tick at which this process was created: its creation time lies as far before now on
+// the system clock as on the tick counter.
+DWORD createdTick() {
+  FILETIME created, exited, kernel, user, now;
+  DWORD tick = GetTickCount();
+  GetSystemTimeAsFileTime(&now);
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return tick;
+  ULARGE_INTEGER from, to;
+  from.LowPart = created.dwLowDateTime;
+  from.HighPart = created.dwHighDateTime;
+  to.LowPart = now.dwLowDateTime;
+  to.HighPart = now.dwHighDateTime;
+  return tick - static_cast<DWORD>((to.QuadPart - from.QuadPart) / 10000);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
@@ -40,7 +57,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
       !append(folder + L"witness-arguments.log", pid + " " + arguments + "\n")) {
     return 2;
   }
-  std::string line = pid + " " + std::to_string(GetTickCount()) + " " + std::string(narrowPath, narrowLength) + "\n";
+  std::string line = pid + " " + std::to_string(GetTickCount()) + " " +
+                     std::to_string(createdTick()) + " " + std::string(narrowPath, narrowLength) +
+                     "\n";
   if (!append(folder + L"witness.log", line)) return 2;
   if (arguments != nullptr && std::string(arguments).rfind("exit ", 0) == 0) {
     return std::atoi(arguments + 5);
