@@ -722,7 +722,7 @@ class StatusWindowTest(WineTestCase):
 # may be seen one poll later, the tick moves in steps of up to 16 ms, and the program and the
 # driver wake late while the other stages of ./test.sh keep the machine busy. A program
 # started counts from when its process was created, not from when it ran: Wine's loader takes
-# hundreds of milliseconds on a busy machine. The order of events is compared exactly.
+# the longer the busier the machine is. The order of events is compared exactly.
 SCENARIO_TOLERANCE_MS = 200
 # The scenarios' device paths have no drive: under Wine they stand on a drive of their own.
 SCENARIO_DRIVE = "K:"

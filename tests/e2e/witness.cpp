@@ -2,12 +2,12 @@
  * witness: the program a binding's Command starts in the end-to-end tests. Each start
  * appends "PID TICK CREATED PATH" to witness.log beside the program, so the tests can count
  * starts and tell when each happened and which copy ran: TICK is when the witness ran,
- * CREATED when its process was created, before the loader's work, which takes hundreds of
- * milliseconds under Wine while the machine is busy. It also appends "PID ARGUMENTS" to
- * witness-arguments.log when it was
- * given arguments; then it waits to be terminated. It ends by itself with
- * exit code 3 after a minute, so it never outlives a test run. Given "exit N" as its
- * arguments, it ends at once with exit code N instead (259 looks like a running program's).
+ * CREATED when its process was created, before the loader's work, which takes the longer
+ * under Wine the busier the machine is. Given arguments, it also appends "PID ARGUMENTS" to
+ * witness-arguments.log. Then it waits to be terminated, and ends by itself with exit code 3
+ * after a minute, so it never outlives a test run. Given "exit N" as its arguments, it ends
+ * at once with exit code N instead (259 looks like a running program's). It ends with exit
+ * code 2 when it cannot write its lines.
  */
 #include <windows.h>
 
@@ -28,17 +28,18 @@ bool append(const std::wstring& path, const std::string& line) {
 
 // The tick at which this process was created: its creation time lies as far before now on
 // the system clock as on the tick counter.
-DWORD createdTick() {
+bool createdTick(DWORD* tick) {
   FILETIME created, exited, kernel, user, now;
-  DWORD tick = GetTickCount();
+  DWORD tickNow = GetTickCount();
   GetSystemTimeAsFileTime(&now);
-  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return tick;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return false;
   ULARGE_INTEGER from, to;
   from.LowPart = created.dwLowDateTime;
   from.HighPart = created.dwHighDateTime;
   to.LowPart = now.dwLowDateTime;
   to.HighPart = now.dwHighDateTime;
-  return tick - static_cast<DWORD>((to.QuadPart - from.QuadPart) / 10000);
+  *tick = tickNow - static_cast<DWORD>((to.QuadPart - from.QuadPart) / 10000);
+  return true;
 }
 
 }  // namespace
@@ -57,9 +58,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
       !append(folder + L"witness-arguments.log", pid + " " + arguments + "\n")) {
     return 2;
   }
-  std::string line = pid + " " + std::to_string(GetTickCount()) + " " +
-                     std::to_string(createdTick()) + " " + std::string(narrowPath, narrowLength) +
-                     "\n";
+  DWORD created = 0;
+  if (!createdTick(&created)) return 2;
+  std::string line = pid + " " + std::to_string(GetTickCount()) + " " + std::to_string(created) +
+                     " " + std::string(narrowPath, narrowLength) + "\n";
   if (!append(folder + L"witness.log", line)) return 2;
   if (arguments != nullptr && std::string(arguments).rfind("exit ", 0) == 0) {
     return std::atoi(arguments + 5);
