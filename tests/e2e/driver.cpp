@@ -206,13 +206,40 @@ HWND findWindow(const std::string& windowClass) {
   return FindWindowW(wide(windowClass).c_str(), nullptr);
 }
 
-/* Top-level windows of the class, shown or not: a second instance would add one. */
-long long countWindows(const std::string& windowClass) {
-  long long count = 0;
+/* The top-level windows of a class, shown or not, of every process or of one (pid not 0). */
+std::vector<HWND> topLevelWindows(const wchar_t* windowClass, DWORD pid = 0) {
+  std::vector<HWND> found;
   HWND window = nullptr;
-  while ((window = FindWindowExW(nullptr, window, wide(windowClass).c_str(), nullptr)) != nullptr)
-    ++count;
-  return count;
+  while ((window = FindWindowExW(nullptr, window, windowClass, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (pid == 0 || owner == pid) found.push_back(window);
+  }
+  return found;
+}
+
+const wchar_t* const BOX_CLASS = L"#32770";
+
+/* What a message box shows: its caption, its text and the ids of its buttons. */
+struct BoxContent {
+  std::wstring caption, text;
+  std::vector<long long> buttons;
+};
+
+BoxContent readBox(HWND box) {
+  BoxContent content = {windowText(box), windowText(GetDlgItem(box, 0xFFFF)), {}};
+  for (int id = IDOK; id <= IDNO; ++id) {
+    if (GetDlgItem(box, id) != nullptr) content.buttons.push_back(id);
+  }
+  return content;
+}
+
+/* Presses a box's button as a tap does; false when the box has no such button. */
+bool pressButton(HWND box, int id) {
+  HWND button = GetDlgItem(box, id);
+  if (button == nullptr) return false;
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  return true;
 }
 
 int report(bool ok, const std::function<void(Json&)>& fill) {
@@ -251,17 +278,16 @@ int cmdWindow(const Args& args) {
     return true;
   });
   return report(met, [&](Json& json) {
-    json.flag("found", window != nullptr).number("count", countWindows(windowClass));
+    // Shown or not: a second instance would add one.
+    json.flag("found", window != nullptr)
+        .number("count", static_cast<long long>(topLevelWindows(wide(windowClass).c_str()).size()));
     if (window != nullptr) describeWindow(json, window);
   });
 }
 
 HWND findMessageBox(const std::optional<std::string>& caption) {
-  HWND box = nullptr;
-  while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
-    if (!IsWindowVisible(box)) continue;
-    if (caption && windowText(box) != wide(*caption)) continue;
-    return box;
+  for (HWND box : topLevelWindows(BOX_CLASS)) {
+    if (IsWindowVisible(box) && (!caption || windowText(box) == wide(*caption))) return box;
   }
   return nullptr;
 }
@@ -285,26 +311,16 @@ int cmdBox(const Args& args) {
   // Read before any press: the box is gone afterwards.
   DWORD pid = 0;
   GetWindowThreadProcessId(box, &pid);
-  std::wstring boxCaption = windowText(box);
-  std::wstring boxText = windowText(GetDlgItem(box, 0xFFFF));
-  std::vector<long long> buttons;
-  for (int id = IDOK; id <= IDNO; ++id) {
-    if (GetDlgItem(box, id) != nullptr) buttons.push_back(id);
-  }
-  bool closed = false;
-  HWND button = pressId != 0 ? GetDlgItem(box, pressId) : nullptr;
-  if (button != nullptr) {
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(pressId, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
-    closed = waitFor(args.timeout(), [&] { return !IsWindow(box); });
-  }
+  BoxContent content = readBox(box);
+  bool pressed = pressId != 0 && pressButton(box, pressId);
+  bool closed = pressed && waitFor(args.timeout(), [&] { return !IsWindow(box); });
   return report(pressId == 0 || closed, [&](Json& json) {
     json.flag("found", true)
         .number("pid", pid)
-        .text("caption", boxCaption)
-        .text("text", boxText)
-        .numbers("buttons", buttons);
-    if (pressId != 0) json.flag("pressed", button != nullptr).flag("closed", closed);
+        .text("caption", content.caption)
+        .text("text", content.text)
+        .numbers("buttons", content.buttons);
+    if (pressId != 0) json.flag("pressed", pressed).flag("closed", closed);
   });
 }
 
@@ -704,18 +720,6 @@ class KeyWatch {
 };
 KeyWatch* KeyWatch::self_ = nullptr;
 
-/* The top-level windows of a class that belong to a process. */
-std::vector<HWND> windowsOf(DWORD pid, const wchar_t* windowClass) {
-  std::vector<HWND> found;
-  HWND window = nullptr;
-  while ((window = FindWindowExW(nullptr, window, windowClass, nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == pid) found.push_back(window);
-  }
-  return found;
-}
-
 std::vector<unsigned long> fields(const std::string& text, size_t count, bool lastMayBeEmpty) {
   std::vector<unsigned long> values;
   size_t start = 0;
@@ -810,9 +814,9 @@ int cmdScenario(const Args& args) {
 
   // The program's time starts when it shows itself first; one that ends first has no time.
   auto ended = [&](DWORD waitMs) { return WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0; };
-  auto boxes = [&] { return windowsOf(pid, L"#32770"); };
+  auto boxes = [&] { return topLevelWindows(BOX_CLASS, pid); };
   bool started = waitFor(20000, [&] {
-    return ended(0) || !windowsOf(pid, mainClass.c_str()).empty() || !boxes().empty();
+    return ended(0) || !topLevelWindows(mainClass.c_str(), pid).empty() || !boxes().empty();
   });
   long long startUs = microseconds();
   DWORD startTick = GetTickCount();
@@ -826,8 +830,7 @@ int cmdScenario(const Args& args) {
   struct SeenBox {
     HWND box;
     DWORD at;
-    std::wstring caption, text;
-    std::vector<long long> buttons;
+    BoxContent content;
     DWORD answerAt;
     int answer;
     bool answered;
@@ -843,7 +846,7 @@ int cmdScenario(const Args& args) {
       break;
     }
     while (!keyboard.done() && keyboard.due() <= t) keyboard.injectNext();
-    std::vector<HWND> mains = windowsOf(pid, mainClass.c_str());
+    std::vector<HWND> mains = topLevelWindows(mainClass.c_str(), pid);
     HWND window = mains.empty() ? nullptr : mains.front();
     for (; nextAction < actions.size() && actions[nextAction].at <= t; ++nextAction) {
       const Action& action = actions[nextAction];
@@ -864,10 +867,7 @@ int cmdScenario(const Args& args) {
       bool known = std::any_of(seenBoxes.begin(), seenBoxes.end(),
                                [&](const SeenBox& seen) { return seen.box == box; });
       if (known || !IsWindowVisible(box)) continue;
-      SeenBox seen = {box, made, windowText(box), windowText(GetDlgItem(box, 0xFFFF)), {}, t, IDOK, false};
-      for (int id = IDOK; id <= IDNO; ++id) {
-        if (GetDlgItem(box, id) != nullptr) seen.buttons.push_back(id);
-      }
+      SeenBox seen = {box, made, readBox(box), t, IDOK, false};
       if (!boxPlans.empty()) {
         seen.answerAt = made + boxPlans.front().openMs;
         seen.answer = boxPlans.front().answer;
@@ -877,12 +877,10 @@ int cmdScenario(const Args& args) {
     }
     for (SeenBox& seen : seenBoxes) {
       if (seen.answered || seen.answerAt > t) continue;
-      HWND button = GetDlgItem(seen.box, seen.answer);
-      if (button == nullptr) {
-        error = L"the box \"" + seen.caption + L"\" has no button " + std::to_wstring(seen.answer);
+      if (!pressButton(seen.box, seen.answer)) {
+        error = L"the box \"" + seen.content.caption + L"\" has no button " + std::to_wstring(seen.answer);
         break;
       }
-      PostMessageW(seen.box, WM_COMMAND, MAKEWPARAM(seen.answer, BN_CLICKED), reinterpret_cast<LPARAM>(button));
       seen.answered = true;
     }
   }
@@ -898,8 +896,8 @@ int cmdScenario(const Args& args) {
   std::vector<Json> shownBoxes, handedBack;
   for (const SeenBox& seen : seenBoxes) {
     Json box;
-    box.number("at", seen.at).text("caption", seen.caption).text("text", seen.text)
-        .numbers("buttons", seen.buttons).number("answer", seen.answer);
+    box.number("at", seen.at).text("caption", seen.content.caption).text("text", seen.content.text)
+        .numbers("buttons", seen.content.buttons).number("answer", seen.answer);
     shownBoxes.push_back(box);
   }
   for (const KeyWatch::Seen& key : keyWatch.seen()) {
