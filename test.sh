@@ -131,7 +131,7 @@ stage_arm() {
 }
 
 stages_begin build-logs
-[ $quick -eq 1 ] || lane_nice=10 run_lane ce-toolchain
+[ $quick -eq 1 ] || low_priority=1 run_lane ce-toolchain
 run_stage host-build
 if [ -e build-logs/host-build.ok ]; then
   run_lane host-tests
@@ -139,9 +139,9 @@ if [ -e build-logs/host-build.ok ]; then
     # Everything that only computes runs at low priority, whole lanes or single stages: the
     # Wine and Chromium stages drive programs in real time, and their scenarios compare
     # times. One lane reads and writes build-win64 and build-ce at a time.
-    lane_nice=10 run_lane arm
-    lane_nice=10 run_lane sanitize-build sanitize-tests
-    lane_nice=10 run_lane fuzz-build fuzz-runs
+    low_priority=1 run_lane arm
+    low_priority=1 run_lane sanitize-build sanitize-tests
+    low_priority=1 run_lane fuzz-build fuzz-runs
     run_lane windows-build coredll device-program emulated-device device-costs cabs
     run_lane wine
     run_lane page-build page-tests

@@ -3,7 +3,8 @@
 # stage after a failed one in its lane is skipped.
 #
 #   stages_begin LOG_FOLDER
-#   run_lane STAGE...        (each STAGE names a shell function stage_STAGE, dashes as _)
+#   [low_priority=1] run_lane STAGE...  (each STAGE names a shell function stage_STAGE, dashes as _;
+#                            low_priority=1: the whole lane at low priority)
 #   await_stage STAGE        (inside a lane: waits for a stage of another lane; fails with it)
 #   lower_priority           (inside a stage: the rest of it at low priority)
 #   stages_end               (prints failed logs and the table of times; fails if any stage did)
@@ -28,10 +29,10 @@ run_stage() {
   if [ "$result" = ok ]; then touch "$stage_logs/$stage.ok"; else touch "$stage_logs/$stage.failed"; fi
 }
 
-# [lane_nice=N] run_lane STAGE...: the stages in order, in the background (at nice level N).
+# [low_priority=1] run_lane STAGE...: the stages in order, in the background (at low priority).
 run_lane() {
   (
-    [ -z "${lane_nice:-}" ] || renice -n "$lane_nice" -p "$BASHPID" >/dev/null
+    [ -z "${low_priority:-}" ] || lower_priority
     while [ $# -gt 0 ]; do
       local stage=$1
       shift
@@ -46,9 +47,8 @@ run_lane() {
   lane_pids+=($!)
 }
 
-# Inside a stage: the rest of it at nice level 10, like a lane run with lane_nice=10. For the
-# stages that only compute while another stage of their lane, or of a lane beside them, drives
-# programs in real time.
+# The rest of this lane or stage at nice level 10: for what only computes while another stage
+# drives programs in real time.
 lower_priority() {
   renice -n 10 -p "$BASHPID" >/dev/null
 }
